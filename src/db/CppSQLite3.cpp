@@ -1,0 +1,276 @@
+#include "db/CppSQLite3.h"
+
+#include <algorithm>
+
+#include "platform/console.h"
+#include "platform/text.h"
+
+namespace {
+
+std::u16string Error_Text(sqlite3* connection) {
+    if (connection == nullptr) return {};
+    const auto* text = static_cast<const char16_t*>(sqlite3_errmsg16(connection));
+    return text == nullptr ? std::u16string() : std::u16string(text);
+}
+
+[[noreturn]] void Raise(int code, std::u16string_view message) { throw CppSQLite3Exception(code, message); }
+
+[[noreturn]] void Raise_Wrapper(const char* message) { Raise(CPPSQLITE_ERROR, platform::Ascii(message)); }
+
+}  // namespace
+
+const char* Sqlite_Result_Code_Name(int code) {
+    switch (code) {
+    case SQLITE_OK: return "SQLITE_OK";
+    case SQLITE_ERROR: return "SQLITE_ERROR";
+    case SQLITE_INTERNAL: return "SQLITE_INTERNAL";
+    case SQLITE_PERM: return "SQLITE_PERM";
+    case SQLITE_ABORT: return "SQLITE_ABORT";
+    case SQLITE_BUSY: return "SQLITE_BUSY";
+    case SQLITE_LOCKED: return "SQLITE_LOCKED";
+    case SQLITE_NOMEM: return "SQLITE_NOMEM";
+    case SQLITE_READONLY: return "SQLITE_READONLY";
+    case SQLITE_INTERRUPT: return "SQLITE_INTERRUPT";
+    case SQLITE_IOERR: return "SQLITE_IOERR";
+    case SQLITE_CORRUPT: return "SQLITE_CORRUPT";
+    case SQLITE_NOTFOUND: return "SQLITE_NOTFOUND";
+    case SQLITE_FULL: return "SQLITE_FULL";
+    case SQLITE_CANTOPEN: return "SQLITE_CANTOPEN";
+    case SQLITE_PROTOCOL: return "SQLITE_PROTOCOL";
+    case SQLITE_EMPTY: return "SQLITE_EMPTY";
+    case SQLITE_SCHEMA: return "SQLITE_SCHEMA";
+    case SQLITE_TOOBIG: return "SQLITE_TOOBIG";
+    case SQLITE_CONSTRAINT: return "SQLITE_CONSTRAINT";
+    case SQLITE_MISMATCH: return "SQLITE_MISMATCH";
+    case SQLITE_MISUSE: return "SQLITE_MISUSE";
+    case SQLITE_NOLFS: return "SQLITE_NOLFS";
+    case SQLITE_AUTH: return "SQLITE_AUTH";
+    case SQLITE_FORMAT: return "SQLITE_FORMAT";
+    case SQLITE_RANGE: return "SQLITE_RANGE";
+    case SQLITE_ROW: return "SQLITE_ROW";
+    case SQLITE_DONE: return "SQLITE_DONE";
+    case CPPSQLITE_ERROR: return "CPPSQLITE_ERROR";
+    default: return "UNKNOWN_ERROR";
+    }
+}
+
+// ---------------------------------------------------------------- exception
+
+CppSQLite3Exception::CppSQLite3Exception(int code, std::u16string_view message)
+    : Code_(code),
+      Message_(platform::Format(u"%s[%d]: %s", {platform::Ascii(Sqlite_Result_Code_Name(code)), code, message})) {}
+
+CppSQLite3Exception::CppSQLite3Exception(const CppSQLite3Exception& other) = default;
+
+CppSQLite3Exception::~CppSQLite3Exception() = default;
+
+// ---------------------------------------------------------------- query
+
+CppSQLite3Query::CppSQLite3Query(sqlite3* connection, sqlite3_stmt* statement, bool at_end, bool owns_statement)
+    : Connection_(connection),
+      Statement_(statement),
+      At_End_(at_end),
+      Column_Count_(statement == nullptr ? 0 : sqlite3_column_count(statement)),
+      Owns_Statement_(owns_statement) {}
+
+CppSQLite3Query::CppSQLite3Query(CppSQLite3Query&& other) noexcept
+    : Connection_(other.Connection_),
+      Statement_(other.Statement_),
+      At_End_(other.At_End_),
+      Column_Count_(other.Column_Count_),
+      Owns_Statement_(other.Owns_Statement_) {
+    other.Statement_ = nullptr;
+}
+
+CppSQLite3Query& CppSQLite3Query::operator=(CppSQLite3Query&& other) noexcept {
+    if (this != &other) {
+        Finalize_Quietly();
+        Statement_ = other.Statement_;
+        At_End_ = other.At_End_;
+        Column_Count_ = other.Column_Count_;
+        Owns_Statement_ = other.Owns_Statement_;
+        other.Statement_ = nullptr;
+    }
+    return *this;
+}
+
+CppSQLite3Query::~CppSQLite3Query() { Finalize_Quietly(); }
+
+void CppSQLite3Query::Finalize_Quietly() noexcept {
+    if (Statement_ != nullptr && Owns_Statement_) sqlite3_finalize(Statement_);
+    Statement_ = nullptr;
+}
+
+void CppSQLite3Query::Require_Statement() const {
+    if (Statement_ == nullptr) Raise_Wrapper("Null Virtual Machine pointer");
+}
+
+void CppSQLite3Query::Check_Column(int column) const {
+    if (column < 0 || column > Column_Count_ - 1) Raise_Wrapper("Invalid field index requested");
+}
+
+void CppSQLite3Query::Advance() {
+    Require_Statement();
+    const int rc = sqlite3_step(Statement_);
+    if (rc == SQLITE_DONE) {
+        At_End_ = true;
+    } else if (rc == SQLITE_ROW) {
+        At_End_ = false;
+    } else {
+        const int code = sqlite3_finalize(Statement_);
+        Statement_ = nullptr;
+        Raise(code, Error_Text(Connection_));
+    }
+}
+
+int CppSQLite3Query::Type_At(int column) {
+    Require_Statement();
+    Check_Column(column);
+    return sqlite3_column_type(Statement_, column);
+}
+
+const void* CppSQLite3Query::Blob_At(int column, int* length) {
+    Require_Statement();
+    Check_Column(column);
+    const void* blob = sqlite3_column_blob(Statement_, column);
+    if (length != nullptr) *length = sqlite3_column_bytes(Statement_, column);
+    return blob;
+}
+
+void CppSQLite3Query::Release_Statement() {
+    if (Statement_ == nullptr || !Owns_Statement_) return;
+    const int code = sqlite3_finalize(Statement_);
+    Statement_ = nullptr;
+    if (code != SQLITE_OK) Raise(code, Error_Text(Connection_));
+}
+
+// ---------------------------------------------------------------- table
+
+CppSQLite3Table::CppSQLite3Table(char** results, int rows, int columns)
+    : Column_Count_(columns), Row_Count_(rows), Current_Row_(0), Results_(results) {}
+
+CppSQLite3Table::CppSQLite3Table(CppSQLite3Table&& other) noexcept
+    : Column_Count_(other.Column_Count_),
+      Row_Count_(other.Row_Count_),
+      Current_Row_(other.Current_Row_),
+      Results_(other.Results_) {
+    other.Results_ = nullptr;
+}
+
+CppSQLite3Table& CppSQLite3Table::operator=(CppSQLite3Table&& other) noexcept {
+    if (this != &other) {
+        Release();
+        Results_ = other.Results_;
+        Row_Count_ = other.Row_Count_;
+        Column_Count_ = other.Column_Count_;
+        Current_Row_ = other.Current_Row_;
+        other.Results_ = nullptr;
+    }
+    return *this;
+}
+
+CppSQLite3Table::~CppSQLite3Table() { Release(); }
+
+void CppSQLite3Table::Release() noexcept {
+    if (Results_ != nullptr) sqlite3_free_table(Results_);
+    Results_ = nullptr;
+}
+
+void CppSQLite3Table::Require_Results() const {
+    if (Results_ == nullptr) Raise_Wrapper("Null Results pointer");
+}
+
+void CppSQLite3Table::Select_Row(std::int64_t row) {
+    Require_Results();
+    if (row < 0 || row > Row_Count_ - 1) Raise_Wrapper("Invalid row index requested");
+    Current_Row_ = static_cast<int>(row);
+}
+
+const char* CppSQLite3Table::Text_At(int column) {
+    Require_Results();
+    if (column < 0 || column > Column_Count_ - 1) Raise_Wrapper("Invalid field index requested");
+    const std::int64_t index = (static_cast<std::int64_t>(Current_Row_) + 1) * Column_Count_ + column;
+    return Results_[index];
+}
+
+std::u16string CppSQLite3Table::Wide_Text_At(int column) {
+    const char* text = Text_At(column);
+    if (text == nullptr) return {};
+    std::u16string wide = platform::Utf8_To_Utf16(text);
+    if (wide.size() > Max_Wide_Field) wide.resize(Max_Wide_Field);
+    return wide;
+}
+
+// ---------------------------------------------------------------- connection
+
+CppSQLite3DB::~CppSQLite3DB() {
+    if (Connection_ != nullptr) sqlite3_close(Connection_);
+    Connection_ = nullptr;
+}
+
+int CppSQLite3DB::Open_With_Pragmas(const std::string& path) {
+    if (Connection_ != nullptr) Close_Database();
+    const int rc = sqlite3_open_v2(path.c_str(), &Connection_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        const std::u16string message = Error_Text(Connection_);
+        // A failed open still hands out a handle that must be closed.
+        sqlite3_close(Connection_);
+        Connection_ = nullptr;
+        Raise(rc, message);
+    }
+    sqlite3_busy_timeout(Connection_, Busy_Timeout_Ms_);
+    sqlite3_busy_timeout(Connection_, 200);
+    char* error = nullptr;
+    const int pragmas = sqlite3_exec(Connection_,
+                                     "PRAGMA synchronous=OFF;\t PRAGMA count_changes=OFF; PRAGMA temp_store=memory; "
+                                     "PRAGMA journal_mode = OFF",
+                                     nullptr, nullptr, &error);
+    if (pragmas != SQLITE_OK) {
+        sqlite3_free(error);
+        platform::Message_Box(u"SQLITE ERROR");
+        return 0;
+    }
+    return 1;
+}
+
+void CppSQLite3DB::Close_Database() {
+    if (Connection_ == nullptr) return;
+    const int rc = sqlite3_close(Connection_);
+    if (rc != SQLITE_OK) Raise(rc, Error_Text(Connection_));
+    Connection_ = nullptr;
+}
+
+void CppSQLite3DB::Require_Open() const {
+    if (Connection_ == nullptr) Raise_Wrapper("Database not open");
+}
+
+CppSQLite3Query CppSQLite3DB::Run_Query(std::u16string_view statement) {
+    Require_Open();
+    // The statement must be NUL-terminated for the length -1 that SQLite is given.
+    const std::u16string text(statement);
+    for (int round = 0;; ++round) {
+        if (Connection_ == nullptr) Raise_Wrapper("Database not open");
+        sqlite3_stmt* prepared = nullptr;
+        const int rc = sqlite3_prepare16_v2(Connection_, text.c_str(), -1, &prepared, nullptr);
+        if (rc != SQLITE_OK) Raise(rc, Error_Text(Connection_));
+        const int step = sqlite3_step(prepared);
+        if (step == SQLITE_DONE || step == SQLITE_ROW) return CppSQLite3Query(Connection_, prepared, step == SQLITE_DONE, true);
+        const int code = sqlite3_finalize(prepared);
+        if (code != SQLITE_SCHEMA || round + 1 >= Max_Schema_Retries) Raise(code, Error_Text(Connection_));
+    }
+}
+
+CppSQLite3Table CppSQLite3DB::Fetch_Table(const std::string& statement) {
+    Require_Open();
+    char** results = nullptr;
+    int rows = 0;
+    int columns = 0;
+    char* error = nullptr;
+    const int rc = sqlite3_get_table(Connection_, statement.c_str(), &results, &rows, &columns, &error);
+    sqlite3_free(error);
+    if (rc != SQLITE_OK) {
+        if (results != nullptr) sqlite3_free_table(results);
+        return CppSQLite3Table();
+    }
+    return CppSQLite3Table(results, rows, columns);
+}

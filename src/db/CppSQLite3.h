@@ -1,0 +1,123 @@
+// A thin object layer over SQLite through which every database access runs.
+// Every library failure becomes a CppSQLite3Exception.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The wrapper's own errors carry this code.
+inline constexpr int CPPSQLITE_ERROR = 1000;
+
+const char* Sqlite_Result_Code_Name(int code);
+
+class CppSQLite3Exception {
+public:
+    // Message is "<code name>[<code>]: <message>".
+    CppSQLite3Exception(int code, std::u16string_view message);
+    CppSQLite3Exception(const CppSQLite3Exception& other);
+    CppSQLite3Exception& operator=(const CppSQLite3Exception& other) = default;
+    virtual ~CppSQLite3Exception();
+
+    int Code() const { return Code_; }
+    const std::u16string& Message() const { return Message_; }
+
+private:
+    int Code_;
+    std::u16string Message_;
+};
+
+class CppSQLite3Query {
+public:
+    CppSQLite3Query() = default;
+    CppSQLite3Query(sqlite3* connection, sqlite3_stmt* statement, bool at_end, bool owns_statement);
+    CppSQLite3Query(const CppSQLite3Query&) = delete;
+    CppSQLite3Query(CppSQLite3Query&& other) noexcept;
+    // Taking over another query: the own statement is finalized (failure
+    // swallowed) and the other's statement moves here.
+    CppSQLite3Query& operator=(CppSQLite3Query&& other) noexcept;
+    virtual ~CppSQLite3Query();
+
+    bool At_End() const { return At_End_; }
+    int Column_Count() const { return Column_Count_; }
+    sqlite3_stmt* Statement() const { return Statement_; }
+
+    void Advance();
+    int Type_At(int column);
+    const void* Blob_At(int column, int* length = nullptr);
+    void Release_Statement();
+    void Require_Statement() const;
+
+private:
+    void Check_Column(int column) const;
+    void Finalize_Quietly() noexcept;
+
+    sqlite3* Connection_ = nullptr;
+    sqlite3_stmt* Statement_ = nullptr;
+    bool At_End_ = true;
+    int Column_Count_ = 0;
+    bool Owns_Statement_ = false;
+};
+
+class CppSQLite3Table {
+public:
+    CppSQLite3Table() = default;
+    CppSQLite3Table(char** results, int rows, int columns);
+    CppSQLite3Table(const CppSQLite3Table&) = delete;
+    CppSQLite3Table(CppSQLite3Table&& other) noexcept;
+    CppSQLite3Table& operator=(CppSQLite3Table&& other) noexcept;
+    virtual ~CppSQLite3Table();
+
+    int Column_Count() const { return Column_Count_; }
+    std::int64_t Row_Count() const { return Row_Count_; }
+    bool Has_Results() const { return Results_ != nullptr; }
+
+    void Select_Row(std::int64_t row);
+    // The UTF-8 field of the current row; null for an SQL NULL.
+    const char* Text_At(int column);
+    // The field as UTF-16, at most Max_Wide_Field units; empty for NULL.
+    std::u16string Wide_Text_At(int column);
+    void Require_Results() const;
+
+    static constexpr std::size_t Max_Wide_Field = 4096;
+
+private:
+    void Release() noexcept;
+
+    int Column_Count_ = 0;
+    std::int64_t Row_Count_ = 0;
+    int Current_Row_ = 0;
+    char** Results_ = nullptr;
+};
+
+class CppSQLite3DB {
+public:
+    CppSQLite3DB() = default;
+    CppSQLite3DB(const CppSQLite3DB&) = delete;
+    CppSQLite3DB& operator=(const CppSQLite3DB&) = delete;
+    // Closes a held connection; a failing close is swallowed (a destructor
+    // never throws).
+    virtual ~CppSQLite3DB();
+
+    // Opens (creating when missing) the file at the byte path and applies the
+    // program's tuning. Raises when the file cannot be opened; returns 0 after
+    // the "SQLITE ERROR" message when the tuning fails, 1 otherwise.
+    int Open_With_Pragmas(const std::string& path);
+    void Close_Database();
+    CppSQLite3Query Run_Query(std::u16string_view statement);
+    CppSQLite3Table Fetch_Table(const std::string& statement);
+    void Require_Open() const;
+
+    sqlite3* Connection() const { return Connection_; }
+    bool Is_Open() const { return Connection_ != nullptr; }
+
+    // A statement that keeps reporting a changed schema is prepared again at
+    // most this many times.
+    static constexpr int Max_Schema_Retries = 10;
+
+private:
+    sqlite3* Connection_ = nullptr;
+    int Busy_Timeout_Ms_ = 60000;
+};

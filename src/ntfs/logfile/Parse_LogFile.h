@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+#include "db/CppSQLite3.h"
+#include "records/Parsing_State.h"
+
+// Decodes an extracted $LogFile into LogFile rows.
+int Parse_LogFile(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db, int hour_offset);

@@ -1,0 +1,110 @@
+#include "output/Time_Text.h"
+
+#include <cmath>
+#include <optional>
+
+#include "platform/text.h"
+
+namespace {
+
+// Days from 1970-01-01 to a proleptic Gregorian date (any year).
+std::int64_t Days_From_Civil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+struct Civil {
+    std::int64_t year;
+    unsigned month;
+    unsigned day;
+};
+
+Civil Civil_From_Days(std::int64_t z) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    return {y + (m <= 2), m, d};
+}
+
+bool Is_Leap(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+unsigned Days_In_Month(std::int64_t y, unsigned m) {
+    static constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && Is_Leap(y) ? 29 : days[m - 1];
+}
+
+// Days from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
+constexpr std::int64_t Filetime_Epoch_Days = -134774;
+
+// The time text of a day count from 1601-01-01 and a second of that day.
+std::u16string Format_Seconds(std::int64_t days, std::int64_t second_of_day) {
+    const Civil c = Civil_From_Days(days + Filetime_Epoch_Days);
+    return platform::Format(u"%0.4d-%0.2d-%0.2d %0.2d:%0.2d:%0.2d",
+                            {static_cast<long long>(c.year), c.month, c.day, static_cast<int>(second_of_day / 3600),
+                             static_cast<int>(second_of_day / 60 % 60), static_cast<int>(second_of_day % 60)});
+}
+
+struct Fields {
+    long long year, month, day, hour, minute, second;
+};
+
+bool Fields_Valid(const Fields& f) {
+    return f.year >= 1 && f.year <= 9999 && f.month >= 1 && f.month <= 12 && f.day >= 1 &&
+           f.day <= Days_In_Month(f.year, static_cast<unsigned>(f.month)) && f.hour >= 0 && f.hour <= 23 &&
+           f.minute >= 0 && f.minute <= 59 && f.second >= 0 && f.second <= 59;
+}
+
+}  // namespace
+
+std::u16string Format_FileTime_Text(std::uint64_t filetime) {
+    const std::uint64_t seconds = filetime / Ticks_Per_Second;
+    return Format_Seconds(static_cast<std::int64_t>(seconds / 86400), static_cast<std::int64_t>(seconds % 86400));
+}
+
+std::u16string Shift_Time_String(std::u16string text, int hours) {
+    const auto piece = [&](long long first, long long count) {
+        return platform::Read_Decimal(std::u16string_view(platform::Mid(text, first, count)));
+    };
+    const Fields f{piece(0, 4), piece(5, 2), piece(8, 2), piece(11, 2), piece(14, 2), piece(17, 2)};
+    if (!Fields_Valid(f)) return text;
+    const std::int64_t days = Days_From_Civil(f.year, static_cast<unsigned>(f.month), static_cast<unsigned>(f.day)) -
+                              Filetime_Epoch_Days;
+    // Whole seconds are enough: the text carries no fraction.
+    std::int64_t total = days * 86400 + f.hour * 3600 + f.minute * 60 + f.second + static_cast<std::int64_t>(hours) * 3600;
+    std::int64_t out_days = total >= 0 ? total / 86400 : (total - 86399) / 86400;
+    return Format_Seconds(out_days, total - out_days * 86400);
+}
+
+double Parse_Time_Text_As_Date(std::u16string_view text) {
+    // Shape: exactly "DDDD-DD-DD DD:DD:DD".
+    static constexpr char16_t shape[] = u"0000-00-00 00:00:00";
+    if (text.size() != 19) return Date_Type_Mismatch;
+    for (std::size_t i = 0; i < 19; ++i) {
+        const bool digit = text[i] >= u'0' && text[i] <= u'9';
+        if (shape[i] == u'0' ? !digit : text[i] != shape[i]) return Date_Type_Mismatch;
+    }
+    const auto number = [&](std::size_t first, std::size_t count) {
+        long long v = 0;
+        for (std::size_t i = first; i < first + count; ++i) v = v * 10 + (text[i] - u'0');
+        return v;
+    };
+    const Fields f{number(0, 4), number(5, 2), number(8, 2), number(11, 2), number(14, 2), number(17, 2)};
+    if (f.year < 100 || !Fields_Valid(f)) return Date_Out_Of_Range;
+    const std::int64_t days = Days_From_Civil(f.year, static_cast<unsigned>(f.month), static_cast<unsigned>(f.day)) -
+                              Days_From_Civil(1899, 12, 30);
+    return static_cast<double>(days) + static_cast<double>(f.hour * 3600 + f.minute * 60 + f.second) / 86400.0;
+}
+
+std::int64_t Date_Difference_Seconds(double later, double earlier) {
+    return static_cast<std::int64_t>(std::llround((later - earlier) * 86400.0));
+}

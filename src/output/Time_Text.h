@@ -1,0 +1,28 @@
+// Time texts: "YYYY-MM-DD HH:MM:SS" made from a FILETIME (100-ns ticks since
+// 1601-01-01 00:00:00 UTC) and moved by whole hours into the run's local time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+inline constexpr std::int64_t Ticks_Per_Second = 10'000'000;
+inline constexpr std::int64_t Ticks_Per_Hour = 36'000'000'000;
+
+// The UTC calendar text of a FILETIME; sub-seconds are cut, never rounded.
+std::u16string Format_FileTime_Text(std::uint64_t filetime);
+
+// The text of the same instant moved by `hours`. A text whose pieces are not
+// a valid calendar time is returned unchanged.
+std::u16string Shift_Time_String(std::u16string text, int hours);
+
+// Reads the program's own time text into days since 1899-12-30 (the scale of
+// an OLE date, but linear also before 1899). A text that is not of the shape
+// "YYYY-MM-DD HH:MM:SS" gives Date_Type_Mismatch; one of that shape with a
+// field out of range (or a year outside 100..9999) gives Date_Out_Of_Range.
+inline constexpr double Date_Type_Mismatch = 0.0;
+inline constexpr double Date_Out_Of_Range = -1.0;
+double Parse_Time_Text_As_Date(std::u16string_view text);
+
+// Whole seconds from `earlier` to `later`, rounded to the nearest second.
+std::int64_t Date_Difference_Seconds(double later, double earlier);

@@ -1,0 +1,47 @@
+#include "platform/clock.h"
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+long Offset_Seconds_At(int year, int month) {
+    std::tm probe{};
+    probe.tm_year = year - 1900;
+    probe.tm_mon = month;
+    probe.tm_mday = 1;
+    probe.tm_hour = 12;
+    probe.tm_isdst = -1;
+    const std::time_t when = std::mktime(&probe);
+    std::tm local{};
+    if (when == static_cast<std::time_t>(-1) || localtime_r(&when, &local) == nullptr) return 0;
+    return local.tm_gmtoff;
+}
+
+}  // namespace
+
+int Standard_Bias_Minutes(int year) {
+    tzset();
+    const long standard = std::min(Offset_Seconds_At(year, 0), Offset_Seconds_At(year, 6));
+    return static_cast<int>(-standard / 60);
+}
+
+int Standard_Bias_Minutes() {
+    return Standard_Bias_Minutes(Local_Now().tm_year + 1900);
+}
+
+std::tm Local_Now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+std::string Format_Local_Time(const std::tm& local, const char* format) {
+    char buffer[129] = {};
+    const std::size_t n = std::strftime(buffer, 128, format, &local);
+    return std::string(buffer, n);
+}
+
+}  // namespace platform

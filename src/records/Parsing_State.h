@@ -1,0 +1,58 @@
+// The program-wide working state. The entry point makes the one instance of
+// each object and hands every stage the part it works on, so a test can build
+// a fresh state per case.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ntfs/mft/Mft_Index.h"
+#include "records/Records.h"
+
+// State shared by the $MFT, $LogFile and $UsnJrnl readers and the carvers.
+struct Global_Parsing_Context {
+    // The $MFT index (by reference, entry number, record LSN and parent),
+    // built once by Parse_MFT and kept across carved files.
+    Mft_Index Mft;
+
+    // A copy of every LogFile row inserted so far, in insertion order
+    // (unescaped), for the analysis's look-backs and the EventTime back-fill.
+    std::vector<_log_info> LogFile_Row_Array;
+
+    // Result of the last Build_Full_Path call.
+    std::u16string Full_Path;
+    // Hours added to every time text: UTC offset plus 1 with DST.
+    int Hour_Offset = 0;
+    // 1 when an $MFT was given but could not be opened.
+    int MFT_Unavailable = 0;
+    // Creation time of $MFT record 0, not shifted; empty until read.
+    std::u16string MFT_Creation_Time;
+};
+
+// Empties the per-file part of the state before the next carved file; the
+// $MFT index, Full_Path, Hour_Offset and MFT_Unavailable stay. Returns 0.
+int Reset_Carving_State(Global_Parsing_Context& context);
+
+// The options that the carvers and the export read.
+struct Run_Options {
+    std::string g_Output_Name;       // -p
+    int g_LogFile_Carving = 0;       // -g
+    int g_Quick_Mode = 0;            // -q
+    int g_UsnJrnl_Carving = 0;       // -n
+    int g_Carving_Alignment = 8;     // -a
+};
+
+// Everything that lives from the start of a run to its end.
+struct Program_State {
+    std::vector<_anti_forensic_program_installation_info> g_Installation_Signature_Array;
+    std::vector<_anti_forensic_program_execution_info> g_Execution_Signature_Array;
+    std::vector<_anti_forensic_program_trace_info> g_Trace_Signature_Array;
+    std::vector<_program_update_path_info> g_Update_Path_Signature_Array;
+    std::vector<_key_temp_path_info> g_Key_Temp_Path_Array;
+    // The reloaded event tables, in LSN and USN order.
+    std::vector<_log_info> g_Log_Info_Array;
+    std::vector<_USNJRNLINFO> g_UsnJrnl_Info_Array;
+    Global_Parsing_Context g_Parsing_Context;
+    Run_Options Options;
+};
