@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "db/CppSQLite3.h"
+#include "output/Csv_Export.h"
+#include "output/Event_Tables.h"
+#include "platform/console.h"
+#include "platform/text.h"
+#include "support/Sqlite_Query.h"
+#include "support/Temp_Dir.h"
+
+namespace {
+
+constexpr char Stamp[] = "2026-12-09 10-11-12";
+
+// An output folder with a database holding the chosen tables.
+struct Export_Fixture {
+    Temp_Dir dir;
+    std::string db_path = dir.File("QVM_test.db");
+    CppSQLite3DB db;
+    Program_State state;
+    std::ostringstream console;
+    std::ostringstream messages;
+
+    explicit Export_Fixture(bool logfile_table = true, bool usnjrnl_table = true) {
+        db.Open_With_Pragmas(db_path);
+        if (logfile_table) db.Run_Query(Event_Table_Sql::Create_LogFile);
+        if (usnjrnl_table) db.Run_Query(Event_Table_Sql::Create_UsnJrnl);
+    }
+
+    void Export(int utc = 9, int dst = 0, std::int64_t page_rows = UsnJrnl_Csv_Page_Rows) {
+        platform::Scoped_Output output(console, messages);
+        Export_CSV_And_Detect(state, db_path, dir.Path(), Stamp, utc, dst, 0, page_rows);
+    }
+    std::string Csv(const std::string& table, const std::string& suffix = ".csv") const {
+        return Read_File(dir.File("QVM_" + table + "_" + Stamp + suffix));
+    }
+};
+
+_log_info Log_Row(std::uint64_t lsn) {
+    _log_info r;
+    r.LSN = platform::Format(u"%I64u", {lsn});
+    r.ThisLSN = lsn;
+    r.EventTime = u"2015-03-02 08:30:00";
+    r.Event = u"File Creation";
+    r.Detail = u"-";
+    r.FileName = u"a.txt";
+    r.FullPath = u"\\dir\\a.txt";
+    r.CreateTime = u"2015-03-02 08:30:00";
+    r.ModifiedTime = u"2015-03-02 08:30:01";
+    r.MFT_ModifiedTime = u"2015-03-02 08:30:02";
+    r.AccessTime = u"2015-03-02 08:30:03";
+    r.RedoInfo = u"InitializeFileRecordSegment";
+    r.TargetVCN = u"0x3";
+    r.MFT_ClusterIndex = 4294967296ull;
+    return r;
+}
+
+_USNJRNLINFO Usn_Row(std::uint64_t usn) {
+    _USNJRNLINFO r;
+    r.TimeStamp = u"2020-08-02 10:00:00";
+    r.USN = platform::Format(u"%I64u", {usn});
+    r.FileName = u"file_1.txt";
+    r.FullPath = u"\\test_dir\\file_1.txt";
+    r.Event = u"File_Created / File_Closed";
+    r.SourceInfo = u"0";
+    r.FileAttr = u"Archive";
+    r.CarvingFlag = u"";
+    r.FileReferenceNumber = u"3400000000003A";
+    r.ParentFileReferenceNumber = u"1000000000032";
+    return r;
+}
+
+}  // namespace
+
+TEST(Csv_Export, TimeHeaderForms) {
+    struct Case {
+        const char16_t* column;
+        int utc;
+        int dst;
+        const char16_t* header;
+    };
+    const Case cases[] = {
+        {u"EventTime", 9, 1, u"EventTime(UTC+9 DST)"}, {u"EventTime", 9, 0, u"EventTime(UTC+9)"},
+        {u"EventTime", -5, 1, u"EventTime(UTC-5,DST)"}, {u"TimeStamp", -5, 0, u"TimeStamp(UTC-5)"},
+        {u"EventTime", 0, 1, u"EventTime(UTC 0,DST)"}, {u"TimeStamp", 0, 0, u"TimeStamp(UTC 0)"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Csv_Time_Header(c.column, c.utc, c.dst), c.header);
+}
+
+TEST(Csv_Export, RoundTripThroughWritersAndExport) {
+    struct Case {
+        std::u16string value;
+        std::string stored;    // as the database holds it (UTF-8)
+        std::string exported;  // as the CSV field shows it, quotes included
+        std::u16string reloaded;
+    };
+    const std::vector<Case> cases = {
+        {u"O'Brien.txt", "O'Brien.txt", "\"O'Brien.txt\"", u"O'Brien.txt"},
+        {u"a, b", "a/ b", "\"a, b\"", u"a, b"},
+        {u"x/y", "x/y", "\"x,y\"", u"x,y"},
+        {u"a''b", "a''b", "\"a''b\"", u"a''b"},
+        {std::u16string(u"ab\0cd", 5), "ab", "\"ab\"", u"ab"},
+        {u"\uD55C\uAE00.txt", "\xED\x95\x9C\xEA\xB8\x80.txt", "\"\xED\x95\x9C\xEA\xB8\x80.txt\"", u"\uD55C\uAE00.txt"},
+        {u"\u041F\u0440\u0438\u0432\u0435\u0442", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+         "\"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\"", u"\u041F\u0440\u0438\u0432\u0435\u0442"},
+        {u"say \"hi\"", "say \"hi\"", "\"say \"\"hi\"\"\"", u"say \"hi\""},
+        {u"x'); DROP TABLE LogFile;--", "x'); DROP TABLE LogFile;--", "\"x'); DROP TABLE LogFile;--\"",
+         u"x'); DROP TABLE LogFile;--"},
+    };
+    Export_Fixture f;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        _log_info row = Log_Row(100 + i);
+        row.FileName = row.Detail = row.Event = cases[i].value;
+        const _log_info before = row;
+        EXPECT_EQ(Insert_LogFile_Row(f.db, row), 0);
+        EXPECT_EQ(row.FileName, before.FileName);  // the caller's record is not escaped
+
+        _USNJRNLINFO usn = Usn_Row(200 + i);
+        usn.FileName = cases[i].value;
+        EXPECT_EQ(Insert_UsnJrnl_Row(f.db, usn), 0);
+    }
+    f.Export();
+    const auto stored = Query_Rows(f.db_path, "select FileName, Detail, Event from LogFile order by LSN");
+    const auto usn_stored = Query_Rows(f.db_path, "select FileName from UsnJrnl order by USN");
+    ASSERT_EQ(stored.size(), cases.size());
+    ASSERT_EQ(f.state.g_Log_Info_Array.size(), cases.size());
+    ASSERT_EQ(f.state.g_UsnJrnl_Info_Array.size(), cases.size());
+    const std::string logfile_csv = f.Csv("LogFile");
+    const std::string usnjrnl_csv = f.Csv("UsnJrnl");
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.stored);
+        EXPECT_EQ(stored[i], c.stored + "|" + c.stored + "|" + c.stored);
+        EXPECT_EQ(usn_stored[i], c.stored);
+        const std::string line = std::to_string(100 + i);
+        EXPECT_NE(logfile_csv.find("\"" + line + "\",\"2015-03-02 08:30:00\"," + c.exported + "," + c.exported + "," +
+                                   c.exported + ","),
+                  std::string::npos);
+        EXPECT_NE(usnjrnl_csv.find("\"" + std::to_string(200 + i) + "\"," + c.exported + ","), std::string::npos);
+        EXPECT_EQ(f.state.g_Log_Info_Array[i].FileName, c.reloaded);
+        EXPECT_EQ(f.state.g_Log_Info_Array[i].Detail, c.reloaded);
+        EXPECT_EQ(f.state.g_UsnJrnl_Info_Array[i].FileName, c.reloaded);
+    }
+    EXPECT_EQ(f.console.str(),
+              "\r\nExporting $LogFile info to CSV file...[Done]\r\nExporting $UsnJrnl:$J info to CSV file...[Done]");
+}
+
+TEST(Csv_Export, SecondRowWithTheSameKeyIsRefused) {
+    Export_Fixture f;
+    _log_info first = Log_Row(7);
+    _log_info second = Log_Row(7);
+    second.FileName = u"other.txt";
+    EXPECT_EQ(Insert_LogFile_Row(f.db, first), 0);
+    EXPECT_EQ(Insert_LogFile_Row(f.db, second), 1);
+    _log_info empty_key = Log_Row(8);
+    empty_key.LSN.clear();
+    EXPECT_EQ(Insert_LogFile_Row(f.db, empty_key), 1);
+    EXPECT_EQ(Insert_UsnJrnl_Row(f.db, Usn_Row(5)), 0);
+    EXPECT_EQ(Insert_UsnJrnl_Row(f.db, Usn_Row(5)), 1);
+    EXPECT_EQ(Query_Rows(f.db_path, "select LSN, FileName, MFT_ClusterIndex from LogFile"),
+              (std::vector<std::string>{"7|a.txt|4294967296"}));
+}
+
+TEST(Csv_Export, GoldenLines) {
+    Export_Fixture f;
+    // Inserted out of order: the export sorts by LSN and USN.
+    Insert_LogFile_Row(f.db, Log_Row(4096));
+    _log_info check_point = Log_Row(24);
+    check_point.Event = u"# Check Point";
+    check_point.FileName = check_point.FullPath = check_point.CreateTime = u"";
+    Insert_LogFile_Row(f.db, check_point);
+    Insert_UsnJrnl_Row(f.db, Usn_Row(96));
+    _USNJRNLINFO carved = Usn_Row(0);
+    carved.CarvingFlag = u"Y";
+    carved.Event = u"File_Closed";
+    Insert_UsnJrnl_Row(f.db, carved);
+    f.Export(9, 1);
+    EXPECT_EQ(f.Csv("LogFile"),
+              "\"LSN\",\"EventTime(UTC+9 DST)\",\"Event\",\"Detail\",\"File/Directory Name\",\"Full Path\",\"Create "
+              "Time\",\"Modified Time\",\"MFT_Modified Time\",\"Access Time\",\"Redo\",\"Target VCN\",\"Cluster "
+              "Index\"\r\n"
+              "\"24\",\"2015-03-02 08:30:00\",\"# Check Point\",\"-\",\"\",\"\",\"\",\"2015-03-02 08:30:01\","
+              "\"2015-03-02 08:30:02\",\"2015-03-02 08:30:03\",\"InitializeFileRecordSegment\",\"0x3\","
+              "\"4294967296\"\r\n"
+              "\"4096\",\"2015-03-02 08:30:00\",\"File Creation\",\"-\",\"a.txt\",\"\\dir\\a.txt\",\"2015-03-02 "
+              "08:30:00\",\"2015-03-02 08:30:01\",\"2015-03-02 08:30:02\",\"2015-03-02 08:30:03\","
+              "\"InitializeFileRecordSegment\",\"0x3\",\"4294967296\"\r\n");
+    EXPECT_EQ(f.Csv("UsnJrnl"),
+              "\"TimeStamp(UTC+9 DST)\",\"USN\",\"File/Directory Name\",\"FullPath\",\"EventInfo\",\"SourceInfo\","
+              "\"FileAttribute\",\"Carving Flag\",\"FileReferenceNumber\",\"ParentFileReferenceNumber\"\r\n"
+              "\"2020-08-02 10:00:00\",\"0\",\"file_1.txt\",\"\\test_dir\\file_1.txt\",\"File_Closed\",\"0\","
+              "\"Archive\",\"Y\",\"3400000000003A\",\"1000000000032\"\r\n"
+              "\"2020-08-02 10:00:00\",\"96\",\"file_1.txt\",\"\\test_dir\\file_1.txt\",\"File_Created , "
+              "File_Closed\",\"0\",\"Archive\",\"\",\"3400000000003A\",\"1000000000032\"\r\n");
+    // The reason words joined by " / " come back joined by " , ", as the detection expects.
+    ASSERT_EQ(f.state.g_UsnJrnl_Info_Array.size(), 2u);
+    EXPECT_EQ(f.state.g_UsnJrnl_Info_Array[1].Event, u"File_Created , File_Closed");
+    ASSERT_EQ(f.state.g_Log_Info_Array.size(), 2u);
+    EXPECT_EQ(f.state.g_Log_Info_Array[0].LSN, u"24");
+    EXPECT_EQ(f.state.g_Log_Info_Array[1].ClusterIndex, u"4294967296");
+    EXPECT_EQ(f.state.g_Log_Info_Array[1].TargetVCN, u"0x3");
+}
+
+TEST(Csv_Export, UsnJrnlPages) {
+    struct Case {
+        int rows;
+        std::vector<int> per_file;  // empty: one file without a page suffix
+    };
+    const std::vector<Case> cases = {{0, {}}, {2, {}}, {3, {3, 0}}, {7, {3, 3, 1}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rows);
+        Export_Fixture f;
+        // Inserted in descending order: pages still run in ascending USN.
+        for (int i = c.rows - 1; i >= 0; --i) Insert_UsnJrnl_Row(f.db, Usn_Row(8 * static_cast<std::uint64_t>(i)));
+        f.Export(0, 0, 3);
+        const auto lines = [](const std::string& text) {
+            return static_cast<int>(std::count(text.begin(), text.end(), '\n')) - 1;  // minus the header
+        };
+        std::vector<std::string> expected_files{"QVM_LogFile_" + std::string(Stamp) + ".csv", "QVM_test.db"};
+        if (c.per_file.empty()) {
+            EXPECT_EQ(lines(f.Csv("UsnJrnl")), c.rows);
+            expected_files.push_back("QVM_UsnJrnl_" + std::string(Stamp) + ".csv");
+        } else {
+            for (std::size_t p = 0; p < c.per_file.size(); ++p) {
+                const std::string suffix = "_" + std::to_string(p + 1) + ".csv";
+                EXPECT_EQ(lines(f.Csv("UsnJrnl", suffix)), c.per_file[p]);
+                expected_files.push_back("QVM_UsnJrnl_" + std::string(Stamp) + suffix);
+            }
+        }
+        std::sort(expected_files.begin(), expected_files.end());
+        EXPECT_EQ(f.dir.List(), expected_files);
+        ASSERT_EQ(f.state.g_UsnJrnl_Info_Array.size(), static_cast<std::size_t>(c.rows));
+        for (int i = 0; i < c.rows; ++i)
+            EXPECT_EQ(f.state.g_UsnJrnl_Info_Array[i].USN, platform::Format(u"%d", {8 * i}));
+    }
+}
+
+TEST(Csv_Export, FailuresEndTheExportWithTheirMessage) {
+    {
+        Export_Fixture f(false, true);
+        f.Export();
+        EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Acquiring $LogFile Information fails...");
+    }
+    {
+        Export_Fixture f(true, false);
+        Insert_LogFile_Row(f.db, Log_Row(1));
+        f.Export();
+        EXPECT_EQ(f.console.str(),
+                  "\r\nExporting $LogFile info to CSV file...[Done]\r\nExporting $UsnJrnl:$J info to CSV "
+                  "file...[ERROR] Acquiring $UsnJrnl:$J Information fails...");
+        EXPECT_EQ(f.state.g_Log_Info_Array.size(), 1u);
+    }
+    {
+        Export_Fixture f;
+        platform::Scoped_Output output(f.console, f.messages);
+        Export_CSV_And_Detect(f.state, f.db_path, f.dir.File("missing-folder"), Stamp, 0, 0, 0);
+        EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Creating CSV file fails...");
+    }
+    {
+        Export_Fixture f;
+        platform::Scoped_Output output(f.console, f.messages);
+        Export_CSV_And_Detect(f.state, f.dir.File("no-such-dir/x.db"), f.dir.Path(), Stamp, 0, 0, 0);
+        EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Opening DB file fails...");
+        EXPECT_EQ(f.Csv("LogFile").substr(0, 7), "\"LSN\",\"");
+    }
+}
