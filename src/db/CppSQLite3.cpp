@@ -197,7 +197,12 @@ std::u16string CppSQLite3Table::Wide_Text_At(int column) {
     const char* text = Text_At(column);
     if (text == nullptr) return {};
     std::u16string wide = platform::Utf8_To_Utf16(text);
-    if (wide.size() > Max_Wide_Field) wide.resize(Max_Wide_Field);
+    if (wide.size() > Max_Wide_Field) {
+        // Never keep half of a surrogate pair at the cut.
+        std::size_t keep = Max_Wide_Field;
+        if (wide[keep - 1] >= 0xD800 && wide[keep - 1] <= 0xDBFF) --keep;
+        wide.resize(keep);
+    }
     return wide;
 }
 

@@ -72,6 +72,13 @@ std::u16string Format_FileTime_Text(std::uint64_t filetime) {
 }
 
 std::u16string Shift_Time_String(std::u16string text, int hours) {
+    // Only a text of the program's own form moves: a shorter text or one with
+    // a non-digit inside a field would otherwise read as a different, valid
+    // time (a missing field reads as 0).
+    if (text.size() < 19) return text;
+    static constexpr std::size_t digit_positions[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
+    for (const std::size_t i : digit_positions)
+        if (text[i] < u'0' || text[i] > u'9') return text;
     const auto piece = [&](long long first, long long count) {
         return platform::Read_Decimal(std::u16string_view(platform::Mid(text, first, count)));
     };

@@ -12,8 +12,9 @@ inline constexpr std::int64_t Ticks_Per_Hour = 36'000'000'000;
 // The UTC calendar text of a FILETIME; sub-seconds are cut, never rounded.
 std::u16string Format_FileTime_Text(std::uint64_t filetime);
 
-// The text of the same instant moved by `hours`. A text whose pieces are not
-// a valid calendar time is returned unchanged.
+// The text of the same instant moved by `hours`. A text that is not a valid
+// calendar time of the form "YYYY-MM-DD HH:MM:SS" (shorter, a non-digit in a
+// field, a field out of range) is returned unchanged.
 std::u16string Shift_Time_String(std::u16string text, int hours);
 
 // Reads the program's own time text into days since 1899-12-30 (the scale of

@@ -32,6 +32,8 @@ int Standard_Bias_Minutes() {
 }
 
 std::tm Local_Now() {
+    // localtime_r need not read TZ itself; without this a changed zone may go unseen.
+    tzset();
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);

@@ -142,10 +142,9 @@ std::u16string Mid(std::u16string_view text, long long first) {
 }
 
 std::u16string Mid(std::u16string_view text, long long first, long long count) {
-    if (first < 0) {
-        count += first;
-        first = 0;
-    }
+    // As the original string class does: a negative start reads from 0 and
+    // keeps the full count.
+    if (first < 0) first = 0;
     if (count <= 0 || first >= static_cast<long long>(text.size())) return {};
     return std::u16string(text.substr(static_cast<std::size_t>(first), static_cast<std::size_t>(count)));
 }

@@ -21,8 +21,9 @@ std::u16string Ascii(std::string_view text);
 // The text up to its first NUL unit, as a C-string formatter would take it.
 std::u16string_view Cut_At_Nul(std::u16string_view text);
 
-// Clamping substring helpers: a start past the end gives an empty text and a
-// negative count gives an empty text; they never throw.
+// Clamping substring helpers: a start past the end gives an empty text, a
+// negative start counts from 0 (the count is kept) and a negative count gives
+// an empty text; they never throw.
 std::u16string Left(std::u16string_view text, long long count);
 std::u16string Mid(std::u16string_view text, long long first);
 std::u16string Mid(std::u16string_view text, long long first, long long count);
@@ -43,7 +44,7 @@ class Format_Arg {
 public:
     Format_Arg(std::u16string_view v) : value_(v) {}
     Format_Arg(const std::u16string& v) : value_(std::u16string_view(v)) {}
-    Format_Arg(const char16_t* v) : value_(std::u16string_view(v)) {}
+    Format_Arg(const char16_t* v) : value_(v == nullptr ? std::u16string_view() : std::u16string_view(v)) {}
     Format_Arg(int v) : value_(static_cast<long long>(v)) {}
     Format_Arg(long v) : value_(static_cast<long long>(v)) {}
     Format_Arg(long long v) : value_(v) {}
