@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "records/Parsing_State.h"
@@ -19,3 +20,7 @@ int Lookup_MFT_Entry_By_LSN(Global_Parsing_Context& context, std::uint64_t lsn, 
                             std::u16string* path);
 int Lookup_MFT_Entry_By_Number(Global_Parsing_Context& context, std::uint64_t entry_number, std::u16string* name,
                                std::u16string* path);
+
+// The same reading as Parse_MFT over an $MFT already in memory (tests, fuzzing):
+// replaces context.Mft and sets MFT_Creation_Time when record 0 is "$MFT".
+void Index_MFT_Bytes(Global_Parsing_Context& context, std::span<const std::uint8_t> bytes);
