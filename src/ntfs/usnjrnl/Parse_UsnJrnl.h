@@ -1,9 +1,83 @@
+// The $UsnJrnl:$J reader (-u) and its twin, the record carver (-n): both scan
+// a file for version 2.0 change-journal records at fixed steps, decode each
+// one into a UsnJrnl row and insert the rows of the file in one transaction.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/usnjrnl/Usn_Record.h"
+#include "platform/Byte_View.h"
 #include "records/Parsing_State.h"
+#include "records/Records.h"
 
-// Decodes an extracted $UsnJrnl:$J into UsnJrnl rows.
+// Decodes an extracted $UsnJrnl:$J into UsnJrnl rows; tests every 8th byte.
+// Returns 0 in every case (a file that cannot be opened yields no rows).
 int Parse_UsnJrnl(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db, int hour_offset);
+
+// Carves change-journal records out of any file, testing every `alignment`th
+// byte of each chunk (the grid restarts at every chunk start); the rows carry
+// CarvingFlag "Y". Returns 0 in every case.
+int Carve_UsnJrnl_Records(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db,
+                          int hour_offset, int alignment);
+
+namespace Usn_Scan {
+// The file is scanned in chunks of this size ...
+inline constexpr std::size_t Chunk_Size = 0x90000;
+// ... each read with the bytes that follow it, so that a record starting near
+// a chunk's end is tested and decoded whole from memory.
+inline constexpr std::size_t Chunk_Overlap = Usn_Record_V2_Layout::Max_Record_Length + 1;
+// The reader's step: a journal's records start on 8-byte boundaries.
+inline constexpr int Journal_Step = 8;
+}  // namespace Usn_Scan
+
+// One chunk: `chunk` holds the bytes from the chunk's start (with the overlap,
+// as far as the file has them). Tests the positions k * step for
+// k < Chunk_Size / step whose eight pattern bytes are there, and calls
+// found(position, record) for every valid record, in position order. A record
+// does not make the scan skip its bytes. `step` must be at least 1.
+template <typename Found>
+void Scan_Usn_Chunk(const Byte_View& chunk, std::size_t step, Found&& found) {
+    const std::size_t positions = Usn_Scan::Chunk_Size / step;
+    for (std::size_t k = 0; k < positions; ++k) {
+        const std::size_t o = k * step;
+        if (!chunk.Has(o, Usn_Record_V2_Layout::Pattern_Size)) break;
+        if (!Is_Usn_Record_V2_Pattern(chunk, o)) continue;
+        if (auto record = Decode_Usn_Record_V2(*chunk.Sub(o, chunk.Size() - o))) found(o, *record);
+    }
+}
+
+// The USN as "%I64u" and a file reference as "0x%.16llX" (16 upper-case
+// digits), written into `out` (the row's texts are reused for every record).
+void Put_Usn_Decimal_Text(std::uint64_t value, std::u16string& out);
+void Put_Usn_Reference_Text(std::uint64_t reference, std::u16string& out);
+
+// Turns decoded records into UsnJrnl rows for one file: the time text shifted
+// by context.Hour_Offset, the reason and attribute words, the reference texts
+// and the full path through the $MFT index.
+class UsnJrnl_Row_Builder {
+public:
+    UsnJrnl_Row_Builder(Global_Parsing_Context& context, std::u16string_view carving_flag)
+        : context_(context), carving_flag_(carving_flag) {}
+
+    // Sets all ten texts of `row`.
+    void Fill(const Usn_Record_V2& record, _USNJRNLINFO& row);
+
+private:
+    // The FullPath of a record named `file_name` under `parent_reference`,
+    // into `path`: "" when the given $MFT could not be opened; "\" + name
+    // under the root (entry 5, any sequence number); else the parent's indexed
+    // path (its whole reference must match) + "\" + name, or "" when the
+    // parent has none.
+    void Build_Path(std::uint64_t parent_reference, std::u16string_view file_name, std::u16string& path);
+
+    Global_Parsing_Context& context_;
+    std::u16string carving_flag_;
+    // Records of one second share their time text (sub-seconds are cut).
+    std::uint64_t last_second_ = 0;
+    bool has_last_second_ = false;
+    std::u16string last_time_text_;
+};

@@ -1,0 +1,186 @@
+// Benchmark of the $UsnJrnl:$J stage: writes a synthetic journal (1 GiB by
+// default: about ten million version 2.0 records with realistic names under a
+// few thousand directories) and an $MFT for those directories, then runs
+// `Trevalon_CMD -u <J> -m <MFT> -o <folder>` in a child process and reports
+// its wall time, its peak memory and the rows it stored.
+//
+//   bench_usnjrnl [MiB of journal, default 1024] [work folder, default /tmp]
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/Trevalon_CMD.h"
+#include "support/Mft_Record_Builder.h"
+
+namespace {
+
+using namespace test_support;
+
+constexpr std::uint64_t First_Directory_Entry = 64;
+constexpr int Top_Directories = 60;
+constexpr int Sub_Directories = 60;  // under each top directory: 3,660 directories in all
+constexpr std::uint16_t Directory_Sequence = 3;
+
+std::uint64_t Directory_Reference(std::uint64_t index) {
+    return Mft_Reference(First_Directory_Entry + index, Directory_Sequence);
+}
+
+// Root, $MFT, 60 top directories under the root and 60 below each of them.
+std::uint64_t Write_Mft(const std::string& path) {
+    Mft_Image_Builder image;
+    Put_Volume_Skeleton(image);
+    const std::uint64_t count = Top_Directories + Top_Directories * Sub_Directories;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const bool top = i < static_cast<std::uint64_t>(Top_Directories);
+        const std::uint64_t parent =
+            top ? Mft_Reference(5, 5) : Directory_Reference((i - Top_Directories) / Sub_Directories);
+        const std::u16string name = top ? u"Project " + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) +
+                                              static_cast<char16_t>(u'0' + i / 26)
+                                        : u"folder_" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
+                                              static_cast<char16_t>(u'a' + (i / 26) % 26) +
+                                              static_cast<char16_t>(u'a' + (i / 676) % 26);
+        image.Put(First_Directory_Entry + i, Mft_Record_Builder()
+                                                 .Flags(Record_Flags::Directory)
+                                                 .Sequence(Directory_Sequence)
+                                                 .Standard_Information(0x01D66736FF1D1800ull)
+                                                 .File_Name(parent, name));
+    }
+    image.Write_File(path);
+    return count;
+}
+
+void Put(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// Writes `target` bytes of journal; records never cross a 4096-byte page,
+// whose end is zero-padded, as Windows writes them. Returns the record count.
+std::uint64_t Write_Journal(const std::string& path, std::uint64_t target) {
+    static const char* const stems[] = {"Document", "IMG_2020", "report-final", "setup", "New Text Document",
+                                        "invoice", "~$budget", "thumbcache_idx", "chrome_debug", "data"};
+    static const char* const extensions[] = {".docx", ".jpg", ".tmp", ".exe", ".txt", ".pdf", ".xlsx", ".db", ".log", ".dat"};
+    static const std::uint32_t reasons[] = {0x00000100, 0x80000100, 0x00000002, 0x80000002, 0x00008000,
+                                            0x80008000, 0x00001000, 0x00002000, 0x80002000, 0x80000200};
+    std::mt19937_64 random(20200731);
+    const std::uint64_t directories = Top_Directories + Top_Directories * Sub_Directories;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::vector<std::uint8_t> page(4096);
+    std::vector<std::uint8_t> block;
+    block.reserve(1 << 22);
+    std::uint64_t written = 0, records = 0, time = 0x01D66736FF1D1800ull;
+    std::size_t used = 0;
+    std::fill(page.begin(), page.end(), 0);
+    const auto flush_page = [&] {
+        block.insert(block.end(), page.begin(), page.end());
+        std::fill(page.begin(), page.end(), 0);
+        used = 0;
+        written += 4096;
+        if (block.size() >= (1u << 22)) {
+            out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+            block.clear();
+        }
+    };
+    while (written < target) {
+        std::string name = stems[random() % 10];
+        name += "_" + std::to_string(random() % 100000) + extensions[random() % 10];
+        const std::size_t length = (60 + 2 * name.size() + 7) & ~std::size_t{7};
+        if (used + length > page.size()) {
+            flush_page();
+            continue;
+        }
+        const std::uint64_t parent = random() % 16 == 0 ? Mft_Reference(5, 5) : Directory_Reference(random() % directories);
+        time += random() % 2000000;  // up to 0.2 s apart
+        std::uint8_t* r = page.data() + used;
+        std::vector<std::uint8_t> record(length, 0);
+        Put(record, 0, length, 4);                                      // RecordLength
+        Put(record, 4, 2, 2);                                           // MajorVersion
+        Put(record, 6, 0, 2);                                           // MinorVersion
+        Put(record, 8, Mft_Reference(100000 + random() % 900000, 1), 8);  // FileReferenceNumber
+        Put(record, 16, parent, 8);                                     // ParentFileReferenceNumber
+        Put(record, 24, written + used, 8);                             // Usn: the record's offset
+        Put(record, 32, time, 8);                                       // TimeStamp
+        Put(record, 40, reasons[random() % 10], 4);                     // Reason
+        Put(record, 52, random() % 4 == 0 ? 0x2020 : 0x20, 4);          // FileAttributes
+        Put(record, 56, 2 * name.size(), 2);                            // FileNameLength
+        Put(record, 58, 60, 2);                                         // FileNameOffset
+        for (std::size_t i = 0; i < name.size(); ++i) record[60 + 2 * i] = static_cast<std::uint8_t>(name[i]);
+        std::copy(record.begin(), record.end(), r);
+        used += length;
+        ++records;
+    }
+    if (used != 0) flush_page();
+    out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+    return records;
+}
+
+std::string Query_One(const std::string& db_path, const char* sql) {
+    sqlite3* db = nullptr;
+    std::string value;
+    if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW)
+            value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
+    const std::filesystem::path base = argc > 2 ? argv[2] : "/tmp";
+    const std::filesystem::path folder = base / ("bench_usnjrnl_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder / "out");
+    const std::string journal = (folder / "J").string(), mft = (folder / "MFT").string();
+
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::uint64_t directories = Write_Mft(mft);
+    const std::uint64_t records = Write_Journal(journal, mib << 20);
+    const auto t1 = std::chrono::steady_clock::now();
+    std::printf("journal: %llu MiB, %llu records under %llu directories (written in %.1f s)\n",
+                static_cast<unsigned long long>(std::filesystem::file_size(journal) >> 20),
+                static_cast<unsigned long long>(records), static_cast<unsigned long long>(directories),
+                std::chrono::duration<double>(t1 - t0).count());
+    std::fflush(stdout);
+
+    // The run in a child, so its peak memory is its own.
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        Run_Environment environment = Run_Environment::System();
+        std::ofstream quiet("/dev/null");
+        environment.Console = &quiet;
+        std::_Exit(Run_Main({"Trevalon_CMD", "-u", journal, "-m", mft, "-o", (folder / "out").string(), "-t", "0"},
+                            environment));
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(child, &status, 0, &usage);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    std::string db_path;
+    for (const auto& e : std::filesystem::directory_iterator(folder / "out"))
+        if (e.path().extension() == ".db") db_path = e.path().string();
+    const std::string rows = Query_One(db_path, "select count(*) from UsnJrnl");
+    const std::string with_path = Query_One(db_path, "select count(*) from UsnJrnl where FullPath <> ''");
+    std::printf("run: exit %d, %.1f s, peak RSS %.0f MB, %s rows (%s with a full path)\n",
+                WIFEXITED(status) ? WEXITSTATUS(status) : -1, seconds, usage.ru_maxrss / 1024.0, rows.c_str(),
+                with_path.c_str());
+    std::printf("target: under 30 s and 300 MB; %s\n",
+                seconds < 30 && usage.ru_maxrss < 300 * 1024 && rows == std::to_string(records) ? "met" : "NOT met");
+    std::filesystem::remove_all(folder);
+    return 0;
+}

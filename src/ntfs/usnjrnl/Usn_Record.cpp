@@ -1,0 +1,142 @@
+#include "ntfs/usnjrnl/Usn_Record.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace L = Usn_Record_V2_Layout;
+
+namespace {
+
+struct Bit_Word {
+    std::uint32_t Bit;
+    std::u16string_view Word;
+};
+
+// USN reason bits, in the order their words are appended. The detection rules
+// match on these words, so their spelling is part of the table's contract.
+constexpr std::array<Bit_Word, 23> Reason_Words{{
+    {0x00000100, u"File_Created / "},
+    {0x00008000, u"Basic_Info_Changed / "},
+    {0x00020000, u"Compression_Changed / "},
+    {0x00000002, u"Data_Added / "},
+    {0x00000001, u"Data_Overwritten / "},
+    {0x00000004, u"Data_Truncated / "},
+    {0x00000400, u"Extended_Attr_Changed / "},
+    {0x00040000, u"Encryption_Changed / "},
+    {0x00010000, u"Hard_Link_Changed / "},
+    {0x00004000, u"Content_Indexed_Attr_Changed / "},
+    {0x00800000, u"Integrity_Changed / "},
+    {0x00000020, u"Named_Data_Stream_Added / "},
+    {0x00000010, u"Named_Data_Stream_Overwritten / "},
+    {0x00000040, u"Named_Stream_Truncated / "},
+    {0x00080000, u"Object_ID_Changed / "},
+    {0x00002000, u"File_Renamed_New / "},
+    {0x00001000, u"File_Renamed_Old / "},
+    {0x00100000, u"Reparse_Point_Changed / "},
+    {0x00000800, u"Access_Right_Changed / "},
+    {0x00200000, u"Named_Stream_Changed / "},
+    {0x00400000, u"Transacted_Changed / "},
+    {0x80000000, u"File_Closed / "},
+    {0x00000200, u"File_Deleted / "},
+}};
+
+// Windows file-attribute bits, in the order their words are appended. The
+// words keep their historical spellings ("Encryted", "N0_Scrub_Data" with a
+// zero, "Repasre_Point"): stored rows and the detection depend on them.
+constexpr std::array<Bit_Word, 17> Attribute_Words{{
+    {0x00000020, u"Archive / "},
+    {0x00000800, u"Compressed / "},
+    {0x00000040, u"Device / "},
+    {0x00000010, u"Directory / "},
+    {0x00004000, u"Encryted / "},
+    {0x00000002, u"Hidden / "},
+    {0x00008000, u"Integrity_Stream / "},
+    {0x00000080, u"Normal / "},
+    {0x00002000, u"Not_Content_Indexed / "},
+    {0x00020000, u"N0_Scrub_Data / "},
+    {0x00001000, u"Offline / "},
+    {0x00000001, u"ReadOnly / "},
+    {0x00000400, u"Repasre_Point / "},
+    {0x00000200, u"Sparse / "},
+    {0x00000004, u"System / "},
+    {0x00000100, u"Temporary / "},
+    {0x00010000, u"Virtual / "},
+}};
+
+template <std::size_t N>
+std::u16string Words_Of(std::uint32_t value, const std::array<Bit_Word, N>& table) {
+    std::u16string text;
+    for (const Bit_Word& entry : table)
+        if ((value & entry.Bit) != 0) text += entry.Word;
+    // Every word ends in the three-character separator " / ".
+    if (text.size() >= 3) text.resize(text.size() - 3);
+    return text;
+}
+
+bool Is_Known_Source_Info(std::uint32_t source_info) {
+    // 0, or one of USN_SOURCE_DATA_MANAGEMENT (1), _AUXILIARY_DATA (2),
+    // _REPLICATION_MANAGEMENT (4) alone.
+    return source_info == 0 || source_info == 1 || source_info == 2 || source_info == 4;
+}
+
+}  // namespace
+
+bool Is_Usn_Record_V2_Pattern(const Byte_View& bytes, std::size_t offset) {
+    // Bytes 2-3: the upper half of RecordLength, 0; bytes 4-5: MajorVersion 2;
+    // bytes 6-7: MinorVersion 0. Bytes 0-1 (the lower half) may be anything.
+    const auto head = bytes.Read_U64(offset);
+    return head && (*head & 0xFFFFFFFFFFFF0000ull) == 0x0000000200000000ull;
+}
+
+std::optional<Usn_Record_V2> Decode_Usn_Record_V2(const Byte_View& bytes) {
+    if (!Is_Usn_Record_V2_Pattern(bytes, 0)) return std::nullopt;
+    const auto record_length = bytes.Read_U32(L::Record_Length);
+    if (!record_length) return std::nullopt;
+    // The record must be all there: a candidate cut by the end of the data is
+    // not decoded from what happens to follow it.
+    const auto record = bytes.Sub(0, *record_length);
+    if (!record) return std::nullopt;
+    // The name test below fails any record shorter than its fixed part; failing
+    // it first keeps every field read inside the record.
+    if (*record_length < L::Fixed_Size) return std::nullopt;
+
+    const auto time_stamp_high = record->Read_U8(L::Time_Stamp_High_Byte);
+    if (!time_stamp_high || *time_stamp_high != L::Time_Stamp_High_Byte_Value) return std::nullopt;
+    const auto source_info = record->Read_U32(L::Source_Info);
+    if (!source_info || !Is_Known_Source_Info(*source_info)) return std::nullopt;
+    const auto name_offset = record->Read_U16(L::File_Name_Offset);
+    if (!name_offset || *name_offset != L::Fixed_Size) return std::nullopt;
+    const auto name_length = record->Read_U16(L::File_Name_Length);
+    if (!name_length) return std::nullopt;
+    // Summed as 32-bit: a u16 offset and length cannot wrap it.
+    if (static_cast<std::uint32_t>(*name_offset) + *name_length > *record_length) return std::nullopt;
+
+    Usn_Record_V2 r;
+    r.Record_Length = *record_length;
+    r.File_Reference_Number = *record->Read_U64(L::File_Reference_Number);
+    r.Parent_File_Reference_Number = *record->Read_U64(L::Parent_File_Reference_Number);
+    r.Usn = *record->Read_U64(L::Usn);
+    r.Time_Stamp = *record->Read_U64(L::Time_Stamp);
+    r.Reason = *record->Read_U32(L::Reason);
+    r.Source_Info = *source_info;
+    r.File_Attributes = *record->Read_U32(L::File_Attributes);
+
+    // A name longer than the name buffer (only damaged or carved data has
+    // one) is cut to the buffer.
+    const std::size_t name_bytes = std::min<std::size_t>(*name_length, 2 * L::Max_File_Name_Units);
+    const auto name = record->Sub(*name_offset, name_bytes);
+    if (!name) return std::nullopt;
+    auto units = name->Read_Utf16(0, name_bytes / 2);
+    if (!units) return std::nullopt;
+    r.File_Name = std::move(*units);
+    // An odd byte count leaves a last unit with only its low byte.
+    if (name_bytes % 2 != 0) r.File_Name.push_back(static_cast<char16_t>(*name->Read_U8(name_bytes - 1)));
+    const std::size_t nul = r.File_Name.find(u'\0');
+    if (nul != std::u16string::npos) r.File_Name.resize(nul);
+    return r;
+}
+
+std::u16string Usn_Reason_Text(std::uint32_t reason) { return Words_Of(reason, Reason_Words); }
+
+std::u16string Usn_File_Attribute_Text(std::uint32_t attributes) { return Words_Of(attributes, Attribute_Words); }

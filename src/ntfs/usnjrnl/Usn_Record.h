@@ -1,0 +1,74 @@
+// The change-journal record (USN_RECORD_V2) as the $UsnJrnl:$J reader and the
+// record carver find it: the quick pattern test, the full test and the
+// decoding, and the reason and attribute words of the UsnJrnl table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/Byte_View.h"
+
+// USN_RECORD_V2, little-endian.
+//   0 RecordLength u32 | 4 MajorVersion u16 | 6 MinorVersion u16
+//   8 FileReferenceNumber u64 | 16 ParentFileReferenceNumber u64 | 24 Usn u64
+//  32 TimeStamp FILETIME | 40 Reason u32 | 44 SourceInfo u32 | 48 SecurityId u32
+//  52 FileAttributes u32 | 56 FileNameLength u16 (bytes) | 58 FileNameOffset u16 | 60 FileName (UTF-16LE)
+namespace Usn_Record_V2_Layout {
+inline constexpr std::size_t Record_Length = 0;
+inline constexpr std::size_t Major_Version = 4;
+inline constexpr std::size_t Minor_Version = 6;
+inline constexpr std::size_t File_Reference_Number = 8;
+inline constexpr std::size_t Parent_File_Reference_Number = 16;
+inline constexpr std::size_t Usn = 24;
+inline constexpr std::size_t Time_Stamp = 32;
+inline constexpr std::size_t Time_Stamp_High_Byte = 39;
+inline constexpr std::size_t Reason = 40;
+inline constexpr std::size_t Source_Info = 44;
+inline constexpr std::size_t File_Attributes = 52;
+inline constexpr std::size_t File_Name_Length = 56;
+inline constexpr std::size_t File_Name_Offset = 58;
+inline constexpr std::size_t Fixed_Size = 60;
+
+// The pattern test looks at the first eight bytes only.
+inline constexpr std::size_t Pattern_Size = 8;
+// The pattern admits a RecordLength below 65536 only, so no record is longer.
+inline constexpr std::size_t Max_Record_Length = 0xFFFF;
+// A TimeStamp whose top byte is 0x01 lies in 1829-05-05 .. 2057-09-06.
+inline constexpr std::uint8_t Time_Stamp_High_Byte_Value = 0x01;
+// The name is cut to what a 1024-unit buffer holds beside its terminator.
+inline constexpr std::size_t Max_File_Name_Units = 1023;
+}  // namespace Usn_Record_V2_Layout
+
+// One change-journal record, decoded.
+struct Usn_Record_V2 {
+    std::uint32_t Record_Length = 0;
+    std::uint64_t File_Reference_Number = 0;
+    std::uint64_t Parent_File_Reference_Number = 0;
+    std::uint64_t Usn = 0;
+    std::uint64_t Time_Stamp = 0;
+    std::uint32_t Reason = 0;
+    std::uint32_t Source_Info = 0;
+    std::uint32_t File_Attributes = 0;
+    // Ends at its first NUL unit; an odd byte count gives a last unit whose
+    // high byte is 0.
+    std::u16string File_Name;
+};
+
+// The cheap test of the scan, on the eight bytes at `offset`: RecordLength
+// below 65536 and version 2.0 exactly. False when the eight bytes are not all
+// there.
+bool Is_Usn_Record_V2_Pattern(const Byte_View& bytes, std::size_t offset);
+
+// The record at the start of `bytes`, or nothing when the bytes there are not
+// a whole, valid version 2.0 record: the pattern, a TimeStamp whose top byte
+// is 0x01, SourceInfo 0, 1, 2 or 4, FileNameOffset 60, a name that fits the
+// record, and all RecordLength bytes inside the view (a record cut by the end
+// of the data fails). Reads nothing outside the view.
+std::optional<Usn_Record_V2> Decode_Usn_Record_V2(const Byte_View& bytes);
+
+// The reason and attribute words of the UsnJrnl table: one word per known bit,
+// in the table's order, joined by " / "; "" when no known bit is set.
+std::u16string Usn_Reason_Text(std::uint32_t reason);
+std::u16string Usn_File_Attribute_Text(std::uint32_t attributes);

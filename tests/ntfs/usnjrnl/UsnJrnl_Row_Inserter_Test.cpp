@@ -1,0 +1,90 @@
+// The prepared insert of the change-journal stage stores exactly the rows that
+// the per-row statements of Insert_UsnJrnl_Row store.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ntfs/usnjrnl/Usn_Test_Support.h"
+#include "output/Event_Tables.h"
+#include "output/UsnJrnl_Row_Inserter.h"
+
+using usn_test::Output_Db;
+
+namespace {
+
+_USNJRNLINFO Row(std::u16string usn, std::u16string name, std::u16string path = u"\\dir\\x") {
+    _USNJRNLINFO r;
+    r.TimeStamp = u"2020-07-31 12:34:56";
+    r.USN = std::move(usn);
+    r.FileName = std::move(name);
+    r.FullPath = std::move(path);
+    r.Event = u"File_Created / File_Closed";
+    r.SourceInfo = u"Normal";
+    r.FileAttr = u"Archive";
+    r.CarvingFlag = u"";
+    r.FileReferenceNumber = u"0x0001000000000040";
+    r.ParentFileReferenceNumber = u"0x0005000000000005";
+    return r;
+}
+
+// Every column with its storage class, the exact bytes of the texts.
+constexpr char Exact_Rows[] =
+    "select typeof(USN), quote(USN), typeof(TimeStamp), hex(TimeStamp), hex(FileName), hex(FullPath), "
+    "hex(Event), hex(SourceInfo), hex(FileAttr), typeof(CarvingFlag), hex(CarvingFlag), hex(FileReferenceNumber), "
+    "hex(ParentFileReferenceNumber) from UsnJrnl order by rowid";
+
+TEST(UsnJrnl_Row_Inserter, Stores_The_Rows_Of_The_Per_Row_Statements) {
+    const std::vector<_USNJRNLINFO> rows = {
+        Row(u"0", u"plain.txt"),
+        Row(u"8", u"it's", u""),
+        Row(u"16", u"a,b''c", u"\\a,b\\it's"),
+        Row(u"24", std::u16string(u"cut\0here", 8)),
+        Row(u"32", u"\u00E9t\u00E9 \u65E5\u672C"),
+        Row(u"40", u"lone \xD800 surrogate"),
+        Row(u"48", u"slash/already"),
+        Row(u"8", u"same USN again"),
+        Row(u"9223372036854775807", u"largest integer"),
+        Row(u"9223372036854775808", u"too large for an integer"),
+        Row(u"18446744073709551615", u"largest u64"),
+        Row(u"18446744073709551614", u"same real as the largest"),
+        Row(u"0056", u"leading zeros"),
+        Row(u"", u"empty USN"),
+        Row(u"12a", u"not a number"),
+        Row(u"64", u""),
+    };
+    Temp_Dir dir;
+    Output_Db inline_rows(dir, "inline.db");
+    Output_Db bound_rows(dir, "bound.db");
+    std::vector<int> inline_results, bound_results;
+    {
+        UsnJrnl_Row_Inserter inserter(bound_rows.Db());
+        for (const auto& r : rows) {
+            inline_results.push_back(Insert_UsnJrnl_Row(inline_rows.Db(), r));
+            bound_results.push_back(inserter.Insert(r));
+        }
+    }
+    EXPECT_EQ(bound_results, inline_results);
+    const auto expected = inline_rows.Rows(Exact_Rows);
+    EXPECT_EQ(expected.size(), 12u);  // the repeated USNs, the empty and the invalid one are refused
+    EXPECT_EQ(bound_rows.Rows(Exact_Rows), expected);
+    EXPECT_EQ(bound_rows.Rows("select FileName from UsnJrnl where USN = 16"), std::vector<std::string>{"a/b''c"});
+}
+
+TEST(UsnJrnl_Row_Inserter, Without_A_Table_Every_Row_Is_Refused) {
+    Temp_Dir dir;
+    CppSQLite3DB db;
+    db.Open_With_Pragmas(dir.File("empty.db"));
+    UsnJrnl_Row_Inserter inserter(db);
+    EXPECT_EQ(inserter.Insert(Row(u"1", u"x")), 1);
+    CppSQLite3DB closed;
+    UsnJrnl_Row_Inserter on_closed(closed);
+    EXPECT_EQ(on_closed.Insert(Row(u"1", u"x")), 1);
+}
+
+TEST(UsnJrnl_Row_Inserter, Stored_Value_Is_What_The_Literal_Stores) {
+    EXPECT_EQ(Stored_Sql_Value(u"it's, ''here''"), u"it's/ ''here''");
+    EXPECT_EQ(Stored_Sql_Value(std::u16string(u"a\0b", 3)), u"a");
+}
+
+}  // namespace
