@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "ntfs/logfile/LogFile_Pages.h"
 #include "ntfs/mft/Mft_Index.h"
 #include "records/Records.h"
 
@@ -15,6 +17,20 @@ struct Global_Parsing_Context {
     // The $MFT index (by reference, entry number, record LSN and parent),
     // built once by Parse_MFT and kept across carved files.
     Mft_Index Mft;
+
+    // $LogFile record pages: found by the carving scan of one source file;
+    // the log's record pages (or the carver's rebuilt normal area) in file
+    // order; the pages in replay order; the carver's candidate buffer pages;
+    // and the buffer pages older and newer than the normal area.
+    std::vector<_page_info> Scanned_Page_Array;
+    std::vector<_page_info> Record_Page_Array;
+    std::vector<_page_info> Replay_Page_Array;
+    std::vector<_page_info> Carved_Page_Array;
+    std::vector<_page_info> Older_Buffer_Page_Array;
+    std::vector<_page_info> Newer_Buffer_Page_Array;
+    // The runs of the current file while the replay order is built; emptied
+    // (the runs deleted) once Replay_Page_Array holds their pages.
+    std::vector<std::unique_ptr<Page_Group>> Page_Group_Array;
 
     // A copy of every LogFile row inserted so far, in insertion order
     // (unescaped), for the analysis's look-backs and the EventTime back-fill.

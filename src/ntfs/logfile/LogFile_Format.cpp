@@ -1,0 +1,215 @@
+#include "ntfs/logfile/LogFile_Format.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/text.h"
+
+namespace {
+
+// "RSTR", update-sequence offset 0x1E, count 9, check-disk LSN 0, system and
+// log page size 4096.
+constexpr std::array<std::uint8_t, Restart_Page_Layout::Fixed_Header_Size> Restart_Page_Header = {
+    'R', 'S', 'T', 'R', 0x1E, 0x00, 0x09, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x10, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00};
+
+// "RCRD", update-sequence offset 0x28, count 9.
+constexpr std::array<std::uint8_t, Record_Page_Layout::Fixed_Header_Size> Record_Page_Header = {
+    'R', 'C', 'R', 'D', 0x28, 0x00, 0x09, 0x00};
+
+bool Starts_With(Byte_View page, std::span<const std::uint8_t> expected) {
+    return page.Has(0, expected.size()) && std::memcmp(page.Data(), expected.data(), expected.size()) == 0;
+}
+
+bool Has_Sequence_Or_Zero(std::uint64_t lsn, std::uint64_t sequence, unsigned shift) {
+    return lsn == 0 || (lsn >> shift) == sequence;
+}
+
+// The last-header scan shared by both Find_Last_LSN_In_Page variants.
+template <typename Accept>
+int Find_Last_Header(std::span<std::uint8_t> page, std::uint64_t sequence_a, std::uint64_t sequence_b, unsigned shift,
+                     Accept accept) {
+    Apply_Update_Sequence(page);
+    const Byte_View view(page.data(), page.size());
+    for (const std::uint64_t sequence : {sequence_a, sequence_b}) {
+        if (sequence == No_Sequence) continue;
+        for (long long o = static_cast<long long>(LogFile_Page_Size - Log_Record_Layout::Client_Data_Start); o >= 0;
+             o -= 8) {
+            const auto offset = static_cast<std::size_t>(o);
+            if (Header_Matches_Sequence(view, offset, sequence, shift) && accept(view, offset)) return 1;
+        }
+    }
+    return 0;
+}
+
+// Where the record at `offset` ends on the page: offset + 0x30 + its client
+// data length, in 64 bits so that no length wraps.
+std::uint64_t Record_End(Byte_View page, std::size_t offset) {
+    return offset + Log_Record_Layout::Client_Data_Start +
+           page.Read_U32(offset + Log_Record_Layout::Client_Data_Length).value_or(0);
+}
+
+constexpr const char16_t* Operation_Names[] = {
+    u"Noop",                               // 0x00
+    u"Compensation Log Record",            // 0x01
+    u"Initialize File Record Segment",     // 0x02
+    u"Deallocate File Record Segment",     // 0x03
+    u"Write End of File Record Segment",   // 0x04
+    u"Create Attribute",                   // 0x05
+    u"Delete Attribute",                   // 0x06
+    u"Update Resident Value",              // 0x07
+    u"Update Nonresident Value",           // 0x08
+    u"Update Mapping Pairs",               // 0x09
+    u"Delete Dirty Clusters",              // 0x0A
+    u"Set New Attribute Sizes",            // 0x0B
+    u"Add Index Entry Root",               // 0x0C
+    u"Delete Index Entry Root",            // 0x0D
+    u"Add Index Entry Allocation",         // 0x0E
+    u"Delete Index Entry Allocation",      // 0x0F
+    nullptr,                               // 0x10
+    nullptr,                               // 0x11
+    u"Set Index Entry VCN Allocation",     // 0x12
+    u"Update File Name Root",              // 0x13
+    u"Update File Name Allocation",        // 0x14
+    u"Set Bits In Nonresident Bit Map",    // 0x15
+    u"Clear Bits In Nonresident Bit Map",  // 0x16
+    nullptr,                               // 0x17
+    nullptr,                               // 0x18
+    u"Prepare Transaction",                // 0x19
+    u"Commit Transaction",                 // 0x1A
+    u"Forget Transaction",                 // 0x1B
+    u"OpenNonresidentAttribute",           // 0x1C
+    nullptr,                               // 0x1D
+    nullptr,                               // 0x1E
+    u"Dirty Page Table Dump",              // 0x1F
+    u"Transaction Table Dump",             // 0x20
+    u"Update Record Data Root",            // 0x21
+};
+
+constexpr std::uint16_t Forget_Transaction = 0x1B;
+
+}  // namespace
+
+std::optional<Restart_Info> Decode_Restart_Page(Byte_View page) {
+    namespace L = Restart_Page_Layout;
+    if (!Starts_With(page, Restart_Page_Header)) return std::nullopt;
+    const auto area = page.Read_U16(L::Restart_Area_Offset);
+    const auto minor = page.Read_U16(L::Minor_Version);
+    const auto major = page.Read_U16(L::Major_Version);
+    if (!area || !minor || !major) return std::nullopt;
+    // The restart area must lie inside the page, wherever its offset points.
+    const std::size_t limit = std::min(page.Size(), LogFile_Page_Size);
+    if (*area > limit || L::Area_Fixed_Size > limit - *area) return std::nullopt;
+    const auto bits = page.Read_U32(*area + L::Area_Sequence_Number_Bits);
+    const auto size = page.Read_U64(*area + L::Area_File_Size);
+    if (!bits || !size || *bits == 0 || *bits > 64) return std::nullopt;
+    Restart_Info info;
+    info.Major_Version = *major;
+    info.Minor_Version = *minor;
+    info.Sequence_Number_Bits = *bits;
+    info.Lsn_Shift = 64 - *bits;
+    info.Log_File_Size = *size;
+    return info;
+}
+
+bool Is_Record_Page(Byte_View page) { return Starts_With(page, Record_Page_Header); }
+
+_page_info Read_Page_Info(Byte_View page, std::uint64_t page_index, std::uint64_t file_offset) {
+    namespace L = Record_Page_Layout;
+    _page_info info;
+    info.PageIndex = page_index;
+    info.LastLSN = page.Read_U64(L::Last_Lsn).value_or(0);
+    info.LastEndLSN = page.Read_U64(L::Last_End_Lsn).value_or(0);
+    info.PageCount = page.Read_U16(L::Page_Count).value_or(0);
+    info.PagePosition = page.Read_U16(L::Page_Position).value_or(0);
+    info.FileOffset = file_offset;
+    info.FirstPageFlag = 0;
+    return info;
+}
+
+void Apply_Update_Sequence(std::span<std::uint8_t> page) {
+    namespace L = Record_Page_Layout;
+    for (std::size_t k = 1; k <= L::Sector_Count; ++k) {
+        const std::size_t saved = L::Update_Sequence_Array + 2 * k;
+        const std::size_t target = L::Sector_Size * k - 2;
+        if (target + 2 > page.size() || saved + 2 > page.size()) break;
+        page[target] = page[saved];
+        page[target + 1] = page[saved + 1];
+    }
+}
+
+bool Header_Matches_Sequence(Byte_View page, std::size_t offset, std::uint64_t sequence, unsigned shift) {
+    namespace L = Log_Record_Layout;
+    if (!page.Has(offset, L::Match_Size)) return false;
+    const std::uint64_t this_lsn = *page.Read_U64(offset + L::This_Lsn);
+    if ((this_lsn >> shift) != sequence) return false;
+    if (!Has_Sequence_Or_Zero(*page.Read_U64(offset + L::Client_Previous_Lsn), sequence, shift)) return false;
+    if (!Has_Sequence_Or_Zero(*page.Read_U64(offset + L::Client_Undo_Next_Lsn), sequence, shift)) return false;
+    const std::uint32_t type = *page.Read_U32(offset + L::Record_Type);
+    return type == L::Client_Record || type == L::Checkpoint_Record;
+}
+
+namespace {
+
+int Find_Sequence_From(Byte_View page, std::size_t start, std::uint64_t sequence, unsigned shift) {
+    for (std::size_t o = start; o < LogFile_Page_Size; o += 8)
+        if (Header_Matches_Sequence(page, o, sequence, shift)) return static_cast<int>(o);
+    return 0;
+}
+
+}  // namespace
+
+int Find_First_Record_In_Page(Byte_View page, unsigned shift, std::uint64_t lsn) {
+    return Find_Sequence_From(page, LogFile_Page_Data_Start, lsn >> shift, shift);
+}
+
+int Find_Next_Record_In_Page(Byte_View page, int offset, unsigned shift) {
+    const std::uint64_t last_end = page.Read_U64(Record_Page_Layout::Last_End_Lsn).value_or(0);
+    if (last_end == 0) return 0;
+    const std::size_t start =
+        offset >= 65 && offset <= 4095 ? static_cast<std::size_t>(offset) + 8 : LogFile_Page_Data_Start;
+    return Find_Sequence_From(page, start, last_end >> shift, shift);
+}
+
+int Find_Last_LSN_In_Page(std::span<std::uint8_t> page, std::uint64_t sequence_a, std::uint64_t sequence_b,
+                          unsigned shift, std::uint64_t* out) {
+    return Find_Last_Header(page, sequence_a, sequence_b, shift, [&](Byte_View view, std::size_t o) {
+        const std::uint64_t own = *view.Read_U64(o + Log_Record_Layout::This_Lsn);
+        const std::uint64_t end = Record_End(view, o);
+        std::uint64_t result = own;
+        if (end < LogFile_Page_Size) {
+            // The record that follows, when its LSN is on the page and of the same sequence.
+            const auto next = view.Read_U64(static_cast<std::size_t>(end));
+            if (next && (*next >> shift) == (own >> shift)) result = *next;
+        }
+        *out = result;
+        return true;
+    });
+}
+
+int Find_Last_LSN_In_Page_Bounded(std::span<std::uint8_t> page, std::uint64_t sequence_a, std::uint64_t sequence_b,
+                                  unsigned shift, std::uint64_t* out) {
+    return Find_Last_Header(page, sequence_a, sequence_b, shift, [&](Byte_View view, std::size_t o) {
+        if (Record_End(view, o) >= LogFile_Page_Size) return false;
+        *out = *view.Read_U64(o + Log_Record_Layout::This_Lsn);
+        return true;
+    });
+}
+
+int Compare_Page_Info_By_LSN(const _page_info& a, const _page_info& b) {
+    return a.LastLSN < b.LastLSN ? -1 : a.LastLSN > b.LastLSN ? 1 : 0;
+}
+
+int Compare_Page_Group_By_LSN(const Page_Group& a, const Page_Group& b) {
+    return a.KeyLSN < b.KeyLSN ? -1 : a.KeyLSN > b.KeyLSN ? 1 : 0;
+}
+
+std::u16string LogFile_Operation_Name(std::uint16_t code) {
+    if (code < std::size(Operation_Names) && Operation_Names[code] != nullptr) return Operation_Names[code];
+    return platform::Format(u"0x%x", {code});
+}
+
+std::u16string LogFile_Record_Type_Text(std::uint32_t record_type, std::uint16_t redo_operation) {
+    if (record_type == Log_Record_Layout::Checkpoint_Record) return u"Check Point Record";
+    if (redo_operation == Forget_Transaction) return u"Commit Record";
+    return u"Update Record";
+}

@@ -1,0 +1,396 @@
+#include "ntfs/logfile/LogFile_Walk.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "ntfs/logfile/LogFile_Format.h"
+#include "ntfs/mft/Parse_MFT.h"
+#include "output/Event_Tables.h"
+#include "output/Time_Text.h"
+#include "platform/text.h"
+
+namespace {
+
+namespace L = Log_Record_Layout;
+
+constexpr std::size_t Page_Size = LogFile_Page_Size;
+constexpr std::size_t Data_Start = LogFile_Page_Data_Start;
+constexpr std::size_t Data_Size = LogFile_Page_Data_Size;
+// A record may be analysed when its client data ends at the latest on the
+// page after the one its header is on, so it never exceeds two data areas.
+constexpr std::size_t Client_Capacity = 8192;
+// The walk treats two LSNs as close when they agree in all but their low
+// three bytes (bytes 3 to 7 of the u64).
+constexpr unsigned Close_Lsn_Shift = 24;
+
+bool Close_Lsns(std::uint64_t a, std::uint64_t b) { return (a >> Close_Lsn_Shift) == (b >> Close_Lsn_Shift); }
+
+bool All_Bytes(std::span<const std::uint8_t> bytes, std::uint8_t value) {
+    return std::all_of(bytes.begin(), bytes.end(), [value](std::uint8_t b) { return b == value; });
+}
+
+// Where the walk goes on: page `page` of the list at offset `offset`, or the
+// end of the walk.
+struct Position {
+    std::size_t page = 0;
+    std::size_t offset = Data_Start;
+    bool end = false;
+};
+
+class Record_Walk {
+public:
+    Record_Walk(Global_Parsing_Context& context, CppSQLite3DB& db, const std::vector<_page_info>& pages,
+                const Page_Reader& read_page, const Log_Walk_Settings& settings)
+        : context_(context), db_(db), pages_(pages), read_page_(read_page), settings_(settings) {}
+
+    void Run();
+
+private:
+    Position Walk_Page(std::size_t i, std::size_t o);
+    // The first header of the page's last end LSN sequence; 0 when none or
+    // when the last end LSN is 0.
+    std::size_t Search_By_Last_End_Lsn() const;
+    Position Next_Page(std::size_t i) const { return Position{i + 1, Data_Start, false}; }
+    // Keeps the part of a header that the page end cuts off.
+    Position Begin_Crossing(std::size_t i, std::size_t o);
+    void Fill_Header_Fields(std::uint64_t redo_data_offset);
+    void Append_Client(std::span<const std::uint8_t> bytes);
+    void Analyze_And_Finish();
+    void Finish(bool analysed);
+
+    Global_Parsing_Context& context_;
+    CppSQLite3DB& db_;
+    const std::vector<_page_info>& pages_;
+    const Page_Reader& read_page_;
+    const Log_Walk_Settings& settings_;
+
+    std::array<std::uint8_t, Page_Size> page_{};
+    Byte_View view_{page_.data(), page_.size()};
+
+    std::uint64_t last_lsn_ = 0;  // E: the LSN of the last accepted record
+    bool first_found_ = false;
+    std::size_t first_page_ = 0;  // F
+    bool first_header_ = false;
+
+    // A header cut by the previous page's end: its first part and where it began.
+    bool crossing_ = false;
+    std::array<std::uint8_t, L::Header_Size> cross_part_{};
+    std::size_t cross_length_ = 0;
+    std::size_t cross_start_ = 0;
+    std::uint64_t cross_page_offset_ = 0;
+
+    // A record whose client data goes on into the next page.
+    bool continuing_ = false;
+    std::size_t awaited_ = 0;
+
+    std::array<std::uint8_t, L::Header_Size> header_{};
+    std::array<std::uint8_t, Client_Capacity> client_{};
+    std::size_t client_length_ = 0;   // bytes of client data in hand
+    std::size_t client_expected_ = 0; // the record's client data length, capped
+    _log_info cur_;
+    _log_info prev_;
+};
+
+void Record_Walk::Run() {
+    std::size_t i = 0;
+    std::size_t o = Data_Start;
+    while (i < pages_.size()) {
+        if (!read_page_(pages_[i].FileOffset, page_)) break;
+        // An unwritten (0xFF) page ends the log.
+        if (All_Bytes(std::span(page_).first(8), 0xFF)) break;
+        Apply_Update_Sequence(page_);
+
+        if (!first_found_) {
+            const std::size_t found = Search_By_Last_End_Lsn();
+            if (found == 0) {
+                ++i;
+                o = Data_Start;
+                continue;
+            }
+            o = found;
+            first_page_ = i;
+            first_found_ = true;
+        }
+        if (continuing_) {
+            continuing_ = false;
+            Append_Client(std::span(page_).subspan(Data_Start, awaited_));
+            Analyze_And_Finish();
+            o = Data_Start + awaited_;
+            if (Page_Size - o < L::Client_Data_Start) {
+                ++i;
+                o = Data_Start;
+                continue;
+            }
+        }
+        first_header_ = true;
+        const Position next = Walk_Page(i, o);
+        if (next.end) break;
+        i = next.page;
+        o = next.offset;
+    }
+    // A record whose client data never arrived still counts as seen.
+    if (continuing_) {
+        continuing_ = false;
+        Finish(false);
+    }
+}
+
+std::size_t Record_Walk::Search_By_Last_End_Lsn() const {
+    const std::uint64_t last_end = view_.Read_U64(Record_Page_Layout::Last_End_Lsn).value_or(0);
+    if (last_end == 0) return 0;
+    return static_cast<std::size_t>(Find_First_Record_In_Page(view_, settings_.Shift, last_end));
+}
+
+Position Record_Walk::Begin_Crossing(std::size_t i, std::size_t o) {
+    cross_length_ = Page_Size - o;
+    std::memcpy(cross_part_.data(), page_.data() + o, cross_length_);
+    cross_start_ = o;
+    cross_page_offset_ = pages_[i].FileOffset;
+    crossing_ = true;
+    last_lsn_ = Byte_View(cross_part_.data(), cross_length_).Read_U64(L::This_Lsn).value_or(last_lsn_);
+    return Next_Page(i);
+}
+
+Position Record_Walk::Walk_Page(std::size_t i, std::size_t o) {
+    const _page_info& info = pages_[i];
+    const bool give_up = settings_.Rule == Failing_Header_Rule::Give_Up_Page;
+    for (;;) {
+        cur_ = _log_info{};
+        client_length_ = 0;
+        // Where the record's client data lies: on this page from
+        // `client_start` (after `saved_client` bytes kept from the previous
+        // page), and where the record ends, measured on this page.
+        std::size_t saved_client = 0;
+        std::size_t client_start = 0;
+        std::uint64_t end = 0;
+        std::uint64_t redo_data_offset = 0;
+        bool crossed = false;
+
+        if (crossing_) {
+            crossing_ = false;
+            // The header as if this page's data area followed the previous page directly.
+            std::memcpy(header_.data(), cross_part_.data(), cross_length_);
+            std::memcpy(header_.data() + cross_length_, page_.data() + Data_Start, L::Header_Size - cross_length_);
+            const Byte_View header(header_.data(), header_.size());
+            if (*header.Read_U64(L::This_Lsn) == All_Ones_Lsn) return Next_Page(i);
+            if (*header.Read_U32(L::Client_Data_Length) >= *header.Read_U16(L::Redo_Offset)) {
+                crossed = true;
+            } else {
+                const std::size_t found =
+                    give_up ? Search_By_Last_End_Lsn()
+                            : static_cast<std::size_t>(Find_Next_Record_In_Page(view_, static_cast<int>(o), settings_.Shift));
+                if (found == 0) return Next_Page(i);
+                o = found;
+                if (o + L::Header_Size > Page_Size) return Begin_Crossing(i, o);
+            }
+        } else {
+            if (o + L::Header_Size > Page_Size) return Begin_Crossing(i, o);
+            const std::uint64_t lsn = *view_.Read_U64(o + L::This_Lsn);
+            if (lsn == All_Ones_Lsn) return Next_Page(i);
+            const std::uint32_t length = *view_.Read_U32(o + L::Client_Data_Length);
+            bool replace = false;
+            if (lsn == 0 && !first_header_) {
+                if (give_up) return Next_Page(i);
+                replace = true;
+            } else if (lsn == 0 && !give_up) {
+                replace = true;
+            } else {
+                const bool comparable = Close_Lsns(lsn, last_lsn_) || i == first_page_;
+                replace = !(comparable && lsn >= last_lsn_ && length != 0);
+            }
+            if (replace) {
+                std::size_t found = 0;
+                if (first_header_)
+                    found = Search_By_Last_End_Lsn();
+                else if (!give_up)
+                    found = static_cast<std::size_t>(Find_Next_Record_In_Page(view_, static_cast<int>(o), settings_.Shift));
+                else
+                    return Next_Page(i);
+                if (found == 0) return Next_Page(i);
+                o = found;
+                first_header_ = false;
+                if (o + L::Header_Size > Page_Size) return Begin_Crossing(i, o);
+            }
+            first_header_ = false;
+        }
+
+        if (crossed) {
+            // Client data starts 0x30 bytes into the joined header; part of it
+            // may still lie in the bytes kept from the previous page.
+            saved_client = cross_length_ > L::Client_Data_Start ? cross_length_ - L::Client_Data_Start : 0;
+            client_start = Data_Start + (L::Client_Data_Start - (cross_length_ - saved_client));
+            const Byte_View header(header_.data(), header_.size());
+            const std::uint64_t record_length =
+                L::Client_Data_Start + std::uint64_t{*header.Read_U32(L::Client_Data_Length)};
+            end = record_length >= cross_length_ ? Data_Start + record_length - cross_length_ : Data_Start;
+            const std::uint64_t redo_at = L::Client_Data_Start + std::uint64_t{*header.Read_U16(L::Redo_Offset)};
+            redo_data_offset = redo_at < cross_length_ ? cross_page_offset_ + cross_start_ + redo_at
+                                                       : info.FileOffset + Data_Start + (redo_at - cross_length_);
+        } else {
+            std::memcpy(header_.data(), page_.data() + o, L::Header_Size);
+            const Byte_View header(header_.data(), header_.size());
+            client_start = o + L::Client_Data_Start;
+            end = client_start + std::uint64_t{*header.Read_U32(L::Client_Data_Length)};
+            redo_data_offset = info.FileOffset + client_start + *header.Read_U16(L::Redo_Offset);
+        }
+
+        const Byte_View header(header_.data(), header_.size());
+        last_lsn_ = *header.Read_U64(L::This_Lsn);
+        Fill_Header_Fields(redo_data_offset);
+        Fill_Mft_Entry_Fields(context_, cur_);
+
+        client_expected_ = std::min<std::uint64_t>(*header.Read_U32(L::Client_Data_Length), Client_Capacity);
+        if (saved_client > 0)
+            Append_Client(std::span(cross_part_).subspan(L::Client_Data_Start, saved_client));
+
+        if (end <= Page_Size) {
+            Append_Client(std::span(page_).subspan(client_start, static_cast<std::size_t>(end) - client_start));
+            Analyze_And_Finish();
+            if (end == Page_Size) return Next_Page(i);
+            o = static_cast<std::size_t>(end);
+            if (Page_Size - o < L::Client_Data_Start) return Next_Page(i);
+            if (All_Bytes(std::span(page_).subspan(o, 16), 0)) return Next_Page(i);
+            if (last_lsn_ == info.LastLSN) return Next_Page(i);
+            // After a record completed from a header that crossed into the
+            // first page of the log's first run, the walk moves E on to the
+            // next LSN block, so only a newer block continues on this page.
+            if (info.FirstPageFlag == 1 && first_header_) {
+                last_lsn_ = ((last_lsn_ >> Close_Lsn_Shift) + 1) << Close_Lsn_Shift;
+                first_header_ = false;
+            }
+            if (!Close_Lsns(*view_.Read_U64(o + L::This_Lsn), last_lsn_)) return Next_Page(i);
+            continue;
+        }
+
+        const std::uint64_t overflow = end - Page_Size;  // X
+        const std::uint64_t whole_pages = overflow / Data_Size;  // k
+        if (whole_pages == 0) {
+            Append_Client(std::span(page_).subspan(client_start));
+            awaited_ = static_cast<std::size_t>(overflow);
+            continuing_ = true;
+            return Position{i + 1, Data_Start + awaited_, false};
+        }
+        // Client data spread over further whole pages is not put together:
+        // the record is kept without analysis and the walk goes on where it ends.
+        Finish(false);
+        std::size_t next_page = i + 1;
+        if (whole_pages > pages_.size()) return Position{pages_.size(), Data_Start, true};
+        next_page += static_cast<std::size_t>(whole_pages);
+        std::size_t next_offset = Data_Start + static_cast<std::size_t>(overflow - whole_pages * Data_Size);
+        if (Page_Size - next_offset < L::Client_Data_Start) {
+            ++next_page;
+            next_offset = Data_Start;
+        }
+        return Position{next_page, next_offset, false};
+    }
+}
+
+void Record_Walk::Fill_Header_Fields(std::uint64_t redo_data_offset) {
+    const Byte_View header(header_.data(), header_.size());
+    const std::uint64_t lsn = *header.Read_U64(L::This_Lsn);
+    const std::uint16_t redo_operation = *header.Read_U16(L::Redo_Operation);
+    const std::uint16_t cluster_index = *header.Read_U16(L::Cluster_Index);
+    cur_.LSN = platform::Format(u"%I64u", {static_cast<unsigned long long>(lsn)});
+    cur_.ThisLSN = lsn;
+    cur_.RecordType = LogFile_Record_Type_Text(*header.Read_U32(L::Record_Type), redo_operation);
+    cur_.TransactionID = platform::Format(u"0x%X", {*header.Read_U32(L::Transaction_Id)});
+    cur_.ClusterIndex = platform::Format(u"0x%X", {cluster_index});
+    cur_.TargetVCN = platform::Format(u"0x%X", {static_cast<std::uint32_t>(*header.Read_U64(L::Target_Vcn))});
+    cur_.RedoInfo = LogFile_Operation_Name(redo_operation);
+    cur_.UndoInfo = LogFile_Operation_Name(*header.Read_U16(L::Undo_Operation));
+    cur_.RedoDataOffset = redo_data_offset;
+    cur_.RedoDataLength = *header.Read_U16(L::Redo_Length);
+    cur_.UndoDataLength = *header.Read_U16(L::Undo_Length);
+    cur_.MFT_ClusterIndex = cluster_index;
+}
+
+void Record_Walk::Append_Client(std::span<const std::uint8_t> bytes) {
+    // Only the record's own client data, and never past the buffer.
+    const std::size_t room = client_expected_ > client_length_ ? client_expected_ - client_length_ : 0;
+    const std::size_t take = std::min(bytes.size(), room);
+    std::memcpy(client_.data() + client_length_, bytes.data(), take);
+    client_length_ += take;
+}
+
+void Record_Walk::Analyze_And_Finish() {
+    const Byte_View header(header_.data(), header_.size());
+    const Client_Data_View data(std::span<const std::uint8_t>(client_.data(), client_length_),
+                                *header.Read_U16(L::Redo_Offset));
+    settings_.Analyze(header, cur_, prev_, data);
+    client_length_ = 0;
+    Finish(true);
+}
+
+void Record_Walk::Finish(bool analysed) {
+    prev_ = cur_;
+    if (!cur_.FileName.empty() || !cur_.Event.empty()) {
+        Insert_LogFile_Row(db_, cur_);
+        context_.LogFile_Row_Array.push_back(cur_);
+    }
+    if (settings_.Observe) settings_.Observe(cur_, analysed);
+}
+
+}  // namespace
+
+Page_Reader File_Page_Reader(const platform::Read_Only_File& file) {
+    return [&file](std::uint64_t file_offset, std::span<std::uint8_t> page) {
+        return file.Read_Block(file_offset, page.data(), page.size());
+    };
+}
+
+void Walk_Log_Records(Global_Parsing_Context& context, CppSQLite3DB& db, const std::vector<_page_info>& pages,
+                      const Page_Reader& read_page, const Log_Walk_Settings& settings) {
+    Record_Walk(context, db, pages, read_page, settings).Run();
+}
+
+void Fill_Mft_Entry_Fields(Global_Parsing_Context& context, _log_info& record) {
+    std::u16string name;
+    std::u16string path;
+    if (Lookup_MFT_Entry_By_LSN(context, record.ThisLSN, &name, &path) == 0) return;
+    record.FileName = name;
+    record.FullPath = path;
+    const _ENTRYINFO_2* entry = context.Mft.Find_By_LSN(record.ThisLSN);
+    if (entry == nullptr) return;
+    const auto shifted = [&](std::uint64_t filetime) {
+        return Shift_Time_String(Format_FileTime_Text(filetime), context.Hour_Offset);
+    };
+    record.CreateTime = shifted(entry->CreateTime);
+    record.ModifiedTime = shifted(entry->ModifiedTime);
+    record.MFT_ModifiedTime = shifted(entry->MFT_ModifiedTime);
+    record.AccessTime = shifted(entry->AccessTime);
+}
+
+int Backfill_Event_Times(Global_Parsing_Context& context, CppSQLite3DB& db) {
+    std::vector<_log_info>& rows = context.LogFile_Row_Array;
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const _log_info& a, const _log_info& b) { return a.ThisLSN < b.ThisLSN; });
+    std::u16string latest;
+    double previous_time = Date_Type_Mismatch;  // "no timed row yet"
+    std::vector<std::size_t> pending;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const std::u16string& event_time = rows[r].EventTime;
+        if (latest < event_time) latest = event_time;
+        if (event_time.empty()) {
+            pending.push_back(r);
+            continue;
+        }
+        const double time = Parse_Time_Text_As_Date(event_time);
+        if (!pending.empty() && previous_time != Date_Type_Mismatch) {
+            const std::int64_t seconds = Date_Difference_Seconds(time, previous_time);
+            if ((seconds == 0 || seconds == 1) && event_time == latest) {
+                for (const std::size_t p : pending) {
+                    try {
+                        db.Run_Query(platform::Format(u"update LogFile set EventTime='%s' where LSN=%s",
+                                                      {Escape_Sql_Value(event_time), Escape_Sql_Value(rows[p].LSN)}));
+                    } catch (...) {
+                        return 1;
+                    }
+                }
+            }
+        }
+        pending.clear();
+        previous_time = time;
+    }
+    return 0;
+}
