@@ -17,6 +17,10 @@
 //       operation bytes) laid over those pages in turn, so records cross
 //       page ends as Windows writes them. Pages not described are unwritten
 //       (0xFF).
+//
+// Whatever the mode, the input (after its first byte) is then also read as a
+// stream of single log records handed straight to the analysis, so that
+// random and cut-short client data reach each of its cases.
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,17 +29,20 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <span>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Walk.h"
 #include "ntfs/logfile/Parse_LogFile.h"
 #include "output/Event_Tables.h"
 #include "platform/console.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -195,6 +202,58 @@ std::vector<std::uint8_t> Assemble(const std::uint8_t* data, std::size_t size) {
     return image;
 }
 
+// Random log records straight into the analysis, so that random and cut-short
+// client data reach every case: each record takes a 0x58-byte header and a
+// client data of 16 times the header's byte 0x18 bytes, cut short by the end of
+// the input; the operation pair is one of those the analysis handles, chosen
+// by the header's redo byte, and transaction ids are few so groups form.
+void Analyze_Random_Records(const std::uint8_t* data, std::size_t size, CppSQLite3DB& db) {
+    static constexpr std::uint16_t Pairs[][2] = {{0x02, 0x00}, {0x03, 0x02}, {0x0F, 0x0E}, {0x0D, 0x0C},
+                                                 {0x0E, 0x0F}, {0x0C, 0x0D}, {0x07, 0x07}, {0x09, 0x09},
+                                                 {0x06, 0x05}, {0x05, 0x06}, {0x1B, 0x01}, {0x01, 0x00}};
+    Global_Parsing_Context context;
+    context.Hour_Offset = static_cast<int>(size % 27) - 12;
+    if (size % 2 == 1) context.MFT_Creation_Time = u"2020-07-25 12:24:44";
+    _log_info prev;
+    std::uint64_t lsn = 0;
+    for (std::size_t at = 0; at < size;) {
+        std::array<std::uint8_t, 0x58> header{};
+        const std::size_t header_bytes = std::min<std::size_t>(header.size(), size - at);
+        std::memcpy(header.data(), data + at, header_bytes);
+        at += header_bytes;
+        const auto& pair = Pairs[header[0x30] % std::size(Pairs)];
+        header[0x30] = static_cast<std::uint8_t>(pair[0]);
+        header[0x31] = 0;
+        header[0x32] = static_cast<std::uint8_t>(pair[1]);
+        header[0x33] = 0;
+        header[0x24] %= 4;
+        std::memset(&header[0x25], 0, 3);
+        const std::size_t client_length = std::min<std::size_t>(std::size_t{header[0x18]} * 16, size - at);
+        const std::span<const std::uint8_t> client(data + at, client_length);
+        at += client_length;
+
+        const Byte_View view(header.data(), header.size());
+        _log_info cur;
+        cur.ThisLSN = ++lsn;
+        cur.LSN = platform::Format(u"%I64u", {static_cast<unsigned long long>(lsn)});
+        cur.RecordType = LogFile_Record_Type_Text(header[0x20] % 3, pair[0]);
+        cur.TransactionID = platform::Format(u"0x%X", {*view.Read_U32(0x24)});
+        cur.ClusterIndex = platform::Format(u"0x%X", {header[0x44] % 8u});
+        cur.MFT_ClusterIndex = header[0x44] % 8u;
+        cur.TargetVCN = platform::Format(u"0x%X", {header[0x48] % 4u});
+        cur.RedoInfo = LogFile_Operation_Name(pair[0]);
+        cur.UndoInfo = LogFile_Operation_Name(pair[1]);
+        cur.RedoDataLength = *view.Read_U16(0x36);
+        cur.UndoDataLength = *view.Read_U16(0x3A);
+        Analyze_LogFile_Record(context, view, cur, prev, Client_Data_View(client, *view.Read_U16(0x34)), db);
+        prev = cur;
+        if (!cur.FileName.empty() || !cur.Event.empty()) {
+            Insert_LogFile_Row(db, cur);
+            context.LogFile_Row_Array.push_back(cur);
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -205,6 +264,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sink.str("");
 
     if (size == 0) return 0;
+    const std::uint8_t* const input = data;
+    const std::size_t input_size = size;
     std::vector<std::uint8_t> assembled;
     if ((data[0] & 3) == 0) {
         ++data;
@@ -246,5 +307,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Find_Last_LSN_In_Page(page, page[10] % 4, page[11] % 4, shift, &out);
         Find_Last_LSN_In_Page_Bounded(page, No_Sequence, page[12] % 4, shift, &out);
     }
+
+    fixture.db.Run_Query(u"delete from LogFile");
+    Analyze_Random_Records(input + 1, input_size - 1, fixture.db);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ntfs/logfile/LogFile_Pages.h"
+#include "ntfs/logfile/Transaction_Log_Group.h"
 #include "ntfs/mft/Mft_Index.h"
 #include "records/Records.h"
 
@@ -35,6 +36,10 @@ struct Global_Parsing_Context {
     // A copy of every LogFile row inserted so far, in insertion order
     // (unescaped), for the analysis's look-backs and the EventTime back-fill.
     std::vector<_log_info> LogFile_Row_Array;
+
+    // The open transactions of the log-record analysis. Kept across carved
+    // files: a transaction that never commits stays until the run ends.
+    Transaction_Log_Group_List Transaction_Log_Group_Array;
 
     // Result of the last Build_Full_Path call.
     std::u16string Full_Path;

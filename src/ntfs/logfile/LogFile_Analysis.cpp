@@ -1,11 +1,193 @@
 #include "ntfs/logfile/LogFile_Analysis.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "ntfs/logfile/LogFile_Analysis_Cases.h"
+#include "ntfs/mft/File_Record.h"
+#include "ntfs/mft/Parse_MFT.h"
+#include "output/Time_Text.h"
+#include "platform/text.h"
+
+namespace {
+
+// Header offsets, as Windows lays out a log-record header.
+namespace H {
+constexpr std::size_t This_Lsn = 0x00, Client_Data_Length = 0x18, Transaction_Id = 0x24;
+constexpr std::size_t Redo_Operation = 0x30, Undo_Operation = 0x32, Redo_Offset = 0x34, Redo_Length = 0x36;
+constexpr std::size_t Undo_Offset = 0x38, Undo_Length = 0x3A, Record_Offset = 0x40, Attribute_Offset = 0x42;
+constexpr std::size_t Cluster_Index = 0x44, Target_Vcn = 0x48;
+}  // namespace H
+
+Log_Record_Fields Decode_Header(Byte_View header) {
+    Log_Record_Fields f;
+    f.Lsn = header.Read_U64(H::This_Lsn).value_or(0);
+    f.Client_Data_Length = header.Read_U32(H::Client_Data_Length).value_or(0);
+    f.Transaction_Id = header.Read_U32(H::Transaction_Id).value_or(0);
+    f.Redo_Operation = header.Read_U16(H::Redo_Operation).value_or(0);
+    f.Undo_Operation = header.Read_U16(H::Undo_Operation).value_or(0);
+    f.Redo_Offset = header.Read_U16(H::Redo_Offset).value_or(0);
+    f.Redo_Length = header.Read_U16(H::Redo_Length).value_or(0);
+    f.Undo_Offset = header.Read_U16(H::Undo_Offset).value_or(0);
+    f.Undo_Length = header.Read_U16(H::Undo_Length).value_or(0);
+    f.Record_Offset = header.Read_U16(H::Record_Offset).value_or(0);
+    f.Attribute_Offset = header.Read_U16(H::Attribute_Offset).value_or(0);
+    f.Cluster_Index = header.Read_U16(H::Cluster_Index).value_or(0);
+    f.Target_Vcn = header.Read_U64(H::Target_Vcn).value_or(0);
+    return f;
+}
+
+bool Data_Starts_With(const Client_Data_View& data, std::initializer_list<std::uint8_t> bytes) {
+    std::int64_t at = 0;
+    for (const std::uint8_t b : bytes)
+        if (data.Read_U8(at++) != b) return false;
+    return true;
+}
+
+bool In_Range(std::uint16_t value, std::uint16_t low, std::uint16_t high) { return value >= low && value <= high; }
+
+// An update of a resident value: content of a resident attribute, or a field
+// of $STANDARD_INFORMATION chosen by where the update starts.
+Case_Outcome Dispatch_Resident_Update(const Log_Record_Analysis& a) {
+    const Log_Record_Fields& h = a.Header;
+    const std::uint16_t ao = h.Attribute_Offset;
+    const std::uint16_t rl = h.Redo_Length;
+    if (h.Record_Offset >= 0xF8 && ao == 0x18) return Analyze_Resident_Content_Write(a);
+    if (h.Record_Offset != 0x38) return Case_Outcome::Done;
+    if (In_Range(ao, 0x18, 0x1A) && rl >= 8) return Analyze_Creation_Time_Change(a);
+    if (In_Range(ao, 0x20, 0x22) && rl >= 8) return Analyze_Modified_Time_Change(a);
+    if (In_Range(ao, 0x28, 0x2A) && rl >= 8) return Analyze_MFT_Modified_Time_Change(a);
+    if (In_Range(ao, 0x30, 0x32) && rl >= 8) return Analyze_Access_Time_Change(a);
+    if (ao == 0x38 && rl >= 4) return Analyze_Attribute_Change(a);
+    return Case_Outcome::Done;
+}
+
+// A $FILE_NAME attribute created or deleted whole (the record starts past the
+// FILE record header and attributes, the data is the attribute from its type).
+bool Is_Whole_File_Name(const Log_Record_Analysis& a) {
+    return a.Header.Record_Offset >= 0x98 && a.Header.Attribute_Offset == 0 &&
+           Data_Starts_With(a.Data, {0x30, 0x00, 0x00, 0x00});
+}
+
+Case_Outcome Dispatch(const Log_Record_Analysis& a) {
+    const std::uint16_t redo = a.Header.Redo_Operation;
+    const std::uint16_t undo = a.Header.Undo_Operation;
+    const auto is = [&](std::uint16_t r, std::uint16_t u) { return redo == r && undo == u; };
+
+    if (is(0x02, 0x00)) {
+        if (Data_Starts_With(a.Data, {'F', 'I', 'L', 'E'})) return Analyze_File_Record_Creation(a);
+        return Case_Outcome::Done;
+    }
+    if (is(0x03, 0x02)) return Analyze_File_Record_Deletion(a);
+    if (is(0x0F, 0x0E) || is(0x0D, 0x0C)) return Analyze_Index_Entry_Removal(a);
+    if (is(0x0E, 0x0F) || is(0x0C, 0x0D)) return Analyze_Index_Entry_Addition(a);
+    if (is(0x07, 0x07)) return Dispatch_Resident_Update(a);
+    if (is(0x09, 0x09)) {
+        if (a.Header.Record_Offset > 0xF8 && a.Header.Attribute_Offset == 0x40)
+            return Analyze_Nonresident_Content_Write(a);
+        return Case_Outcome::Done;
+    }
+    if (is(0x06, 0x05)) {
+        if (Is_Whole_File_Name(a)) return Analyze_File_Name_Removal(a);
+        return Case_Outcome::Done;
+    }
+    if (is(0x05, 0x06)) {
+        if (Is_Whole_File_Name(a)) return Analyze_File_Name_Addition(a);
+        return Case_Outcome::Done;
+    }
+    a.Cur.Event = a.Cur.RecordType == u"Check Point Record" ? u"# Check Point" : u"";
+    return Case_Outcome::Done;
+}
+
+}  // namespace
+
 void Analyze_LogFile_Record(Global_Parsing_Context& context, Byte_View header, _log_info& cur, const _log_info& prev,
                             const Client_Data_View& data, CppSQLite3DB& db) {
-    (void)context;
-    (void)header;
-    (void)cur;
-    (void)prev;
-    (void)data;
-    (void)db;
+    cur.Event.clear();
+    cur.EventTime.clear();
+    if (cur.RecordType == u"Commit Record") context.Transaction_Log_Group_Array.Commit(cur.TransactionID);
+
+    const Log_Record_Fields fields = Decode_Header(header);
+    const Log_Record_Analysis analysis{context, fields, cur, prev, data, db};
+    if (Dispatch(analysis) == Case_Outcome::Update_Failed) return;
+
+    if (!cur.Event.empty()) context.Transaction_Log_Group_Array.Append(cur);
+}
+
+bool Has_Short_Name_Tail(std::u16string_view name) {
+    const auto is_tail = [&](std::size_t tilde) {
+        return name[tilde] == u'~' && name[tilde + 1] >= u'1' && name[tilde + 1] <= u'9';
+    };
+    const std::size_t dot = name.rfind(u'.');
+    if (dot != std::u16string_view::npos) return dot >= 2 && is_tail(dot - 2);
+    return name.size() >= 2 && is_tail(name.size() - 2);
+}
+
+bool Is_Short_File_Name(std::u16string_view name) {
+    const std::size_t length = name.size();
+    if (length == 0) return false;
+    const std::size_t p = name.find(u'~');
+    if (p == std::u16string_view::npos) return false;
+    // A character outside Latin-1 takes two bytes in the OEM code page, so it
+    // counts twice towards the 6 (or 3) characters before the tilde.
+    std::size_t width = p;
+    for (std::size_t i = 0; i < p; ++i)
+        if (name[i] > 0xFF) ++width;
+    if (width != 3 && width != 6) return false;
+    if (length != p + 2) {
+        if (length <= p + 2) return false;
+        std::size_t dot = 0;  // 0: none found (index 0 is not searched)
+        for (std::size_t i = length - 1; i >= 1; --i)
+            if (name[i] == u'.') {
+                dot = i;
+                break;
+            }
+        if (dot != p + 2) return false;
+    }
+    return name[p + 1] >= u'1' && name[p + 1] <= u'9';
+}
+
+std::u16string File_Attribute_Word(std::uint32_t value) {
+    switch (value) {
+        case 0x1: return u"ReadOnly";
+        case 0x2: return u"Hidden";
+        case 0x4: return u"System";
+        case 0x20: return u"Archive";
+        case 0x40: return u"Device";
+        case 0x80: return u"Normal";
+        case 0x100: return u"Temporary";
+        case 0x200: return u"Sparse";
+        case 0x400: return u"ReparsePoint";
+        case 0x800: return u"Compressed";
+        case 0x1000: return u"Offline";
+        case 0x2000: return u"NotIndexedContent";
+        case 0x4000: return u"Encrypted";
+        case 0x10000000: return u"Directory";
+        case 0x20000000: return u"IndexView";
+        default: return u"";
+    }
+}
+
+std::u16string Shifted_Time_Text(const Global_Parsing_Context& context, std::uint64_t filetime) {
+    return Shift_Time_String(Format_FileTime_Text(filetime), context.Hour_Offset);
+}
+
+void Apply_Parent_Path_Rule(Global_Parsing_Context& context, std::uint64_t parent_reference, const std::u16string& name,
+                            std::u16string& full_path) {
+    if (Entry_Number_Of(parent_reference) == 5) {
+        full_path = u"\\" + name;
+        return;
+    }
+    const _ENTRYINFO_2* parent = context.Mft.Find_Path_Node(parent_reference);
+    if (parent == nullptr) return;
+    Build_Full_Path(context, parent_reference, parent->Name);
+    full_path = context.Full_Path + u"\\" + name;
+}
+
+void Set_MFT_Record_Position(_log_info& record, std::uint64_t reference) {
+    const std::uint64_t entry = Entry_Number_Of(reference);
+    record.MFT_RecordVCN = platform::Format(u"0x%X", {static_cast<std::uint32_t>(entry >> 2)});
+    record.MFT_RecordClusterIndex = (entry & 3) * 2;
 }

@@ -1,6 +1,9 @@
 // The analysis of one accepted log record into a file-system event.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "db/CppSQLite3.h"
 #include "ntfs/logfile/Client_Data_View.h"
 #include "platform/Byte_View.h"
@@ -16,5 +19,19 @@
 //   prev:   the record handled before this one.
 //   data:   the record's client data, position 0 at the redo data.
 //   db:     the output database, for updates of earlier LogFile rows.
+// The record's operations choose what it means (a FILE record made or
+// deallocated, a directory entry added or removed, a $FILE_NAME added or
+// removed, a value updated); a record with an event joins the open group of
+// its transaction, and a commit record ends that group.
 void Analyze_LogFile_Record(Global_Parsing_Context& context, Byte_View header, _log_info& cur, const _log_info& prev,
                             const Client_Data_View& data, CppSQLite3DB& db);
+
+// True when the name ends, before its last ".", in "~" and a digit 1-9 (the
+// tail Windows gives a generated short name), e.g. "NEWTEX~1.TXT", "DIR~2".
+bool Has_Short_Name_Tail(std::u16string_view name);
+
+// True when the counted name is a DOS 8.3 short name: its first "~" stands
+// after 3 or 6 characters (a character above U+00FF counting twice), a digit
+// 1-9 follows it, and the name ends there or goes on with its last "." right
+// after the digit.
+bool Is_Short_File_Name(std::u16string_view name);

@@ -1,0 +1,103 @@
+// The cases of the log-record analysis and what they share. Analyze_LogFile_Record
+// decodes the header, chooses one case by the redo and undo operations, and
+// after it files a record with an event under its transaction.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "db/CppSQLite3.h"
+#include "ntfs/logfile/Client_Data_View.h"
+#include "records/Parsing_State.h"
+#include "records/Records.h"
+
+// The log-record header fields the cases read (layout in LogFile_Format.h).
+struct Log_Record_Fields {
+    std::uint64_t Lsn = 0;
+    std::uint32_t Client_Data_Length = 0;
+    std::uint32_t Transaction_Id = 0;
+    std::uint16_t Redo_Operation = 0;
+    std::uint16_t Undo_Operation = 0;
+    std::uint16_t Redo_Offset = 0;
+    std::uint16_t Redo_Length = 0;
+    std::uint16_t Undo_Offset = 0;
+    std::uint16_t Undo_Length = 0;
+    std::uint16_t Record_Offset = 0;
+    std::uint16_t Attribute_Offset = 0;
+    std::uint16_t Cluster_Index = 0;
+    std::uint64_t Target_Vcn = 0;
+
+    // Where the undo data starts in the client data view.
+    std::int64_t Undo_Position() const { return std::int64_t{Undo_Offset} - std::int64_t{Redo_Offset}; }
+};
+
+// One record under analysis.
+struct Log_Record_Analysis {
+    Global_Parsing_Context& Context;
+    const Log_Record_Fields& Header;
+    _log_info& Cur;
+    const _log_info& Prev;
+    const Client_Data_View& Data;
+    CppSQLite3DB& Db;
+};
+
+// What a case tells the common exit: a refused update of an earlier row ends
+// the analysis of the record (no event, no transaction group).
+enum class Case_Outcome { Done, Update_Failed };
+
+// ---- FILE records, directory entries and names ----
+
+// (0x02, 0x00) on a FILE record image: "File Creation" / "Directory Creation".
+Case_Outcome Analyze_File_Record_Creation(const Log_Record_Analysis& a);
+// (0x03, 0x02): "File Deletion" / "Directory Deletion", named by the
+// directory entry that the transaction removed.
+Case_Outcome Analyze_File_Record_Deletion(const Log_Record_Analysis& a);
+// (0x0F, 0x0E) / (0x0D, 0x0C) and (0x0E, 0x0F) / (0x0C, 0x0D): a directory
+// entry removed or added; placeholder rows for the look-backs.
+Case_Outcome Analyze_Index_Entry_Removal(const Log_Record_Analysis& a);
+Case_Outcome Analyze_Index_Entry_Addition(const Log_Record_Analysis& a);
+// (0x06, 0x05) on a resident $FILE_NAME: the old name of a rename or move.
+Case_Outcome Analyze_File_Name_Removal(const Log_Record_Analysis& a);
+// (0x05, 0x06) on a resident $FILE_NAME: renames and moves.
+Case_Outcome Analyze_File_Name_Addition(const Log_Record_Analysis& a);
+
+// ---- Time, attribute and content changes ----
+// Until these are analysed, such records end with no event.
+
+// (0x07, 0x07), record offset >= 0xF8, attribute offset 0x18.
+Case_Outcome Analyze_Resident_Content_Write(const Log_Record_Analysis& a);
+// (0x07, 0x07) on $STANDARD_INFORMATION (record offset 0x38), by the first
+// value the update touches.
+Case_Outcome Analyze_Creation_Time_Change(const Log_Record_Analysis& a);
+Case_Outcome Analyze_Modified_Time_Change(const Log_Record_Analysis& a);
+Case_Outcome Analyze_MFT_Modified_Time_Change(const Log_Record_Analysis& a);
+Case_Outcome Analyze_Access_Time_Change(const Log_Record_Analysis& a);
+Case_Outcome Analyze_Attribute_Change(const Log_Record_Analysis& a);
+// (0x09, 0x09), record offset > 0xF8, attribute offset 0x40.
+Case_Outcome Analyze_Nonresident_Content_Write(const Log_Record_Analysis& a);
+
+// ---- Shared by the cases ----
+
+// The word for a file-attribute value that is exactly one of the known
+// flags ("ReadOnly", "Hidden", ..., "Directory", "IndexView"); "" for any
+// other value, combinations included.
+std::u16string File_Attribute_Word(std::uint32_t value);
+
+// A FILETIME as a time text moved by the run's hour offset.
+std::u16string Shifted_Time_Text(const Global_Parsing_Context& context, std::uint64_t filetime);
+
+// The full path of `name` in the directory `parent_reference`: "\\" + name
+// under the root; the parent's path + "\\" + name when the parent is in the
+// $MFT index; otherwise `full_path` is left as it is.
+void Apply_Parent_Path_Rule(Global_Parsing_Context& context, std::uint64_t parent_reference, const std::u16string& name,
+                            std::u16string& full_path);
+
+// The position of the FILE record of `reference` in the units of a log
+// record's target VCN and cluster index: MFT_RecordVCN = "0x%X" of the low
+// 32 bits of (entry number >> 2), MFT_RecordClusterIndex = (entry number & 3) * 2.
+void Set_MFT_Record_Position(_log_info& record, std::uint64_t reference);
+
+inline bool Starts_With(std::u16string_view text, std::u16string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
