@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
+#include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/mft/File_Record.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "output/Time_Text.h"
@@ -13,13 +14,7 @@
 
 namespace {
 
-// Header offsets, as Windows lays out a log-record header.
-namespace H {
-constexpr std::size_t This_Lsn = 0x00, Client_Data_Length = 0x18, Transaction_Id = 0x24;
-constexpr std::size_t Redo_Operation = 0x30, Undo_Operation = 0x32, Redo_Offset = 0x34, Redo_Length = 0x36;
-constexpr std::size_t Undo_Offset = 0x38, Undo_Length = 0x3A, Record_Offset = 0x40, Attribute_Offset = 0x42;
-constexpr std::size_t Cluster_Index = 0x44, Target_Vcn = 0x48;
-}  // namespace H
+namespace H = Log_Record_Layout;
 
 Log_Record_Fields Decode_Header(Byte_View header) {
     Log_Record_Fields f;
