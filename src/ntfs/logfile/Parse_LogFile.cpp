@@ -15,7 +15,8 @@ namespace {
 
 bool Starts_With_Rstr(const platform::Read_Only_File& file, std::uint64_t offset) {
     std::array<std::uint8_t, 64> head{};
-    return file.Read_At(offset, head.data(), head.size()) >= 4 && std::memcmp(head.data(), "RSTR", 4) == 0;
+    // Both 64-byte reads must be whole: a file that ends inside them is no log.
+    return file.Read_At(offset, head.data(), head.size()) == head.size() && std::memcmp(head.data(), "RSTR", 4) == 0;
 }
 
 bool Is_Supported(const Restart_Info& version) {

@@ -48,6 +48,10 @@ TEST_F(Parse_LogFile_Test, Missing_File_Or_Restart_Pages) {
     short_file.Data().resize(4096 + 3);
     std::memcpy(short_file.Data().data() + 4096, "RST", 3);
     EXPECT_EQ(Parse(short_file), 2);
+    // "RSTR" at 4096 is not enough when the file ends inside the 64 bytes read there.
+    short_file.Data().resize(4096 + 4);
+    std::memcpy(short_file.Data().data() + 4096, "RSTR", 4);
+    EXPECT_EQ(Parse(short_file), 2);
     EXPECT_EQ(messages.str(), "");
 }
 
