@@ -6,6 +6,18 @@ using platform::Format;
 
 std::u16string Escape_Sql_Value(std::u16string_view value) {
     std::u16string out(platform::Cut_At_Nul(value));
+    // An unpaired surrogate (NTFS names may hold one) would swallow the closing
+    // quote when SQLite converts the statement, and the row would be lost.
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const char16_t c = out[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        const bool low = c >= 0xDC00 && c <= 0xDFFF;
+        if (high && i + 1 < out.size() && out[i + 1] >= 0xDC00 && out[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (high || low) {
+            out[i] = u'\uFFFD';
+        }
+    }
     platform::Replace(out, u"'", u"''");
     platform::Replace(out, u",", u"/");
     return out;

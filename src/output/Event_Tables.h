@@ -28,9 +28,10 @@ inline constexpr char16_t Insert_TimeZone[] = u"insert into TimeZone (UTC, DST) 
 inline constexpr char16_t Delete_Temp_Events[] = u"delete from LogFile where Event='Temp Event'";
 }  // namespace Event_Table_Sql
 
-// A value as the statement text carries it: cut at its first NUL, every "'"
-// doubled for the literal and every "," turned into "/" (the stored texts hold
-// no comma; the export turns "/" back into ",").
+// A value as the statement text carries it: cut at its first NUL, an unpaired
+// surrogate replaced by U+FFFD, every "'" doubled for the literal and every ","
+// turned into "/" (the stored texts hold no comma; the export turns "/" back
+// into ",").
 std::u16string Escape_Sql_Value(std::u16string_view value);
 
 // Insert one row; 0 when inserted, 1 when the database refused it (a key

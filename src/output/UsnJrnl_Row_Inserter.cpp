@@ -31,7 +31,7 @@ Value_Kind Classify(const std::u16string& value, std::string& narrow) {
     narrow.resize(value.size());
     for (std::size_t i = 0; i < value.size(); ++i) {
         const char16_t c = value[i];
-        if (c == u'\0' || c == u'\'' || c == u',') kind.Escaping_Changes = true;
+        if (c == u'\0' || c == u'\'' || c == u',' || (c >= 0xD800 && c <= 0xDFFF)) kind.Escaping_Changes = true;
         if (c >= 0x80) kind.Ascii = false;
         narrow[i] = static_cast<char>(c);
     }

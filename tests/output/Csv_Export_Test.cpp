@@ -105,6 +105,9 @@ TEST(Csv_Export, RoundTripThroughWritersAndExport) {
         {u"\uD55C\uAE00.txt", "\xED\x95\x9C\xEA\xB8\x80.txt", "\"\xED\x95\x9C\xEA\xB8\x80.txt\"", u"\uD55C\uAE00.txt"},
         {u"\u041F\u0440\u0438\u0432\u0435\u0442", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
          "\"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\"", u"\u041F\u0440\u0438\u0432\u0435\u0442"},
+        // An unpaired surrogate at the end would otherwise take the closing quote with it.
+        {u"ab\xD800", "ab\xEF\xBF\xBD", "\"ab\xEF\xBF\xBD\"", u"ab\uFFFD"},
+        {u"\xDC00" u"cd", "\xEF\xBF\xBD" "cd", "\"\xEF\xBF\xBD" "cd\"", u"\uFFFDcd"},
         {u"say \"hi\"", "say \"hi\"", "\"say \"\"hi\"\"\"", u"say \"hi\""},
         {u"x'); DROP TABLE LogFile;--", "x'); DROP TABLE LogFile;--", "\"x'); DROP TABLE LogFile;--\"",
          u"x'); DROP TABLE LogFile;--"},

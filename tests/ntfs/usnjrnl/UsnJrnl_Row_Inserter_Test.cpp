@@ -42,6 +42,8 @@ TEST(UsnJrnl_Row_Inserter, Stores_The_Rows_Of_The_Per_Row_Statements) {
         Row(u"24", std::u16string(u"cut\0here", 8)),
         Row(u"32", u"\u00E9t\u00E9 \u65E5\u672C"),
         Row(u"40", u"lone \xD800 surrogate"),
+        Row(u"44", u"trailing \xDC00"),
+        Row(u"52", u"pair \xD83D\xDE00 kept"),
         Row(u"48", u"slash/already"),
         Row(u"8", u"same USN again"),
         Row(u"9223372036854775807", u"largest integer"),
