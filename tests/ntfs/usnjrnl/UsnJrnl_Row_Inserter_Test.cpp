@@ -68,7 +68,7 @@ TEST(UsnJrnl_Row_Inserter, Stores_The_Rows_Of_The_Per_Row_Statements) {
     }
     EXPECT_EQ(bound_results, inline_results);
     const auto expected = inline_rows.Rows(Exact_Rows);
-    EXPECT_EQ(expected.size(), 12u);  // the repeated USNs, the empty and the invalid one are refused
+    EXPECT_EQ(expected.size(), 14u);  // the repeated USNs, the empty and the invalid one are refused
     EXPECT_EQ(bound_rows.Rows(Exact_Rows), expected);
     EXPECT_EQ(bound_rows.Rows("select FileName from UsnJrnl where USN = 16"), std::vector<std::string>{"a/b''c"});
 }
