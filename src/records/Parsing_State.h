@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/logfile/LogFile_Analysis_Row_Index.h"
 #include "ntfs/logfile/LogFile_Pages.h"
 #include "ntfs/logfile/Transaction_Log_Group.h"
 #include "ntfs/mft/Mft_Index.h"
@@ -36,6 +37,8 @@ struct Global_Parsing_Context {
     // A copy of every LogFile row inserted so far, in insertion order
     // (unescaped), for the analysis's look-backs and the EventTime back-fill.
     std::vector<_log_info> LogFile_Row_Array;
+    // The analysis's look-ups over LogFile_Row_Array; emptied with it.
+    LogFile_Row_Index LogFile_Row_Lookup;
 
     // The open transactions of the log-record analysis. Kept across carved
     // files: a transaction that never commits stays until the run ends.

@@ -327,6 +327,55 @@ inline Log_Record Delete_File_Name(Record_Place place, Bytes attribute) {
     return On(r, place);
 }
 
+// 0x07 / 0x07: Update Resident Value on $STANDARD_INFORMATION, which lies
+// at record offset 0x38 of the FILE record. The update covers the attribute
+// bytes [from, to): 0x18 creation, 0x20 modified, 0x28 MFT-modified and 0x30
+// access time, 0x38 the attribute word, up to 0x48 the end of the part
+// Windows rewrites. `from` may lie 1 or 2 bytes into the first time that
+// changes, as Windows leaves out leading bytes that stay the same.
+inline Log_Record Update_Standard_Information(Record_Place place, std::uint16_t from, const Times& old_times,
+                                              std::uint32_t old_attributes, const Times& new_times,
+                                              std::uint32_t new_attributes, std::uint16_t to = 0x48) {
+    const Bytes old_attribute = Standard_Information(old_times, old_attributes);
+    const Bytes new_attribute = Standard_Information(new_times, new_attributes);
+    Log_Record r;
+    r.redo_operation = 0x07;
+    r.undo_operation = 0x07;
+    r.record_offset = 0x38;
+    r.attribute_offset = from;
+    r.redo.assign(new_attribute.begin() + from, new_attribute.begin() + to);
+    r.undo.assign(old_attribute.begin() + from, old_attribute.begin() + to);
+    return On(r, place);
+}
+
+// 0x07 / 0x07: the content of a resident $DATA written (attribute offset
+// 0x18, the content's start; record offset past the other attributes).
+inline Log_Record Write_Resident_Data(Record_Place place, Bytes new_content, Bytes old_content,
+                                      std::uint16_t record_offset = 0x150) {
+    Log_Record r;
+    r.redo_operation = 0x07;
+    r.undo_operation = 0x07;
+    r.record_offset = record_offset;
+    r.attribute_offset = 0x18;
+    r.redo = std::move(new_content);
+    r.undo = std::move(old_content);
+    return On(r, place);
+}
+
+// 0x09 / 0x09: Update Mapping Pairs of a non-resident $DATA, from the
+// mapping pairs' start (attribute offset 0x40).
+inline Log_Record Update_Mapping_Pairs(Record_Place place, Bytes new_pairs, Bytes old_pairs,
+                                       std::uint16_t record_offset = 0x190) {
+    Log_Record r;
+    r.redo_operation = 0x09;
+    r.undo_operation = 0x09;
+    r.record_offset = record_offset;
+    r.attribute_offset = 0x40;
+    r.redo = std::move(new_pairs);
+    r.undo = std::move(old_pairs);
+    return On(r, place);
+}
+
 // 0x1B / 0x01: Forget Transaction / Compensation Log Record, the commit.
 inline Log_Record Forget_Transaction() {
     Log_Record r;

@@ -1,6 +1,7 @@
 // The analysis of one accepted log record into a file-system event.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -35,3 +36,8 @@ bool Has_Short_Name_Tail(std::u16string_view name);
 // 1-9 follows it, and the name ends there or goes on with its last "." right
 // after the digit.
 bool Is_Short_File_Name(std::u16string_view name);
+
+// The names of the set flags of a file-attribute word, lowest bit first,
+// joined by ", " ("Hidden, Archive"); "" for 0. The bits 0x8 and 0x2000000
+// have no name.
+std::u16string Format_File_Attributes(std::uint32_t value);

@@ -63,7 +63,6 @@ Case_Outcome Analyze_File_Name_Removal(const Log_Record_Analysis& a);
 Case_Outcome Analyze_File_Name_Addition(const Log_Record_Analysis& a);
 
 // ---- Time, attribute and content changes ----
-// Until these are analysed, such records end with no event.
 
 // (0x07, 0x07), record offset >= 0xF8, attribute offset 0x18.
 Case_Outcome Analyze_Resident_Content_Write(const Log_Record_Analysis& a);

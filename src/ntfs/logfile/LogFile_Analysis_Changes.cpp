@@ -1,11 +1,481 @@
 // Writes of file content and updates of the $STANDARD_INFORMATION times and
-// attribute word. Not analysed yet: these records end with no event.
-#include "ntfs/logfile/LogFile_Analysis_Cases.h"
+// attribute word: "Time Reversal Event", "CreationTime Update Event",
+// "Updating Modified Time", "Updating MFTModified Time", "Changing
+// FileAttribute", "Writing Content of Resident File" and "Writing Content of
+// Non-Resident File".
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
-Case_Outcome Analyze_Resident_Content_Write(const Log_Record_Analysis&) { return Case_Outcome::Done; }
-Case_Outcome Analyze_Creation_Time_Change(const Log_Record_Analysis&) { return Case_Outcome::Done; }
-Case_Outcome Analyze_Modified_Time_Change(const Log_Record_Analysis&) { return Case_Outcome::Done; }
-Case_Outcome Analyze_MFT_Modified_Time_Change(const Log_Record_Analysis&) { return Case_Outcome::Done; }
-Case_Outcome Analyze_Access_Time_Change(const Log_Record_Analysis&) { return Case_Outcome::Done; }
-Case_Outcome Analyze_Attribute_Change(const Log_Record_Analysis&) { return Case_Outcome::Done; }
-Case_Outcome Analyze_Nonresident_Content_Write(const Log_Record_Analysis&) { return Case_Outcome::Done; }
+#include "ntfs/logfile/LogFile_Analysis.h"
+#include "ntfs/logfile/LogFile_Analysis_Cases.h"
+#include "ntfs/logfile/LogFile_Analysis_Update.h"
+#include "ntfs/mft/File_Record.h"
+#include "ntfs/mft/Parse_MFT.h"
+#include "output/Time_Text.h"
+#include "platform/text.h"
+
+namespace {
+
+bool Contains(std::u16string_view text, std::u16string_view part) {
+    return text.find(part) != std::u16string_view::npos;
+}
+
+// Every change text ends in ", ": the text of a list of them drops it.
+std::u16string Without_Last_Two(const std::u16string& text) {
+    return text.substr(0, text.size() >= 2 ? text.size() - 2 : 0);
+}
+
+// ---- $STANDARD_INFORMATION updates ----
+
+// The four times of $STANDARD_INFORMATION in the order they are stored, from
+// 0x18 of the attribute (after its resident header); the attribute word
+// follows them at 0x38.
+enum Time_Kind : int { Creation = 0, Modified = 1, Mft_Modified = 2, Access = 3 };
+constexpr int Kind_Count = 4;
+constexpr std::uint16_t First_Time_Offset = 0x18;
+
+struct Change_Format {
+    const char16_t* Plain;
+    const char16_t* Whole_Second;  // the new time has no 100-ns part
+};
+constexpr std::array<Change_Format, Kind_Count> Change_Formats{{
+    {u"CreationTime : %s -> %s, ", u"CreationTime : %s -> %s(Zero in 100-nanoseconds), "},
+    {u"ModifiedTime : %s -> %s, ", u"ModifiedTime : %s -> %s(Zero in 100-nanoseconds), "},
+    {u"MFTModifiedTime : %s -> %s, ", u"MFTModifiedTime : %s -> %s(Zero in 100-nanoseconds), "},
+    {u"AccessedTime : %s -> %s, ", u"AccessedTime : %s -> %s(Zero in 100-nanoseconds), "},
+}};
+
+// The values one side of an update (old: the undo data, new: the redo data)
+// carries. A value the record does not carry in full is absent: the update
+// left it as it was.
+struct Si_Values {
+    std::array<std::optional<std::uint64_t>, Kind_Count> Time;
+    std::optional<std::uint32_t> File_Attributes;
+};
+
+struct Si_Update {
+    Time_Kind First = Creation;
+    Si_Values Old;
+    Si_Values New;
+};
+
+// How many bytes of an area of `declared` bytes starting at `start` of the
+// data are there to read: never more than the record declares, nor than the
+// client data in hand.
+std::int64_t Area_Length(const Client_Data_View& data, std::int64_t start, std::int64_t declared) {
+    const std::int64_t first = data.Redo_Offset() + start;  // in the client data
+    if (first < 0) return 0;
+    const std::int64_t in_hand = static_cast<std::int64_t>(data.Client_Size()) - first;
+    return std::clamp<std::int64_t>(std::min(declared, in_hand), 0, declared);
+}
+
+// Windows logs an update from the first byte that changes, so it may start
+// `skew` (1 or 2) bytes into the first time it changes; those low bytes are
+// not in the record and count as zero, in the old value as in the new one.
+Si_Values Read_Si_Values(const Client_Data_View& data, std::int64_t start, std::int64_t length, Time_Kind first,
+                         unsigned skew) {
+    Si_Values values;
+    const auto carried = [&](std::int64_t at, std::int64_t size) { return at >= 0 && at + size <= length; };
+    if (carried(0, 8 - skew)) {
+        std::uint64_t time = 0;
+        for (unsigned i = 0; i < 8 - skew; ++i) time |= std::uint64_t{data.Read_U8(start + i)} << (8 * (i + skew));
+        values.Time[first] = time;
+    }
+    for (int kind = first + 1; kind < Kind_Count; ++kind) {
+        const std::int64_t at = 8 * (kind - first) - skew;
+        if (carried(at, 8)) values.Time[kind] = data.Read_U64(start + at);
+    }
+    const std::int64_t at = 8 * (Kind_Count - first) - skew;
+    if (carried(at, 4)) values.File_Attributes = data.Read_U32(start + at);
+    return values;
+}
+
+Si_Update Read_Si_Update(const Log_Record_Analysis& a, Time_Kind first) {
+    const Log_Record_Fields& h = a.Header;
+    const unsigned skew = h.Attribute_Offset - (First_Time_Offset + 8 * first);
+    const std::int64_t undo = h.Undo_Position();
+    Si_Update update;
+    update.First = first;
+    update.New = Read_Si_Values(a.Data, 0, Area_Length(a.Data, 0, h.Redo_Length), first, skew);
+    update.Old = Read_Si_Values(a.Data, undo, Area_Length(a.Data, undo, h.Undo_Length), first, skew);
+    return update;
+}
+
+struct Time_Change {
+    std::u16string Backward;
+    std::u16string Forward;
+};
+
+// A time moved to an earlier or a later second; a move within the second
+// gives no text.
+Time_Change Change_Of(const Global_Parsing_Context& context, const Si_Update& update, Time_Kind kind) {
+    Time_Change change;
+    if (!update.Old.Time[kind] || !update.New.Time[kind]) return change;
+    const std::uint64_t old_time = *update.Old.Time[kind];
+    const std::uint64_t new_time = *update.New.Time[kind];
+    const std::u16string old_text = Shifted_Time_Text(context, old_time);
+    const std::u16string new_text = Shifted_Time_Text(context, new_time);
+    const Change_Format& format = Change_Formats[kind];
+    const bool whole_second = new_time % static_cast<std::uint64_t>(Ticks_Per_Second) == 0;
+    const char16_t* text = whole_second ? format.Whole_Second : format.Plain;
+    if (new_time < old_time && new_text < old_text)
+        change.Backward = platform::Format(text, {old_text, new_text});
+    else if (new_time > old_time && new_text > old_text)
+        change.Forward = platform::Format(text, {old_text, new_text});
+    return change;
+}
+
+// ---- Names ----
+
+bool Is_Record_Cluster_Index(std::uint16_t cluster_index) {
+    return cluster_index == 0 || cluster_index == 2 || cluster_index == 4 || cluster_index == 6;
+}
+
+// The entry number of the FILE record the log record changes, from where it
+// lies: four 1024-byte records to a cluster, the cluster index counting
+// 512-byte blocks within it (the product is kept in 32 bits).
+std::uint64_t Guessed_Entry_Number(const Log_Record_Fields& h) {
+    const std::uint32_t first_of_cluster = static_cast<std::uint32_t>(h.Target_Vcn) * 4u;
+    return std::uint64_t{first_of_cluster} + (Is_Record_Cluster_Index(h.Cluster_Index) ? h.Cluster_Index / 2u : 0u);
+}
+
+// The name of the file the record changes: the $MFT entry this record last
+// changed; else the newest row that names its FILE record (none when that
+// row freed it); else the $MFT entry at the record's position, marked as a
+// guess.
+void Look_Up_Name(const Log_Record_Analysis& a) {
+    Global_Parsing_Context& context = a.Context;
+    _log_info& cur = a.Cur;
+    if (Lookup_MFT_Entry_By_LSN(context, a.Header.Lsn, &cur.FileName, &cur.FullPath) == 1) return;
+
+    const std::vector<_log_info>& rows = context.LogFile_Row_Array;
+    if (const auto at = context.LogFile_Row_Lookup.Newest_Naming_Row(rows, cur.TargetVCN, cur.ClusterIndex)) {
+        const _log_info& row = rows[*at];
+        if (Contains(row.Event, u"File Deletion")) return;
+        cur.FileName = row.FileName;
+        cur.FullPath = row.FullPath;
+        return;
+    }
+
+    if (!Is_Record_Cluster_Index(a.Header.Cluster_Index)) {
+        cur.FileName.clear();
+        return;
+    }
+    Lookup_MFT_Entry_By_Number(context, Guessed_Entry_Number(a.Header), &cur.FileName, &cur.FullPath);
+    cur.FileName += u" <Guessed>";
+}
+
+// The parent directory, from the newest row that made the file.
+void Look_Up_Parent_Reference(const Log_Record_Analysis& a) {
+    const std::vector<_log_info>& rows = a.Context.LogFile_Row_Array;
+    if (const auto at = a.Context.LogFile_Row_Lookup.Newest_Creation_Row(rows, a.Cur.TargetVCN, a.Cur.ClusterIndex))
+        a.Cur.ParentReference = rows[*at].ParentReference;
+}
+
+// A time set back to exactly the time of another file in the same directory
+// was most likely copied from it: each backward text names those files.
+void Name_Files_With_The_Same_Time(const Log_Record_Analysis& a, const Si_Update& update,
+                                   std::array<std::u16string, Kind_Count>& backward) {
+    const _log_info& cur = a.Cur;
+    if (cur.FileName.empty() || Contains(cur.FileName, u"<Guessed>") || cur.ParentReference == 0) return;
+    const Mft_Index::Entry_Range children = a.Context.Mft.Children_Of(cur.ParentReference);
+    if (children.empty()) return;
+    const std::uint64_t own_entry = Guessed_Entry_Number(a.Header);
+
+    std::array<std::vector<std::u16string>, Kind_Count> same;
+    for (const _ENTRYINFO_2& child : children) {
+        if (child.Name == cur.FileName || Entry_Number_Of(child.FileReference) == own_entry) continue;
+        const std::array<std::uint64_t, Kind_Count> times{child.CreateTime, child.ModifiedTime, child.MFT_ModifiedTime,
+                                                          child.AccessTime};
+        for (int kind = 0; kind < Kind_Count; ++kind)
+            if (!backward[kind].empty() && update.New.Time[kind] && times[kind] == *update.New.Time[kind])
+                same[kind].push_back(child.Name);
+    }
+    for (int kind = 0; kind < Kind_Count; ++kind) {
+        if (same[kind].empty()) continue;
+        std::u16string names;
+        for (const std::u16string& name : same[kind]) names += (names.empty() ? u"" : u", ") + name;
+        backward[kind] = Without_Last_Two(backward[kind]) + u"(same as " + names + u"), ";
+    }
+}
+
+// ---- The attribute word ----
+
+std::u16string Attribute_Text(std::uint32_t value) {
+    const std::u16string text = Format_File_Attributes(value);
+    return text.empty() ? u"0x00000000" : text;
+}
+
+std::u16string Attribute_Change_Text(std::uint32_t old_value, std::uint32_t new_value) {
+    return Attribute_Text(old_value) + u" -> " + Attribute_Text(new_value);
+}
+
+// After the times: a changed attribute word is added to the time event, or
+// is the event.
+void Report_Attribute_Change(const Log_Record_Analysis& a, const Si_Update& update) {
+    if (!update.Old.File_Attributes || !update.New.File_Attributes) return;
+    if (*update.Old.File_Attributes == *update.New.File_Attributes) return;
+    _log_info& cur = a.Cur;
+    const std::u16string change = Attribute_Change_Text(*update.Old.File_Attributes, *update.New.File_Attributes);
+    if (!cur.Event.empty()) {
+        cur.Event += u" & Changing FileAttribute";
+        cur.Detail += u" & " + change;
+        return;
+    }
+    cur.Event = u"Changing FileAttribute";
+    cur.Detail = change;
+    Look_Up_Name(a);
+}
+
+// The update of the times from update.First on: any time set back is a
+// "Time Reversal Event"; otherwise the first time moved forward is
+// `forward_event` (nullptr: not an event).
+void Report_Time_Changes(const Log_Record_Analysis& a, const Si_Update& update, const char16_t* forward_event) {
+    _log_info& cur = a.Cur;
+    std::u16string backward;
+    std::u16string forward;
+    for (int kind = update.First; kind < Kind_Count; ++kind) {
+        const Time_Change change = Change_Of(a.Context, update, static_cast<Time_Kind>(kind));
+        backward += change.Backward;
+        if (kind == update.First) forward = change.Forward;
+    }
+    if (!backward.empty()) {
+        cur.Event = u"Time Reversal Event";
+        Look_Up_Name(a);
+        cur.Detail = Without_Last_Two(backward);
+    } else if (forward_event != nullptr && !forward.empty()) {
+        cur.Event = forward_event;
+        Look_Up_Name(a);
+        cur.Detail = Without_Last_Two(forward);
+    }
+    Report_Attribute_Change(a, update);
+}
+
+// A directory's times change when an entry is added to it or removed from
+// it. The new MFT-modified time of a directory therefore dates the rows just
+// before whose directory entry lies in this FILE record: a deletion, rename
+// or move without a time of its own gets it; a creation that shows another
+// time had its times carried over from an earlier file of the same name
+// (file-system tunnelling). False when the database refused a change.
+bool Date_Entries_Of_This_Directory(const Log_Record_Analysis& a, const std::u16string& time) {
+    const _log_info& cur = a.Cur;
+    std::vector<_log_info>& rows = a.Context.LogFile_Row_Array;
+    const std::vector<std::size_t>& event_rows = a.Context.LogFile_Row_Lookup.Event_Rows(rows);
+    constexpr int Miss_Limit = 3;
+    int misses = 0;
+    for (std::size_t k = event_rows.size(); k-- > 0 && misses < Miss_Limit;) {
+        _log_info& row = rows[event_rows[k]];
+        if (row.Event.empty()) continue;
+        // The directory itself was made: nothing before belongs to it.
+        if (row.TargetVCN == cur.TargetVCN && row.MFT_ClusterIndex == cur.MFT_ClusterIndex &&
+            Contains(row.Event, u"Creation"))
+            return true;
+        const bool entry_here =
+            row.MFT_RecordVCN == cur.TargetVCN && row.MFT_RecordClusterIndex == cur.MFT_ClusterIndex;
+        if (entry_here && Contains(row.Event, u"File Creation")) {
+            if (row.EventTime == time) return true;
+            row.Event = u"File Creation(File System Tunneling)";
+            row.EventTime = time;
+            return Update_Earlier_Row(a.Db, Row_Update::EventTime_Event_Detail, row);
+        }
+        if (entry_here && row.EventTime.empty() &&
+            (Contains(row.Event, u"Deletion") || Contains(row.Event, u"Renaming") || Contains(row.Event, u"Move"))) {
+            row.EventTime = time;
+            return Update_Earlier_Row(a.Db, Row_Update::EventTime, row);
+        }
+        ++misses;
+    }
+    return true;
+}
+
+// ---- Content ----
+
+// The newest row that made the file, among the 29 newest rows with an event.
+void Name_From_Creation(const Log_Record_Analysis& a) {
+    _log_info& cur = a.Cur;
+    const std::vector<_log_info>& rows = a.Context.LogFile_Row_Array;
+    const std::vector<std::size_t>& event_rows = a.Context.LogFile_Row_Lookup.Event_Rows(rows);
+    constexpr int Reach = 30;  // the count starts at 1
+    int count = 1;
+    for (std::size_t k = event_rows.size(); k-- > 0;) {
+        const _log_info& row = rows[event_rows[k]];
+        if (row.Event.empty()) continue;
+        if (row.TargetVCN == cur.TargetVCN && row.MFT_ClusterIndex == cur.MFT_ClusterIndex &&
+            Contains(row.Event, u"File Creation")) {
+            cur.FileName = row.FileName;
+            cur.FullPath = row.FullPath;
+            return;
+        }
+        if (++count == Reach) return;
+    }
+}
+
+// The runs of a mapping-pairs list as "cluster(length),cluster(length)...":
+// each run's offset is added to the cluster of the run before it. A zero
+// header byte, a run without length or offset, or a run not wholly inside
+// the `length` bytes ends the list. Only the low 8 bytes of a longer length
+// count; an offset wider than 8 bytes is out of format and counts as 0.
+std::u16string Decode_Mapping_Pairs(const Client_Data_View& data, std::int64_t length) {
+    std::u16string list;
+    std::uint64_t cluster = 0;
+    for (std::int64_t at = 0; at < length;) {
+        const std::uint8_t header = data.Read_U8(at);
+        const unsigned length_size = header & 0x0F;
+        const unsigned offset_size = header >> 4;
+        if (length_size == 0 || offset_size == 0) break;
+        if (at + 1 + length_size + offset_size > length) break;
+        std::uint64_t run_length = 0;
+        for (unsigned i = 0; i < length_size && i < 8; ++i)
+            run_length |= std::uint64_t{data.Read_U8(at + 1 + i)} << (8 * i);
+        std::uint64_t offset = 0;
+        if (offset_size <= 8) {
+            for (unsigned i = 0; i < offset_size; ++i)
+                offset |= std::uint64_t{data.Read_U8(at + 1 + length_size + i)} << (8 * i);
+            const bool negative = offset_size < 8 && (offset >> (8 * offset_size - 1)) & 1;
+            if (negative) offset |= ~std::uint64_t{0} << (8 * offset_size);
+        }
+        cluster += offset;
+        list += platform::Format(list.empty() ? u"%I64u(%I64u)" : u",%I64u(%I64u)",
+                                 {static_cast<unsigned long long>(cluster),
+                                  static_cast<unsigned long long>(run_length)});
+        at += 1 + length_size + offset_size;
+    }
+    return list;
+}
+
+}  // namespace
+
+std::u16string Format_File_Attributes(std::uint32_t value) {
+    static constexpr std::array<std::pair<std::uint32_t, const char16_t*>, 30> Names{{
+        {0x1, u"ReadOnly, "},
+        {0x2, u"Hidden, "},
+        {0x4, u"System, "},
+        {0x10, u"Directory, "},
+        {0x20, u"Archive, "},
+        {0x40, u"Device, "},
+        {0x80, u"Normal, "},
+        {0x100, u"Temporary, "},
+        {0x200, u"Sparse, "},
+        {0x400, u"ReparsePoint, "},
+        {0x800, u"Compressed, "},
+        {0x1000, u"Offline, "},
+        {0x2000, u"NotContentIndexed, "},
+        {0x4000, u"Encrypted, "},
+        {0x8000, u"IntegrityStream, "},
+        {0x10000, u"Virtual, "},
+        {0x20000, u"NoScrubData, "},
+        {0x40000, u"RecallOnOpen, "},
+        {0x80000, u"Pinned, "},
+        {0x100000, u"Unpinned, "},
+        {0x200000, u"OpenReparsePoint, "},
+        {0x400000, u"RecallOnDataAccess, "},
+        {0x800000, u"SessionAware, "},
+        {0x1000000, u"PosixSemantics, "},
+        {0x4000000, u"DeleteOnClose, "},
+        {0x8000000, u"SequentialScan, "},
+        {0x10000000, u"RandomAccess, "},
+        {0x20000000, u"NoBuffering, "},
+        {0x40000000, u"Overlapped, "},
+        {0x80000000, u"WriteThrough, "},
+    }};
+    std::u16string text;
+    for (const auto& [bit, name] : Names)
+        if (value & bit) text += name;
+    return Without_Last_Two(text);
+}
+
+Case_Outcome Analyze_Resident_Content_Write(const Log_Record_Analysis& a) {
+    _log_info& cur = a.Cur;
+    cur.Event = u"Writing Content of Resident File";
+    cur.Detail = platform::Format(u"Writing Size : %lld", {static_cast<long long>(cur.RedoDataLength)});
+    Name_From_Creation(a);
+    return Case_Outcome::Done;
+}
+
+Case_Outcome Analyze_Creation_Time_Change(const Log_Record_Analysis& a) {
+    _log_info& cur = a.Cur;
+    const Si_Update update = Read_Si_Update(a, Creation);
+    std::array<std::u16string, Kind_Count> backward;
+    std::u16string forward_creation;
+    for (int kind = Creation; kind < Kind_Count; ++kind) {
+        const Time_Change change = Change_Of(a.Context, update, static_cast<Time_Kind>(kind));
+        backward[kind] = change.Backward;
+        if (kind == Creation) forward_creation = change.Forward;
+    }
+
+    // The name and parent are looked up once: the same look-up again would
+    // give the same answer.
+    bool looked_up = false;
+    const auto look_up = [&] {
+        if (looked_up) return;
+        looked_up = true;
+        Look_Up_Name(a);
+        Look_Up_Parent_Reference(a);
+    };
+    if (std::any_of(backward.begin(), backward.end(), [](const std::u16string& t) { return !t.empty(); })) {
+        look_up();
+        Name_Files_With_The_Same_Time(a, update, backward);
+        cur.Event = u"Time Reversal Event";
+        cur.Detail = Without_Last_Two(backward[Creation] + backward[Modified] + backward[Mft_Modified] +
+                                      backward[Access]);
+    }
+    // A creation time moved forward outweighs any other time set back.
+    if (!forward_creation.empty()) {
+        look_up();
+        cur.Event = u"CreationTime Update Event";
+        cur.Detail = Without_Last_Two(forward_creation);
+    }
+    Report_Attribute_Change(a, update);
+    return Case_Outcome::Done;
+}
+
+Case_Outcome Analyze_Modified_Time_Change(const Log_Record_Analysis& a) {
+    const Si_Update update = Read_Si_Update(a, Modified);
+    if (update.New.Time[Mft_Modified]) {
+        const std::u16string time = Shifted_Time_Text(a.Context, *update.New.Time[Mft_Modified]);
+        if (!Date_Entries_Of_This_Directory(a, time)) return Case_Outcome::Update_Failed;
+    }
+    Report_Time_Changes(a, update, u"Updating Modified Time");
+    return Case_Outcome::Done;
+}
+
+Case_Outcome Analyze_MFT_Modified_Time_Change(const Log_Record_Analysis& a) {
+    Report_Time_Changes(a, Read_Si_Update(a, Mft_Modified), u"Updating MFTModified Time");
+    return Case_Outcome::Done;
+}
+
+Case_Outcome Analyze_Access_Time_Change(const Log_Record_Analysis& a) {
+    // Reading a file moves its access time on all the time: only a move back counts.
+    Report_Time_Changes(a, Read_Si_Update(a, Access), nullptr);
+    return Case_Outcome::Done;
+}
+
+Case_Outcome Analyze_Attribute_Change(const Log_Record_Analysis& a) {
+    const Log_Record_Fields& h = a.Header;
+    const std::int64_t undo = h.Undo_Position();
+    // Both words must be in the record: a word it does not carry did not change.
+    if (Area_Length(a.Data, 0, h.Redo_Length) < 4 || Area_Length(a.Data, undo, h.Undo_Length) < 4)
+        return Case_Outcome::Done;
+    const std::uint32_t old_value = a.Data.Read_U32(undo);
+    const std::uint32_t new_value = a.Data.Read_U32(0);
+    if (old_value == new_value) return Case_Outcome::Done;
+    a.Cur.Event = u"Changing FileAttribute";
+    a.Cur.Detail = Attribute_Change_Text(old_value, new_value);
+    Look_Up_Name(a);
+    return Case_Outcome::Done;
+}
+
+Case_Outcome Analyze_Nonresident_Content_Write(const Log_Record_Analysis& a) {
+    const std::u16string runs = Decode_Mapping_Pairs(a.Data, Area_Length(a.Data, 0, a.Header.Redo_Length));
+    if (runs.empty()) return Case_Outcome::Done;
+    a.Cur.Detail = u"Data Runs(in Volume) : " + runs;
+    a.Cur.Event = u"Writing Content of Non-Resident File";
+    Name_From_Creation(a);
+    return Case_Outcome::Done;
+}
