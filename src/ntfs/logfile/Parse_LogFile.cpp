@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "db/Scoped_Transaction.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Replay.h"
@@ -75,6 +76,7 @@ int Parse_LogFile_With(Global_Parsing_Context& context, const std::string& path,
     settings.Rule = Failing_Header_Rule::Give_Up_Page;
     settings.Analyze = analyze;
     settings.Observe = observe;
+    Scoped_Transaction transaction(db);
     Walk_Log_Records(context, db, context.Replay_Page_Array, File_Page_Reader(file), settings);
     Backfill_Event_Times(context, db);
     return 0;
