@@ -1,13 +1,15 @@
 // Writes a small sample of extracted NTFS metadata for a first run:
 //   make_sample <folder>
-// gives <folder>/MFT, <folder>/UsnJrnl_J and <folder>/source/volume_piece.bin
-// (the journal's bytes inside other data, for carving).
+// gives <folder>/MFT, <folder>/LogFile, <folder>/UsnJrnl_J, <folder>/source/volume_piece.bin
+// (the journal's bytes inside other data, for -n) and
+// <folder>/source/log_piece.bin (a small $LogFile inside other data, for -g).
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 
+#include "support/Carving_Image_Builder.h"
 #include "support/Mft_Record_Builder.h"
 #include "support/Usn_Record_Builder.h"
 
@@ -19,27 +21,85 @@ namespace {
 constexpr std::uint64_t Sample_Time = 134168697000000000ull;
 constexpr std::uint64_t Second = 10000000ull;
 
-void Write_Mft(const std::string& path) {
+// The sample's three entries; each FILE record carries the LSN of the log
+// record that last changed it (`lsns`, by entry 64, 65, 66).
+std::vector<Mft_Record_Builder> Entries(const std::vector<std::uint64_t>& lsns) {
+    return {Mft_Record_Builder()
+                .Flags(Record_Flags::Directory)
+                .Sequence(1)
+                .Lsn(lsns.at(0))
+                .Standard_Information(Sample_Time, Sample_Time, Sample_Time, Sample_Time)
+                .File_Name(Mft_Reference(5, 5), u"Documents"),
+            Mft_Record_Builder()
+                .Flags(Record_Flags::File)
+                .Sequence(1)
+                .Lsn(lsns.at(1))
+                .Standard_Information(Sample_Time + Second, Sample_Time + 2 * Second)
+                .File_Name(Mft_Reference(64, 1), u"notes.txt")
+                .Data(120),
+            Mft_Record_Builder()
+                .Flags(Record_Flags::Deleted_File)
+                .Sequence(2)
+                .Lsn(lsns.at(2))
+                .Standard_Information(Sample_Time + 3 * Second)
+                .File_Name(Mft_Reference(64, 1), u"report.docx")
+                .Data(20000, false)};
+}
+
+void Write_Mft(const std::string& path, const std::vector<std::uint64_t>& lsns) {
     Mft_Image_Builder image;
     Put_Volume_Skeleton(image, 1024, Sample_Time);
-    image.Put(64, Mft_Record_Builder()
-                      .Flags(Record_Flags::Directory)
-                      .Sequence(1)
-                      .Standard_Information(Sample_Time, Sample_Time, Sample_Time, Sample_Time)
-                      .File_Name(Mft_Reference(5, 5), u"Documents"));
-    image.Put(65, Mft_Record_Builder()
-                      .Flags(Record_Flags::File)
-                      .Sequence(1)
-                      .Standard_Information(Sample_Time + Second, Sample_Time + 2 * Second)
-                      .File_Name(Mft_Reference(64, 1), u"notes.txt")
-                      .Data(120));
-    image.Put(66, Mft_Record_Builder()
-                      .Flags(Record_Flags::Deleted_File)
-                      .Sequence(2)
-                      .Standard_Information(Sample_Time + 3 * Second)
-                      .File_Name(Mft_Reference(64, 1), u"report.docx")
-                      .Data(20000, false));
+    const auto entries = Entries(lsns);
+    for (std::size_t i = 0; i < entries.size(); ++i) image.Put(64 + i, entries[i]);
     image.Write_File(path, 80);
+}
+
+// A small version 1.1 $LogFile of 16 pages: the FILE records of the three
+// entries made (Initialize File Record Segment), report.docx's freed
+// (Deallocate File Record Segment), each transaction committed, laid over
+// the normal pages from page 4; the page being written is copied into buffer
+// page 2. Returns the log and, in `lsns`, the LSN of the last record of each
+// entry.
+std::vector<std::uint8_t> Log_File(std::vector<std::uint64_t>& lsns) {
+    using carving_test::Bytes;
+    using carving_test::Log_Record;
+    const auto on_entry = [](Log_Record r, std::uint64_t entry, std::uint32_t transaction) {
+        r.target_vcn = entry / 4;  // four 1024-byte FILE records to a 4096-byte cluster
+        r.cluster_index = static_cast<std::uint16_t>((entry % 4) * 2);
+        r.transaction_id = transaction;
+        return r;
+    };
+    const auto commit = [](std::uint32_t transaction) {
+        return Log_Record{.transaction_id = transaction, .redo_operation = 0x1B, .undo_operation = 0x01};
+    };
+    // Images of the three FILE records (their LSNs do not matter here).
+    const auto images = Entries({0, 0, 0});
+    std::vector<Log_Record> records;
+    std::vector<std::size_t> last_of_entry(3);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        last_of_entry[i] = records.size();
+        records.push_back(on_entry(Log_Record{.redo_operation = 0x02, .undo_operation = 0x00, .redo = images[i].Build()},
+                                   64 + i, 0x18 + i));
+        records.push_back(commit(0x18 + i));
+    }
+    last_of_entry[2] = records.size();
+    records.push_back(on_entry(Log_Record{.redo_operation = 0x03, .undo_operation = 0x02, .undo = Bytes(0x18, 0)}, 66,
+                               0x1B));
+    records.push_back(commit(0x1B));
+    // Records of other work before and after, so that the log spans pages.
+    auto before = carving_test::Plain_Records(40, 0x98);
+    records.insert(records.begin(), before.begin(), before.end());
+    for (std::size_t& index : last_of_entry) index += before.size();
+    const auto after = carving_test::Plain_Records(20, 0x98);
+    records.insert(records.end(), after.begin(), after.end());
+
+    const auto laid = carving_test::Lay_Numbered(records, 1, 4);
+    const auto all = carving_test::Lsns_Of(records, laid, 1, 4);
+    lsns.clear();
+    for (const std::size_t index : last_of_entry) lsns.push_back(all[index]);
+    carving_test::Log_Layout log(carving_test::Log_Version::V11, 16);
+    log.Pages(4, std::vector<Bytes>(laid.pages.begin(), laid.pages.end() - 1)).Page(2, laid.pages.back());
+    return log.Image();
 }
 
 Usn_Journal_Builder Journal() {
@@ -91,7 +151,10 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
     std::filesystem::create_directories(folder + "/source");
-    Write_Mft(folder + "/MFT");
+    std::vector<std::uint64_t> lsns;
+    const std::vector<std::uint8_t> log = Log_File(lsns);
+    Write_Mft(folder + "/MFT", lsns);
+    Write_Bytes(folder + "/LogFile", log);
     const Usn_Journal_Builder journal = Journal();
     journal.Write_File(folder + "/UsnJrnl_J");
 
@@ -102,6 +165,11 @@ int main(int argc, char** argv) {
     const auto& bytes = journal.Bytes();
     std::copy(bytes.begin(), bytes.end(), piece.begin() + 0x4000);
     Write_Bytes(folder + "/source/volume_piece.bin", piece);
+
+    // The log 64 KiB (a multiple of 4096) into 192 KiB of other bytes.
+    carving_test::Carving_Image log_piece(0x30000, 2026);
+    log_piece.Put(0x10000, log);
+    log_piece.Write(folder + "/source/log_piece.bin");
     std::printf("sample written to %s\n", folder.c_str());
     return 0;
 }

@@ -1,0 +1,284 @@
+// The $LogFile carver over built images: the page scan (with quick mode), the
+// page lists of logs with two, one or no restart page, and the walk over them.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <functional>
+#include <sstream>
+
+#include "carving/Carve_LogFile_Records.h"
+#include "carving/Carving_Test_Support.h"
+#include "ntfs/logfile/Parse_LogFile.h"
+#include "platform/console.h"
+#include "platform/file.h"
+
+namespace {
+
+using namespace carving_test;
+
+constexpr std::uint64_t Base = 0x9000;  // where the logs lie in the carved files
+
+// ---- The page scan ----
+
+using Carve_Scan = Carving_Fixture;
+
+TEST_F(Carve_Scan, Pages_Are_Found_Only_At_Multiples_Of_4096) {
+    const Written_Log log(4, 3, 1);
+    for (const std::uint64_t at : {std::uint64_t{0}, Base, Base + 512, Base + 1024, Base + 8}) {
+        Carving_Image image(0x40000);
+        image.Put(at, log.Layout(Log_Version::V11, 10));
+        const auto lsns = Carve(image);
+        EXPECT_EQ(result, 0);
+        if (at % 4096 == 0) {
+            EXPECT_EQ(lsns, log.lsns) << at;
+            EXPECT_EQ(context.Scanned_Page_Array.size(), 5u) << at;
+        } else {
+            EXPECT_TRUE(lsns.empty()) << at;
+            EXPECT_TRUE(context.Scanned_Page_Array.empty()) << at;
+        }
+    }
+}
+
+TEST_F(Carve_Scan, Scanned_Pages_Carry_Their_Header_Values) {
+    const Written_Log log(4, 2, 1);
+    Carving_Image image(0x20000);
+    image.Put(Base, log.Layout(Log_Version::V11, 8));
+    Carve(image);
+    ASSERT_EQ(context.Scanned_Page_Array.size(), 4u);
+    const Bytes& page_4 = log.pages.at(4);
+    const _page_info& info = context.Scanned_Page_Array[2];
+    EXPECT_EQ(info.PageIndex, 2u);
+    EXPECT_EQ(info.FileOffset, Base + 4 * 4096);
+    EXPECT_EQ(info.LastLSN, logfile_test::Get_U64(page_4, 0x08));
+    EXPECT_EQ(info.LastEndLSN, logfile_test::Get_U64(page_4, 0x20));
+}
+
+TEST_F(Carve_Scan, The_First_Restart_Page_Gives_The_Base_The_Last_One_The_Values) {
+    struct Case {
+        const char* what;
+        std::vector<logfile_test::Restart_Page_Values> restarts;  // at pages 0, 1, ...
+        std::uint64_t count;
+        std::uint64_t base_page;
+        std::uint16_t major;
+        unsigned shift;
+        std::uint64_t size;
+    };
+    const Case cases[] = {
+        {"two 1.1 copies",
+         {{.sequence_bits = 40, .log_size = 0x10000}, {.sequence_bits = 45, .log_size = 0x20000}},
+         2, 0, 1, 19, 0x20000},
+        {"2.0 then 1.1", {{.major = 2, .minor = 0}, {.major = 1, .minor = 1}}, 2, 0, 1, 24, 0x400000},
+        {"a restart area outside the page is no restart page", {{.area = 0xFF0}, {.major = 2, .minor = 0}}, 1, 1, 2,
+         24, 0x400000},
+        {"a bit count of 0 is no restart page", {{.sequence_bits = 0}}, 0, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Carving_Image image(0x10000);
+        for (std::size_t i = 0; i < c.restarts.size(); ++i)
+            image.Put(Base + i * 4096, logfile_test::Restart_Page(c.restarts[i]));
+        const std::string path = image.Write(dir.File("restarts.bin"));
+        platform::Read_Only_File file;
+        ASSERT_TRUE(file.Open(path));
+        std::vector<_page_info> scanned;
+        const Carving_Scan scan = Scan_For_Log_Pages(file, false, scanned);
+        EXPECT_EQ(scan.Restart_Page_Count, c.count) << c.what;
+        EXPECT_EQ(scan.File_Size, image.Size()) << c.what;
+        if (c.count == 0) {
+            EXPECT_FALSE(scan.Restart) << c.what;
+            continue;
+        }
+        ASSERT_TRUE(scan.Restart) << c.what;
+        EXPECT_EQ(scan.Base, Base + c.base_page * 4096) << c.what;
+        EXPECT_EQ(scan.Restart->Major_Version, c.major) << c.what;
+        EXPECT_EQ(scan.Restart->Lsn_Shift, c.shift) << c.what;
+        EXPECT_EQ(scan.Restart->Log_File_Size, c.size) << c.what;
+    }
+}
+
+// A sparse file of `size` bytes holding `pages` at their offsets.
+std::string Sparse_File(const std::string& path, std::uint64_t size, const std::map<std::uint64_t, Bytes>& pages) {
+    const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+    for (const auto& [offset, bytes] : pages)
+        EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
+                  static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+    return path;
+}
+
+TEST_F(Carve_Scan, Quick_Mode_Bounds_The_Scan) {
+    const Bytes record = logfile_test::Record_Page({.last_lsn = 0x100}, {});
+    constexpr std::uint64_t Window = 0x4000000;
+    struct Case {
+        const char* what;
+        std::map<std::uint64_t, Bytes> pages;
+        std::vector<std::uint64_t> quick;  // offsets of the record pages found in quick mode
+    };
+    const Case cases[] = {
+        {"64 MiB after a record page met before any restart page",
+         {{0x1000, record}, {0x1000 + Window - 0x1000, record}, {0x1000 + Window, record}},
+         {0x1000, 0x1000 + Window - 0x1000}},
+        {"a restart page met later replaces that bound by its log size",
+         {{0x1000, record},
+          {0x3000, logfile_test::Restart_Page({.log_size = 0x10000})},
+          {0x3000 + 0xF000, record},
+          {0x3000 + 0x10000, record}},
+         {0x1000, 0x3000 + 0xF000}},
+        {"a log size that is no multiple of 4096 still takes the page it ends in",
+         {{0x3000, logfile_test::Restart_Page({.log_size = 0x4001})}, {0x7000, record}, {0x8000, record}},
+         {0x7000}},
+        {"a file with neither page is read to its end", {}, {}},
+    };
+    for (const Case& c : cases) {
+        const std::string path = Sparse_File(dir.File("sparse.bin"), Window + 0x20000, c.pages);
+        platform::Read_Only_File file;
+        ASSERT_TRUE(file.Open(path));
+        for (const bool quick : {false, true}) {
+            std::vector<_page_info> scanned;
+            Scan_For_Log_Pages(file, quick, scanned);
+            std::vector<std::uint64_t> found;
+            for (const _page_info& p : scanned) found.push_back(p.FileOffset);
+            std::vector<std::uint64_t> all;
+            for (const auto& [offset, bytes] : c.pages)
+                if (std::memcmp(bytes.data(), "RCRD", 4) == 0) all.push_back(offset);
+            EXPECT_EQ(found, quick ? c.quick : all) << c.what << (quick ? " (quick)" : "");
+        }
+    }
+}
+
+TEST_F(Carve_Scan, Files_Without_Pages_Or_That_Cannot_Be_Opened) {
+    EXPECT_EQ(Carve_LogFile_Records(context, dir.File("absent"), db, 4, false), 1);
+    EXPECT_EQ(context.Hour_Offset, 4);
+    EXPECT_EQ(Carve_LogFile_Records(context, dir.Path(), db, 0, false), 1);
+    EXPECT_TRUE(Carve(Carving_Image(0)).empty());
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(Carve(Carving_Image(0x12345)).empty());
+    EXPECT_EQ(result, 0);
+    // A final page cut short is looked at as far as it goes.
+    const Bytes page = logfile_test::Record_Page({.last_lsn = 7}, {});
+    Carving_Image cut(0x2000);
+    cut.Put(0x2000, std::span(page).first(0x30));
+    Carve(cut);
+    ASSERT_EQ(context.Scanned_Page_Array.size(), 1u);
+    EXPECT_EQ(context.Scanned_Page_Array[0].LastLSN, 7u);
+}
+
+// ---- Version 1.1, two restart pages ----
+
+using Carve_V11 = Carving_Fixture;
+
+TEST_F(Carve_V11, A_Whole_Log_Inside_Other_Bytes_Is_Walked_As_The_Reader_Walks_It) {
+    const Written_Log log(4, 6, 1);
+    Carving_Image image(0x30000);
+    image.Put(Base, log.Layout(Log_Version::V11, 16));
+    const auto lsns = Carve(image);
+    EXPECT_EQ(Replay(Base), Concat(Page_Range(4, 9), {2}));
+    EXPECT_EQ(lsns, log.lsns);
+
+    // The reader on the log alone walks the same records.
+    Carving_Image alone;
+    alone.Put(0, log.Layout(Log_Version::V11, 16));
+    Global_Parsing_Context reader;
+    std::vector<std::uint64_t> read;
+    Parse_LogFile_With(reader, alone.Write(dir.File("LogFile")), db, 0,
+                       [](Byte_View, _log_info&, const _log_info&, const Client_Data_View&) {},
+                       [&](const _log_info& r, bool) { read.push_back(r.ThisLSN); });
+    EXPECT_EQ(read, lsns);
+}
+
+TEST_F(Carve_V11, Holes_Of_The_Normal_Area) {
+    const Written_Log log(4, 6, 1);
+    const std::uint64_t page_5_last = logfile_test::Get_U64(log.pages.at(5), 0x08);
+    struct Case {
+        const char* what;
+        Bytes page_6;
+        std::vector<long long> replay;
+        bool all_records;
+    };
+    const Case cases[] = {
+        {"a page that lost its magic is found by its records", Without_Magic(log.pages.at(6)),
+         Concat(Page_Range(4, 9), {2}), true},
+        {"a page without records keeps its place", Bytes(4096, 0), Concat(Page_Range(4, 9), {2}), false},
+        {"an unwritten page gets no entry", Bytes(4096, 0xFF), {4, 5, 7, 8, 9, 2}, false},
+    };
+    for (const Case& c : cases) {
+        Carving_Image image(0x30000);
+        image.Put(Base, log.Layout(Log_Version::V11, 16).Page(6, c.page_6));
+        const auto lsns = Carve(image);
+        EXPECT_EQ(Replay(Base), c.replay) << c.what;
+        if (c.all_records) {
+            EXPECT_EQ(lsns, log.lsns) << c.what;
+        }
+        if (c.page_6[0] == 0) {
+            // The entry carries the last LSN of the scanned page before it.
+            EXPECT_EQ(context.Record_Page_Array[2].FileOffset, Base + 6 * 4096);
+            EXPECT_EQ(context.Record_Page_Array[2].LastLSN, page_5_last);
+            // The walk goes on after the hole with the records of page 7.
+            EXPECT_LT(lsns.size(), log.lsns.size());
+            EXPECT_EQ(lsns.back(), log.lsns.back());
+        }
+    }
+}
+
+TEST_F(Carve_V11, The_Buffer_Page_Replayed_Last) {
+    const Written_Log log(4, 6, 1);
+    const Bytes& newest = log.pages.at(2);  // the page being written
+    const Bytes& older = log.pages.at(3);   // a copy of page 9
+    struct Case {
+        const char* what;
+        Bytes page_2, page_3;
+        long long last;  // log page replayed after the normal area, -1 for none
+    };
+    const Case cases[] = {
+        {"both scanned: the one that ends later", newest, older, 2},
+        {"both scanned, the older first", older, newest, 3},
+        {"both end before the normal area", older, older, -1},
+        {"page 2 lost: read and valued by its last whole record", Without_Magic(newest), older, 2},
+        {"page 3 lost: read", newest, Without_Magic(older), 2},
+        {"page 3 read wins a tie against scanned page 2", newest, Without_Magic(newest), 3},
+        {"both lost: both read", Without_Magic(newest), Without_Magic(older), 2},
+        {"page 2 lost and empty: scanned page 3 alone must end late enough", Bytes(4096, 0), older, -1},
+        {"page 3 lost and empty: scanned page 2 alone", newest, Bytes(4096, 0), 2},
+        {"both lost, one with records: taken unvalued", Bytes(4096, 0), Without_Magic(older), 3},
+    };
+    for (const Case& c : cases) {
+        Carving_Image image(0x30000);
+        image.Put(Base, log.Layout(Log_Version::V11, 16).Page(2, c.page_2).Page(3, c.page_3));
+        Carve(image);
+        std::vector<long long> expected = Page_Range(4, 9);
+        if (c.last >= 0) expected.push_back(c.last);
+        EXPECT_EQ(Replay(Base), expected) << c.what;
+    }
+}
+
+TEST_F(Carve_V11, The_Normal_Area_Never_Reaches_Past_The_File) {
+    const Written_Log log(4, 6, 1);
+    struct Case {
+        const char* what;
+        std::uint64_t claimed;
+        std::size_t image_size;
+        std::vector<long long> normal;
+    };
+    // The file ends 39 pages after the log's start; the pages after the log's
+    // own 16 are other bytes that the claimed size takes in.
+    const auto to_file_end = Concat(Page_Range(4, 9), Page_Range(16, 38));
+    const Case cases[] = {
+        {"a log size far beyond the file", std::uint64_t{1} << 62, 0x30000, to_file_end},
+        {"the largest log size", UINT64_MAX, 0x30000, to_file_end},
+        {"a file that ends inside the log", 0x100000, Base + 8 * 4096 + 100, Page_Range(4, 8)},
+        {"a log size that ends the area early", 7 * 4096, 0x30000, Page_Range(4, 6)},
+        {"a log size below one page", 100, 0x30000, {}},
+    };
+    for (const Case& c : cases) {
+        Carving_Image image;
+        image.Put(Base, log.Layout(Log_Version::V11, 16).Claimed_Size(c.claimed));
+        Carving_Image cut;
+        cut.Put(0, std::span(image.Data()).first(std::min(image.Size(), c.image_size)));
+        cut.Grow(c.image_size);
+        Carve(cut);
+        EXPECT_EQ(Pages_From(context.Record_Page_Array, Base), c.normal) << c.what;
+    }
+}
+
+}  // namespace
