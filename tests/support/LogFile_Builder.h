@@ -21,24 +21,15 @@
 #include <string>
 #include <vector>
 
+#include "support/Byte_Writer.h"
+
 namespace logfile_test {
 
-using Bytes = std::vector<std::uint8_t>;
-
-inline void Put_U16(Bytes& b, std::size_t at, std::uint16_t v) {
-    for (int i = 0; i < 2; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put_U32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put_U64(Bytes& b, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline std::uint64_t Get_U64(const Bytes& b, std::size_t at) {
-    std::uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(b.at(at + i)) << (8 * i);
-    return v;
-}
+using test_support::Bytes;
+using test_support::Get_U64;
+using test_support::Put_U16;
+using test_support::Put_U32;
+using test_support::Put_U64;
 
 // A restart page as Windows writes it; the restart area sits at `area`.
 struct Restart_Page_Values {

@@ -14,24 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "support/Byte_Writer.h"
+
 namespace log_record_test {
 
-using Bytes = std::vector<std::uint8_t>;
-
-inline void Put_U8(Bytes& b, std::size_t at, std::uint8_t v) { b.at(at) = v; }
-inline void Put_U16(Bytes& b, std::size_t at, std::uint16_t v) {
-    for (int i = 0; i < 2; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put_U32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put_U64(Bytes& b, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put_Utf16(Bytes& b, std::size_t at, const std::u16string& text) {
-    for (std::size_t i = 0; i < text.size(); ++i) Put_U16(b, at + 2 * i, static_cast<std::uint16_t>(text[i]));
-}
-inline std::size_t Align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+using test_support::Align8;
+using test_support::Bytes;
+using test_support::Put_U16;
+using test_support::Put_U32;
+using test_support::Put_U64;
+using test_support::Put_U8;
+using test_support::Put_Utf16;
 
 // A file reference: entry number in the low 48 bits, sequence number above.
 constexpr std::uint64_t Reference(std::uint64_t entry, std::uint16_t sequence) {

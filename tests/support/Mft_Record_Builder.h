@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/Byte_Writer.h"
+
 namespace test_support {
 
 // A full file reference: entry number in the low 48 bits, sequence above.
@@ -45,19 +47,6 @@ inline constexpr std::uint16_t Deleted_Directory = 2;
 inline constexpr std::uint16_t Directory = 3;
 }  // namespace Record_Flags
 
-inline void Put_U8(std::vector<std::uint8_t>& b, std::size_t at, std::uint8_t v) { b.at(at) = v; }
-inline void Put_U16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
-    for (int i = 0; i < 2; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put_U32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put_U64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put_Utf16(std::vector<std::uint8_t>& b, std::size_t at, const std::u16string& text) {
-    for (std::size_t i = 0; i < text.size(); ++i) Put_U16(b, at + 2 * i, static_cast<std::uint16_t>(text[i]));
-}
 
 // One FILE record. Attributes are laid out in the order they are added.
 class Mft_Record_Builder {
@@ -202,7 +191,6 @@ public:
     }
 
 private:
-    static std::size_t Align8(std::size_t n) { return (n + 7) & ~static_cast<std::size_t>(7); }
     std::size_t Sectors() const { return record_size_ / 512; }
 
     std::size_t record_size_;

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Byte_Writer.h"
+
 namespace test_support {
 
 // 2020-07-31 12:34:56.1234567 UTC: a time stamp whose top byte is 0x01.
@@ -76,16 +78,6 @@ public:
     }
 
 private:
-    static void Put_U16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
-        for (int i = 0; i < 2; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-    }
-    static void Put_U32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-    }
-    static void Put_U64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-        for (int i = 0; i < 8; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-    }
-
     std::uint64_t usn_ = 0x1000;
     std::uint64_t file_reference_ = 0x0001000000000040ull;  // entry 64, sequence 1
     std::uint64_t parent_ = 0x0005000000000005ull;          // the root
