@@ -48,11 +48,6 @@ bool Unwritten(std::span<const std::uint8_t> page) {
     return std::all_of(page.begin(), page.begin() + 8, [](std::uint8_t b) { return b == 0xFF; });
 }
 
-void Sort_By_Last_Lsn(std::vector<_page_info>& pages) {
-    std::stable_sort(pages.begin(), pages.end(),
-                     [](const _page_info& a, const _page_info& b) { return Compare_Page_Info_By_LSN(a, b) < 0; });
-}
-
 // The two sequence numbers that the pages of a rebuilt area are searched for.
 struct Sequences {
     std::uint64_t a = No_Sequence;
@@ -337,18 +332,7 @@ void Carved_List_Builder::Collect_Buffer_Area(std::uint64_t first, std::uint64_t
 }
 
 void Carved_List_Builder::Place_Buffer_Pages(const Run_Bounds& bounds) {
-    for (const _page_info& page : context_.Carved_Page_Array) {
-        if (page.LastLSN > bounds.Largest_LSN)
-            context_.Newer_Buffer_Page_Array.push_back(page);
-        else if (page.LastLSN < bounds.Smallest_LSN)
-            context_.Older_Buffer_Page_Array.push_back(page);
-    }
-    Sort_By_Last_Lsn(context_.Older_Buffer_Page_Array);
-    Sort_By_Last_Lsn(context_.Newer_Buffer_Page_Array);
-    std::vector<_page_info>& replay = context_.Replay_Page_Array;
-    replay.insert(replay.end(), context_.Older_Buffer_Page_Array.begin(), context_.Older_Buffer_Page_Array.end());
-    Append_Runs_In_Replay_Order(context_.Page_Group_Array, replay);
-    replay.insert(replay.end(), context_.Newer_Buffer_Page_Array.begin(), context_.Newer_Buffer_Page_Array.end());
+    Append_V20_Replay_Order(context_, context_.Carved_Page_Array, bounds);
 }
 
 void Carved_List_Builder::Build_V20(std::uint64_t lower) {

@@ -76,6 +76,11 @@ void Build_Replay_Order(Global_Parsing_Context& context, const Restart_Info& ver
         return;
     }
 
+    Append_V20_Replay_Order(context, buffer, bounds);
+}
+
+void Append_V20_Replay_Order(Global_Parsing_Context& context, std::span<const _page_info> buffer,
+                             const Run_Bounds& bounds) {
     for (const _page_info& page : buffer) {
         if (page.LastLSN > bounds.Largest_LSN)
             context.Newer_Buffer_Page_Array.push_back(page);
@@ -84,6 +89,7 @@ void Build_Replay_Order(Global_Parsing_Context& context, const Restart_Info& ver
     }
     Sort_By_Last_Lsn(context.Older_Buffer_Page_Array);
     Sort_By_Last_Lsn(context.Newer_Buffer_Page_Array);
+    std::vector<_page_info>& replay = context.Replay_Page_Array;
     replay.insert(replay.end(), context.Older_Buffer_Page_Array.begin(), context.Older_Buffer_Page_Array.end());
     Append_Runs_In_Replay_Order(context.Page_Group_Array, replay);
     replay.insert(replay.end(), context.Newer_Buffer_Page_Array.begin(), context.Newer_Buffer_Page_Array.end());

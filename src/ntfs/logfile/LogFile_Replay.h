@@ -42,6 +42,13 @@ void Append_Runs_In_Replay_Order(std::vector<std::unique_ptr<Page_Group>>& group
 // a tie.
 int Choose_Buffer_Page(std::uint64_t e0, std::uint64_t e1, std::uint64_t m);
 
+// Appends to context.Replay_Page_Array the version 2.0 order: the buffer pages
+// older than every normal page (by last LSN), the runs of
+// context.Page_Group_Array, then the buffer pages newer than every normal
+// page; a buffer page between the two is left out.
+void Append_V20_Replay_Order(Global_Parsing_Context& context, std::span<const _page_info> buffer,
+                             const Run_Bounds& bounds);
+
 // Builds context.Replay_Page_Array from context.Record_Page_Array (every
 // record page of the log, file order) for a version 1.1 or 2.0 log.
 void Build_Replay_Order(Global_Parsing_Context& context, const Restart_Info& version);
