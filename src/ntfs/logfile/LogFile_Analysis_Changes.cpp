@@ -409,12 +409,10 @@ Case_Outcome Analyze_Creation_Time_Change(const Log_Record_Analysis& a) {
         if (kind == Creation) forward_creation = change.Forward;
     }
 
-    // The name and parent are looked up once: the same look-up again would
-    // give the same answer.
-    bool looked_up = false;
+    // Each event looks the name and parent up on its own. When both run, a
+    // guess that found no $MFT entry is marked a second time (" <Guessed>
+    // <Guessed>"); readers cut the name at the first mark.
     const auto look_up = [&] {
-        if (looked_up) return;
-        looked_up = true;
         Look_Up_Name(a);
         Look_Up_Parent_Reference(a);
     };

@@ -311,15 +311,36 @@ TEST(LogFile_Analysis_Time_Change, NameLookUp) {
     EXPECT_EQ(cur.FullPath, u"\\docs\\mft.txt");
 }
 
-TEST(LogFile_Analysis_Time_Change, GuessedNameIsMarkedOnce) {
-    // A creation time moved on while another time went back: both events
-    // look the name up; the guess is marked once.
-    Analysis_Harness h;
-    const _log_info cur = h.Run(Update_Standard_Information(
+TEST(LogFile_Analysis_Time_Change, CreationTimeForwardLooksTheNameUpAgain) {
+    // A creation time moved on while another time went back: the reversal
+    // looks the name up, and the creation-time update looks it up again. A
+    // guess that finds the $MFT entry names it afresh; one that finds nothing
+    // leaves the name as it was and marks it once more.
+    const Log_Record both = Update_Standard_Information(
         Place_Of(70), 0x18, Before, 0x20,
-        Changed(Changed(Before, &Times::create, Filetime(2021, 1, 1)), &Times::modified, Filetime(2019, 1, 1)), 0x20));
-    EXPECT_EQ(cur.Event, u"CreationTime Update Event");
-    EXPECT_EQ(cur.FileName, u" <Guessed>");
+        Changed(Changed(Before, &Times::create, Filetime(2021, 1, 1)), &Times::modified, Filetime(2019, 1, 1)), 0x20);
+    {
+        Analysis_Harness h;
+        const _log_info cur = h.Run(both);
+        EXPECT_EQ(cur.Event, u"CreationTime Update Event");
+        EXPECT_EQ(cur.FileName, u" <Guessed> <Guessed>");
+        EXPECT_EQ(h.Stored(cur.LSN, "FileName"), " <Guessed> <Guessed>");
+    }
+    {
+        Analysis_Harness h;
+        Index_Volume(h.context, {{70, u"guess.txt"}});
+        const _log_info cur = h.Run(both);
+        EXPECT_EQ(cur.FileName, u"guess.txt <Guessed>");
+        EXPECT_EQ(cur.FullPath, u"\\docs\\guess.txt");
+    }
+    {
+        // Only one of the two events: one look-up, one mark.
+        Analysis_Harness h;
+        const _log_info cur = h.Run(Update_Standard_Information(
+            Place_Of(70), 0x18, Before, 0x20, Changed(Before, &Times::create, Filetime(2021, 1, 1)), 0x20));
+        EXPECT_EQ(cur.Event, u"CreationTime Update Event");
+        EXPECT_EQ(cur.FileName, u" <Guessed>");
+    }
 }
 
 // A creation time set back to exactly the time of other files in the same
