@@ -50,11 +50,14 @@ Carving_Scan Scan_For_Log_Pages(const platform::Read_Only_File& file, bool quick
         }
         const std::size_t got = file.Read_At(offset, chunk.data(), wanted);
         if (got == 0) break;
+        // A final short page reads as if zero-filled, as the $LogFile reader
+        // reads it: a header field cut by the end keeps the bytes it has.
+        const std::size_t whole = (got + Page - 1) / Page * Page;
+        std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(got), chunk.begin() + static_cast<std::ptrdiff_t>(whole), 0);
         for (std::size_t at = 0; at < got; at += Page) {
             const std::uint64_t p = offset + at;
             if (quick && p >= limit) break;
-            // A final short page is looked at as far as it goes.
-            const Byte_View view(chunk.data() + at, std::min<std::size_t>(Page, got - at));
+            const Byte_View view(chunk.data() + at, Page);
             if (const auto restart = Decode_Restart_Page(view)) {
                 if (scan.Restart_Page_Count == 0) {
                     scan.Base = p;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 #include <sstream>
 
 #include "carving/Carve_LogFile_Records.h"
@@ -155,13 +156,47 @@ TEST_F(Carve_Scan, Files_Without_Pages_Or_That_Cannot_Be_Opened) {
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(Carve(Carving_Image(0x12345)).empty());
     EXPECT_EQ(result, 0);
-    // A final page cut short is looked at as far as it goes.
-    const Bytes page = logfile_test::Record_Page({.last_lsn = 7}, {});
-    Carving_Image cut(0x2000);
-    cut.Put(0x2000, std::span(page).first(0x30));
-    Carve(cut);
-    ASSERT_EQ(context.Scanned_Page_Array.size(), 1u);
-    EXPECT_EQ(context.Scanned_Page_Array[0].LastLSN, 7u);
+}
+
+TEST_F(Carve_Scan, A_Final_Page_Cut_Short_Reads_As_If_Zero_Filled) {
+    // The file ends inside a page header: the missing bytes read as zeros,
+    // so a field the end cuts keeps its bytes that are there, as the
+    // $LogFile reader sees the same page.
+    struct Case {
+        const char* what;
+        Bytes page;
+        std::size_t kept;  // bytes of the page in the file
+        std::uint64_t last_lsn;
+        std::optional<std::uint64_t> log_size;  // of a restart page
+    };
+    const Case cases[] = {
+        {"a whole record page header", logfile_test::Record_Page({.last_lsn = 7}, {}), 0x30, 7, std::nullopt},
+        {"a last LSN cut after its fourth byte", logfile_test::Record_Page({.last_lsn = 0x1122334455667788}, {}),
+         0x0C, 0x55667788, std::nullopt},
+        {"a log size cut after its fourth byte", logfile_test::Restart_Page({.log_size = 0x500010000}), 0x30 + 0x1C, 0,
+         0x10000},
+    };
+    for (const Case& c : cases) {
+        Carving_Image cut(0x2000);
+        cut.Put(0x2000, std::span(c.page).first(c.kept));
+        platform::Read_Only_File file;
+        ASSERT_TRUE(file.Open(cut.Write(dir.File("cut.bin"))));
+        std::vector<_page_info> carved, read;
+        const Carving_Scan scan = Scan_For_Log_Pages(file, false, carved);
+        const std::optional<Restart_Info> restart = Scan_LogFile_Pages(file, read);
+        if (c.log_size) {
+            EXPECT_TRUE(carved.empty()) << c.what;
+            ASSERT_TRUE(scan.Restart) << c.what;
+            EXPECT_EQ(scan.Restart->Log_File_Size, *c.log_size) << c.what;
+            ASSERT_TRUE(restart) << c.what;
+            EXPECT_EQ(restart->Log_File_Size, *c.log_size) << c.what;
+            continue;
+        }
+        ASSERT_EQ(carved.size(), 1u) << c.what;
+        EXPECT_EQ(carved[0].LastLSN, c.last_lsn) << c.what;
+        ASSERT_EQ(read.size(), 1u) << c.what;
+        EXPECT_EQ(read[0].LastLSN, c.last_lsn) << c.what;
+    }
 }
 
 // ---- Version 1.1, two restart pages ----
