@@ -254,7 +254,9 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
         if (!delete_temp_events()) return 1;
         if (line != nullptr) Console_Write("[Done]");
     }
-    if (cl.Csv) Export_CSV_And_Detect(*state, db_path, cl.Output_Folder, stamp, cl.Utc_Offset, cl.Dst, cl.Detect);
+    if (cl.Csv)
+        Export_CSV_And_Detect(*state, db_path, cl.Output_Folder, stamp, cl.Utc_Offset, cl.Dst, cl.Detect,
+                              UsnJrnl_Csv_Page_Rows, platform::Current_Directory());
 
     if (!Run_Guarded(db, platform::Format(Event_Table_Sql::Insert_TimeZone, {cl.Utc_Offset, cl.Dst}))) {
         Console_Write("[ERR0R] Inserting TimeZone information to DB fails.");

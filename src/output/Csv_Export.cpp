@@ -4,6 +4,9 @@
 #include <memory>
 
 #include "db/CppSQLite3.h"
+#include "detection/Detect_Suspicious_Behavior.h"
+#include "output/Findings_Csv.h"
+#include "output/Signature_Loading.h"
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -21,25 +24,8 @@ constexpr char UsnJrnl_Query[] =
     "select USN, TimeStamp, FileName, FullPath, Event, SourceInfo, FileAttr, CarvingFlag, FileReferenceNumber, "
     "ParentFileReferenceNumber from UsnJrnl ORDER BY USN";
 
-constexpr char Csv_Create_Failed[] = "[ERROR] Creating CSV file fails...";
-
-struct File_Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using Csv_File = std::unique_ptr<std::FILE, File_Closer>;
-
-Csv_File Create_Csv(const std::string& path) { return Csv_File(std::fopen(path.c_str(), "wb")); }
-
-void Write(std::FILE* file, const std::string& text) { std::fwrite(text.data(), 1, text.size(), file); }
-
 // The stored texts hold "/" where the value held ","; the reload turns them back.
 void Unescape(std::u16string& value) { platform::Replace(value, u"/", u","); }
-
-std::string Csv_File_Path(const std::string& folder, const std::string& output_name, const std::string& table,
-                          const std::string& stamp, const std::string& suffix) {
-    const std::string prefix = output_name.empty() ? "QVM" : output_name;
-    return platform::Join_Path(folder, prefix + "_" + table + "_" + stamp + suffix);
-}
 
 // Writes the rows of one fetched UsnJrnl table and appends them to the array.
 void Export_UsnJrnl_Rows(CppSQLite3Table& table, std::FILE* file, std::vector<_USNJRNLINFO>& array) {
@@ -59,7 +45,7 @@ void Export_UsnJrnl_Rows(CppSQLite3Table& table, std::FILE* file, std::vector<_U
         for (std::u16string* v : {&r.TimeStamp, &r.USN, &r.FileName, &r.FullPath, &r.Event, &r.SourceInfo, &r.FileAttr,
                                   &r.CarvingFlag, &r.FileReferenceNumber, &r.ParentFileReferenceNumber})
             Unescape(*v);
-        Write(file, Csv_Line({r.TimeStamp, r.USN, r.FileName, r.FullPath, r.Event, r.SourceInfo, r.FileAttr,
+        Write_Csv(file, Csv_Line({r.TimeStamp, r.USN, r.FileName, r.FullPath, r.Event, r.SourceInfo, r.FileAttr,
                               r.CarvingFlag, r.FileReferenceNumber, r.ParentFileReferenceNumber}));
         array.push_back(std::move(r));
     }
@@ -75,7 +61,7 @@ bool Export_LogFile(Program_State& state, const std::string& db_path, const std:
         Console_Write(Csv_Create_Failed);
         return false;
     }
-    Write(file.get(), platform::Utf16_To_Utf8(Format(
+    Write_Csv(file.get(), platform::Utf16_To_Utf8(Format(
                           u"\"LSN\",\"%s\",\"Event\",\"Detail\",\"File/Directory Name\",\"Full Path\",\"Create Time\","
                           u"\"Modified Time\",\"MFT_Modified Time\",\"Access Time\",\"Redo\",\"Target VCN\","
                           u"\"Cluster Index\"\r\n",
@@ -110,7 +96,7 @@ bool Export_LogFile(Program_State& state, const std::string& db_path, const std:
                                       &r.CreateTime, &r.ModifiedTime, &r.MFT_ModifiedTime, &r.AccessTime, &r.RedoInfo,
                                       &r.TargetVCN, &r.ClusterIndex})
                 Unescape(*v);
-            Write(file.get(), Csv_Line({r.LSN, r.EventTime, r.Event, r.Detail, r.FileName, r.FullPath, r.CreateTime,
+            Write_Csv(file.get(), Csv_Line({r.LSN, r.EventTime, r.Event, r.Detail, r.FileName, r.FullPath, r.CreateTime,
                                         r.ModifiedTime, r.MFT_ModifiedTime, r.AccessTime, r.RedoInfo, r.TargetVCN,
                                         r.ClusterIndex}));
             state.g_Log_Info_Array.push_back(std::move(r));
@@ -161,7 +147,7 @@ bool Export_UsnJrnl(Program_State& state, const std::string& db_path, const std:
             Console_Write(Csv_Create_Failed);
             return false;
         }
-        Write(file.get(), header_line);
+        Write_Csv(file.get(), header_line);
         std::string query = UsnJrnl_Query;
         if (paged) query += platform::Format8(" Limit %I64u OFFSET %I64u", {static_cast<unsigned long long>(page_rows),
                                                                           static_cast<unsigned long long>((p - 1) * page_rows)});
@@ -183,6 +169,16 @@ bool Export_UsnJrnl(Program_State& state, const std::string& db_path, const std:
 }
 
 }  // namespace
+
+Csv_File Create_Csv(const std::string& path) { return Csv_File(std::fopen(path.c_str(), "wb")); }
+
+void Write_Csv(std::FILE* file, const std::string& text) { std::fwrite(text.data(), 1, text.size(), file); }
+
+std::string Csv_File_Path(const std::string& folder, const std::string& output_name, const std::string& kind,
+                          const std::string& stamp, const std::string& suffix) {
+    const std::string prefix = output_name.empty() ? "QVM" : output_name;
+    return platform::Join_Path(folder, prefix + "_" + kind + "_" + stamp + suffix);
+}
 
 std::u16string Csv_Time_Header(std::u16string_view column, int utc_offset, int dst) {
     const char16_t* form;
@@ -207,12 +203,15 @@ std::string Csv_Line(std::initializer_list<std::u16string_view> fields) {
 }
 
 void Export_CSV_And_Detect(Program_State& state, const std::string& db_path, const std::string& output_folder,
-                           const std::string& stamp, int utc_offset, int dst, int detect, std::int64_t page_rows) {
+                           const std::string& stamp, int utc_offset, int dst, int detect, std::int64_t page_rows,
+                           const std::string& signature_folder) {
     if (page_rows <= 0) page_rows = UsnJrnl_Csv_Page_Rows;
     if (!Export_LogFile(state, db_path, output_folder, stamp, Csv_Time_Header(u"EventTime", utc_offset, dst))) return;
     if (!Export_UsnJrnl(state, db_path, output_folder, stamp, Csv_Time_Header(u"TimeStamp", utc_offset, dst),
                         page_rows))
         return;
-    // The suspicious-behaviour detection joins here.
-    (void)detect;
+    if (detect != 1) return;
+    if (!Load_Signatures(state, signature_folder)) return;
+    Detect_Suspicious_Behavior(state);
+    Export_Findings_Csv(state, output_folder, stamp);
 }

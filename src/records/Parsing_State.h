@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "detection/Findings.h"
 #include "ntfs/logfile/LogFile_Analysis_Row_Index.h"
 #include "ntfs/logfile/LogFile_Pages.h"
 #include "ntfs/logfile/Transaction_Log_Group.h"
@@ -77,6 +78,9 @@ struct Program_State {
     // The reloaded event tables, in LSN and USN order.
     std::vector<_log_info> g_Log_Info_Array;
     std::vector<_USNJRNLINFO> g_UsnJrnl_Info_Array;
+    // The findings of the detection, one overview per (category, source) in
+    // the order first found; emptied once the findings file is written.
+    Detection_Overview_List g_Detection_Overview_Array;
     Global_Parsing_Context g_Parsing_Context;
     Run_Options Options;
 };
