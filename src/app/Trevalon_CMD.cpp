@@ -199,9 +199,7 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
     const std::string db_path = platform::Join_Path(cl.Output_Folder, db_name);
 
     CppSQLite3DB db;
-    try {
-        if (db.Open_With_Pragmas(db_path) != 1) throw 0;
-    } catch (...) {
+    if (!Open_Database(db, db_path)) {
         Console_Write("Opening DB file fails.");
         return 0;
     }

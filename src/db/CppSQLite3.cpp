@@ -279,3 +279,11 @@ CppSQLite3Table CppSQLite3DB::Fetch_Table(const std::string& statement) {
     }
     return CppSQLite3Table(results, rows, columns);
 }
+
+bool Open_Database(CppSQLite3DB& db, const std::string& path) {
+    try {
+        return db.Open_With_Pragmas(path) == 1;
+    } catch (...) {
+        return false;
+    }
+}

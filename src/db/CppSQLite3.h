@@ -121,3 +121,7 @@ private:
     sqlite3* Connection_ = nullptr;
     int Busy_Timeout_Ms_ = 60000;
 };
+
+// Opens and tunes `db` for the program's callers, which treat a file that
+// cannot be opened and one whose tuning fails alike: true when both worked.
+bool Open_Database(CppSQLite3DB& db, const std::string& path);

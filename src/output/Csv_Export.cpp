@@ -67,9 +67,7 @@ bool Export_LogFile(Program_State& state, const std::string& db_path, const std:
                           u"\"Cluster Index\"\r\n",
                           {header})));
     CppSQLite3DB db;
-    try {
-        if (db.Open_With_Pragmas(db_path) != 1) throw 0;
-    } catch (...) {
+    if (!Open_Database(db, db_path)) {
         Console_Write("[ERROR] Opening DB file fails...");
         return false;
     }
@@ -118,9 +116,7 @@ bool Export_UsnJrnl(Program_State& state, const std::string& db_path, const std:
                     const std::string& stamp, const std::u16string& header, std::int64_t page_rows) {
     Console_Write("\r\nExporting $UsnJrnl:$J info to CSV file...");
     CppSQLite3DB db;
-    try {
-        if (db.Open_With_Pragmas(db_path) != 1) throw 0;
-    } catch (...) {
+    if (!Open_Database(db, db_path)) {
         Console_Write("[ERROR] Opening DB file fails...");
         return false;
     }

@@ -90,9 +90,7 @@ bool Load_Signatures(Program_State& state, const std::string& folder) {
         return false;
     }
     CppSQLite3DB db;
-    try {
-        if (db.Open_With_Pragmas(path) != 1) throw 0;
-    } catch (...) {
+    if (!Open_Database(db, path)) {
         Console_Write("\r\n[ERROR]Opening Signature DB file fails.");
         return false;
     }
