@@ -252,6 +252,7 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
         if (!delete_temp_events()) return 1;
         if (line != nullptr) Console_Write("[Done]");
     }
+    state->Reload_Event_Rows = cl.Detect == 1;
     if (cl.Csv)
         Export_CSV_And_Detect(*state, db_path, cl.Output_Folder, stamp, cl.Utc_Offset, cl.Dst, cl.Detect,
                               UsnJrnl_Csv_Page_Rows, platform::Current_Directory());

@@ -92,6 +92,10 @@ private:
     char** Results_ = nullptr;
 };
 
+// A result field as the whole-table reader gives it: UTF-8 turned into UTF-16
+// and cut at CppSQLite3Table::Max_Wide_Field units; NULL gives "".
+std::u16string Wide_Field_Text(const char* text);
+
 class CppSQLite3DB {
 public:
     CppSQLite3DB() = default;

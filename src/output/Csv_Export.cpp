@@ -1,7 +1,12 @@
 #include "output/Csv_Export.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "db/CppSQLite3.h"
 #include "detection/Detect_Suspicious_Behavior.h"
@@ -20,35 +25,160 @@ constexpr char LogFile_Query[] =
     "select LSN, EventTime, Event, Detail,  FileName, FullPath, CreateTime, ModifiedTIme, MFT_ModifiedTime, "
     "AccessTime, RedoInfo, TargetVCN, MFT_ClusterIndex from LogFile ORDER BY LSN";
 constexpr char UsnJrnl_Count_Query[] = "SELECT COUNT(*) FROM UsnJrnl";
-constexpr char UsnJrnl_Query[] =
+constexpr char UsnJrnl_Query_Head[] =
     "select USN, TimeStamp, FileName, FullPath, Event, SourceInfo, FileAttr, CarvingFlag, FileReferenceNumber, "
-    "ParentFileReferenceNumber from UsnJrnl ORDER BY USN";
+    "ParentFileReferenceNumber from UsnJrnl";
 
-// The stored texts hold "/" where the value held ","; the reload turns them back.
-void Unescape(std::u16string& value) { platform::Replace(value, u"/", u","); }
+constexpr int LogFile_Columns = static_cast<int>(Log_Field::Count);
+constexpr int UsnJrnl_Columns = static_cast<int>(Usn_Field::Count);
 
-// Writes the rows of one fetched UsnJrnl table and appends them to the array.
-void Export_UsnJrnl_Rows(CppSQLite3Table& table, std::FILE* file, std::vector<_USNJRNLINFO>& array) {
-    for (std::int64_t row = 0; row < table.Row_Count(); ++row) {
-        table.Select_Row(row);
-        _USNJRNLINFO r;
-        r.USN = table.Wide_Text_At(0);
-        r.TimeStamp = table.Wide_Text_At(1);
-        r.FileName = table.Wide_Text_At(2);
-        r.FullPath = table.Wide_Text_At(3);
-        r.Event = table.Wide_Text_At(4);
-        r.SourceInfo = table.Wide_Text_At(5);
-        r.FileAttr = table.Wide_Text_At(6);
-        r.CarvingFlag = table.Wide_Text_At(7);
-        r.FileReferenceNumber = table.Wide_Text_At(8);
-        r.ParentFileReferenceNumber = table.Wide_Text_At(9);
-        for (std::u16string* v : {&r.TimeStamp, &r.USN, &r.FileName, &r.FullPath, &r.Event, &r.SourceInfo, &r.FileAttr,
-                                  &r.CarvingFlag, &r.FileReferenceNumber, &r.ParentFileReferenceNumber})
-            Unescape(*v);
-        Write_Csv(file, Csv_Line({r.TimeStamp, r.USN, r.FileName, r.FullPath, r.Event, r.SourceInfo, r.FileAttr,
-                              r.CarvingFlag, r.FileReferenceNumber, r.ParentFileReferenceNumber}));
-        array.push_back(std::move(r));
+struct Statement_Finalizer {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, Statement_Finalizer>;
+
+struct Value_Free {
+    void operator()(sqlite3_value* v) const { sqlite3_value_free(v); }
+};
+using Saved_Value = std::unique_ptr<sqlite3_value, Value_Free>;
+
+// Turns the result rows of one query into CSV lines and, when asked, reloaded
+// rows. Each field reads as the whole-table reader gave it (UTF-16, cut at
+// its unit limit, NULL as ""), then the stored "/" turns back into ",".
+class Row_Transcriber {
+public:
+    Row_Transcriber(int columns, bool keep) : keep_(keep), wide_(columns), views_(columns) {}
+
+    // Reads the current row of `statement`; `csv_order` gives the column of
+    // each CSV field.
+    void Read(sqlite3_stmt* statement, const int* csv_order) {
+        const int columns = static_cast<int>(wide_.size());
+        size_ = 0;
+        for (int c = 0; c < columns; ++c) Field(statement, csv_order[c], c);
+        Append("\r\n", 2);
     }
+
+    std::string_view Line() const { return {line_.data(), size_}; }
+    // The reloaded fields in query order (filled only when keeping).
+    const std::u16string_view* Fields() const { return views_.data(); }
+
+private:
+    char* Room(std::size_t bytes) {
+        if (size_ + bytes > line_.size()) line_.resize(std::max(line_.size() * 2, size_ + bytes + 4096));
+        return line_.data() + size_;
+    }
+    void Append(const char* text, std::size_t bytes) {
+        std::memcpy(Room(bytes), text, bytes);
+        size_ += bytes;
+    }
+
+    void Field(sqlite3_stmt* statement, int column, int index) {
+        Append(index == 0 ? "\"" : ",\"", index == 0 ? 1 : 2);
+        const auto* text = reinterpret_cast<const unsigned char*>(sqlite3_column_text(statement, column));
+        const std::size_t bytes = text == nullptr ? 0 : static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+        std::u16string& wide = wide_[column];
+        // The common case in one pass: ASCII without a quote or NUL, whose
+        // round trip through UTF-16 would give the same bytes.
+        char* out = Room(bytes + 1);
+        unsigned high = 0, special = 0;
+        for (std::size_t i = 0; i < bytes; ++i) {
+            const unsigned char c = text[i];
+            high |= c;
+            special |= static_cast<unsigned>(c == '"') | static_cast<unsigned>(c == 0);
+            out[i] = static_cast<char>(c == '/' ? ',' : c);
+        }
+        if (high < 0x80 && special == 0 && bytes <= CppSQLite3Table::Max_Wide_Field) {
+            size_ += bytes;
+            if (keep_) {
+                wide.resize(bytes);
+                for (std::size_t i = 0; i < bytes; ++i) wide[i] = static_cast<unsigned char>(out[i]);
+            }
+        } else {
+            wide = Wide_Field_Text(reinterpret_cast<const char*>(text));
+            platform::Replace(wide, u"/", u",");
+            std::u16string quoted(platform::Cut_At_Nul(wide));
+            platform::Replace(quoted, u"\"", u"\"\"");
+            const std::string utf8 = platform::Utf16_To_Utf8(quoted);
+            Append(utf8.data(), utf8.size());
+        }
+        Append("\"", 1);
+        views_[column] = wide;
+    }
+
+    bool keep_;
+    std::vector<std::u16string> wide_;
+    std::vector<std::u16string_view> views_;
+    std::vector<char> line_;
+    std::size_t size_ = 0;
+};
+
+// Streams the rows of one query into CSV lines and, when a store is given,
+// into reloaded rows. The appends trail the reads by a few rows, so that the
+// store's look-ups of several rows wait on memory at the same time.
+class Export_Pipeline {
+public:
+    // `field_column` gives the query column of each field of the store.
+    Export_Pipeline(int columns, const int* csv_order, const int* field_column, Compact_Row_Store* store)
+        : columns_(columns), csv_order_(csv_order), field_column_(field_column), store_(store) {
+        for (std::size_t i = 0; i < Depth; ++i) ring_.emplace_back(columns, store != nullptr);
+    }
+
+    // Reads the current row; returns its CSV line.
+    std::string_view Read(sqlite3_stmt* statement) {
+        const std::size_t slot = read_ % Depth;
+        Row_Transcriber& row = ring_[slot];
+        row.Read(statement, csv_order_);
+        if (store_ != nullptr) {
+            for (int f = 0; f < columns_; ++f) fields_[slot][f] = row.Fields()[field_column_[f]];
+            hashes_[slot] = store_->Hash_Row(fields_[slot]);
+            store_->Prefetch_Slots(hashes_[slot]);
+            if (read_ >= Text_Lead) store_->Prefetch_Texts(hashes_[(read_ - Text_Lead) % Depth]);
+            ++read_;
+            while (read_ - appended_ > Append_Lag) Append_Next();
+        }
+        return row.Line();
+    }
+
+    // Appends the rows still waiting.
+    void Flush() {
+        while (appended_ < read_) Append_Next();
+    }
+
+private:
+    static constexpr std::size_t Depth = 8;
+    static constexpr std::size_t Text_Lead = 2;
+    static constexpr std::size_t Append_Lag = 4;
+
+    void Append_Next() {
+        const std::size_t slot = appended_++ % Depth;
+        store_->Append(fields_[slot], hashes_[slot]);
+    }
+
+    int columns_;
+    const int* csv_order_;
+    const int* field_column_;
+    Compact_Row_Store* store_;
+    std::vector<Row_Transcriber> ring_;
+    std::u16string_view fields_[Depth][16];
+    Compact_Row_Store::Row_Hashes hashes_[Depth];
+    std::size_t read_ = 0;
+    std::size_t appended_ = 0;
+};
+
+Statement Prepare(CppSQLite3DB& db, const std::string& query) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db.Connection(), query.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    return Statement(statement);
+}
+
+// A query that fails part-way leaves the file as a query that failed at once
+// left it: its header only. The reloaded rows of the query go too.
+void Drop_Partial_Rows(std::FILE* file, long header_bytes) {
+    std::fflush(file);
+    if (::ftruncate(::fileno(file), header_bytes) == 0) std::fseek(file, header_bytes, SEEK_SET);
 }
 
 // Returns false when the export must end (the database or the LogFile table
@@ -61,54 +191,83 @@ bool Export_LogFile(Program_State& state, const std::string& db_path, const std:
         Console_Write(Csv_Create_Failed);
         return false;
     }
-    Write_Csv(file.get(), platform::Utf16_To_Utf8(Format(
-                          u"\"LSN\",\"%s\",\"Event\",\"Detail\",\"File/Directory Name\",\"Full Path\",\"Create Time\","
-                          u"\"Modified Time\",\"MFT_Modified Time\",\"Access Time\",\"Redo\",\"Target VCN\","
-                          u"\"Cluster Index\"\r\n",
-                          {header})));
+    const std::string header_line = platform::Utf16_To_Utf8(
+        Format(u"\"LSN\",\"%s\",\"Event\",\"Detail\",\"File/Directory Name\",\"Full Path\",\"Create Time\","
+               u"\"Modified Time\",\"MFT_Modified Time\",\"Access Time\",\"Redo\",\"Target VCN\",\"Cluster Index\"\r\n",
+               {header}));
+    Write_Csv(file.get(), header_line);
     CppSQLite3DB db;
     if (!Open_Database(db, db_path)) {
         Console_Write("[ERROR] Opening DB file fails...");
         return false;
     }
-    try {
-        CppSQLite3Table table = db.Fetch_Table(LogFile_Query);
-        table.Require_Results();
-        for (std::int64_t row = 0; row < table.Row_Count(); ++row) {
-            table.Select_Row(row);
-            _log_info r;
-            r.LSN = table.Wide_Text_At(0);
-            r.EventTime = table.Wide_Text_At(1);
-            r.Event = table.Wide_Text_At(2);
-            r.Detail = table.Wide_Text_At(3);
-            r.FileName = table.Wide_Text_At(4);
-            r.FullPath = table.Wide_Text_At(5);
-            r.CreateTime = table.Wide_Text_At(6);
-            r.ModifiedTime = table.Wide_Text_At(7);
-            r.MFT_ModifiedTime = table.Wide_Text_At(8);
-            r.AccessTime = table.Wide_Text_At(9);
-            r.RedoInfo = table.Wide_Text_At(10);
-            r.TargetVCN = table.Wide_Text_At(11);
-            r.ClusterIndex = table.Wide_Text_At(12);
-            for (std::u16string* v : {&r.LSN, &r.EventTime, &r.Event, &r.Detail, &r.FileName, &r.FullPath,
-                                      &r.CreateTime, &r.ModifiedTime, &r.MFT_ModifiedTime, &r.AccessTime, &r.RedoInfo,
-                                      &r.TargetVCN, &r.ClusterIndex})
-                Unescape(*v);
-            Write_Csv(file.get(), Csv_Line({r.LSN, r.EventTime, r.Event, r.Detail, r.FileName, r.FullPath, r.CreateTime,
-                                        r.ModifiedTime, r.MFT_ModifiedTime, r.AccessTime, r.RedoInfo, r.TargetVCN,
-                                        r.ClusterIndex}));
-            state.g_Log_Info_Array.push_back(std::move(r));
-        }
-    } catch (...) {
+    static constexpr int csv_order[LogFile_Columns] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    Log_Info_Rows& rows = state.g_Log_Info_Array;
+    const std::size_t rows_before = rows.size();
+    Export_Pipeline pipeline(LogFile_Columns, csv_order, csv_order, state.Reload_Event_Rows ? &rows.Store() : nullptr);
+    Statement statement = Prepare(db, LogFile_Query);
+    int rc = statement ? SQLITE_ROW : SQLITE_ERROR;
+    while (statement && (rc = sqlite3_step(statement.get())) == SQLITE_ROW)
+        Write_Csv(file.get(), pipeline.Read(statement.get()));
+    pipeline.Flush();
+    if (rc != SQLITE_DONE) {
+        Drop_Partial_Rows(file.get(), static_cast<long>(header_line.size()));
+        rows.Truncate(rows_before);
         Console_Write("[ERROR] Acquiring $LogFile Information fails...");
         return false;
     }
+    statement.reset();
     file.reset();
     try {
         db.Close_Database();
     } catch (...) {
     }
     Console_Write("[Done]");
+    return true;
+}
+
+// Writes one UsnJrnl file's rows: the whole table, or one page of it after
+// the key `after` (all from the first row when null). The page's last key
+// is left in `after`. False when the query failed.
+bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, std::FILE* file, long header_bytes,
+                         std::int64_t page_rows, std::int64_t rows_done, Saved_Value& after, bool paged) {
+    // Pages follow one another by key rather than by OFFSET, which would walk
+    // every earlier row again for each page.
+    std::string query = std::string(UsnJrnl_Query_Head) + " ORDER BY USN";
+    if (paged && after) {
+        query = std::string(UsnJrnl_Query_Head) + " WHERE USN > ?1 ORDER BY USN";
+        query += platform::Format8(" Limit %I64u", {static_cast<unsigned long long>(page_rows)});
+    } else if (paged) {
+        query += platform::Format8(" Limit %I64u OFFSET %I64u", {static_cast<unsigned long long>(page_rows),
+                                                                 static_cast<unsigned long long>(rows_done)});
+    }
+    static constexpr int csv_order[UsnJrnl_Columns] = {1, 0, 2, 3, 4, 5, 6, 7, 8, 9};
+    UsnJrnl_Info_Rows& rows = state.g_UsnJrnl_Info_Array;
+    const std::size_t rows_before = rows.size();
+    // The reloaded record is in field order, the query in column order.
+    static constexpr int field_column[UsnJrnl_Columns] = {1, 0, 2, 3, 4, 5, 6, 7, 8, 9};
+    Export_Pipeline pipeline(UsnJrnl_Columns, csv_order, field_column,
+                             state.Reload_Event_Rows ? &rows.Store() : nullptr);
+    Statement statement = Prepare(db, query);
+    if (statement && paged && after) sqlite3_bind_value(statement.get(), 1, after.get());
+    int rc = statement ? SQLITE_ROW : SQLITE_ERROR;
+    std::int64_t count = 0;
+    while (statement && (rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        Write_Csv(file, pipeline.Read(statement.get()));
+        if (paged && ++count == page_rows) {
+            // A key stored as NULL cannot be paged past: the next page then
+            // counts rows instead.
+            sqlite3_value* key = sqlite3_column_value(statement.get(), 0);
+            after.reset(sqlite3_column_type(statement.get(), 0) == SQLITE_NULL ? nullptr : sqlite3_value_dup(key));
+        }
+    }
+    pipeline.Flush();
+    if (rc != SQLITE_DONE) {
+        Drop_Partial_Rows(file, header_bytes);
+        rows.Truncate(rows_before);
+        return false;
+    }
+    if (paged && count < page_rows) after.reset();
     return true;
 }
 
@@ -136,6 +295,8 @@ bool Export_UsnJrnl(Program_State& state, const std::string& db_path, const std:
                {header}));
     const bool paged = count >= page_rows;
     const std::int64_t files = paged ? count / page_rows + 1 : 1;
+    Saved_Value after;
+    std::int64_t rows_done = 0;
     for (std::int64_t p = 1; p <= files; ++p) {
         const std::string suffix = paged ? platform::Format8("_%d.csv", {static_cast<long long>(p)}) : ".csv";
         Csv_File file = Create_Csv(Csv_File_Path(folder, state.Options.g_Output_Name, "UsnJrnl", stamp, suffix));
@@ -144,17 +305,11 @@ bool Export_UsnJrnl(Program_State& state, const std::string& db_path, const std:
             return false;
         }
         Write_Csv(file.get(), header_line);
-        std::string query = UsnJrnl_Query;
-        if (paged) query += platform::Format8(" Limit %I64u OFFSET %I64u", {static_cast<unsigned long long>(page_rows),
-                                                                          static_cast<unsigned long long>((p - 1) * page_rows)});
-        try {
-            CppSQLite3Table table = db.Fetch_Table(query);
-            table.Require_Results();
-            Export_UsnJrnl_Rows(table, file.get(), state.g_UsnJrnl_Info_Array);
-        } catch (...) {
-            // A failed page ends the export; what was written so far stays.
+        // A failed page ends the export; what was written so far stays.
+        if (!Export_UsnJrnl_Page(state, db, file.get(), static_cast<long>(header_line.size()), page_rows, rows_done,
+                                 after, paged))
             return false;
-        }
+        rows_done += page_rows;
     }
     try {
         db.Close_Database();
@@ -168,7 +323,7 @@ bool Export_UsnJrnl(Program_State& state, const std::string& db_path, const std:
 
 Csv_File Create_Csv(const std::string& path) { return Csv_File(std::fopen(path.c_str(), "wb")); }
 
-void Write_Csv(std::FILE* file, const std::string& text) { std::fwrite(text.data(), 1, text.size(), file); }
+void Write_Csv(std::FILE* file, std::string_view text) { std::fwrite(text.data(), 1, text.size(), file); }
 
 std::string Csv_File_Path(const std::string& folder, const std::string& output_name, const std::string& kind,
                           const std::string& stamp, const std::string& suffix) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "records/Parsing_State.h"
 
@@ -20,7 +21,7 @@ using Csv_File = std::unique_ptr<std::FILE, Csv_File_Closer>;
 
 // Creates (or truncates) a CSV file; null when it cannot be created.
 Csv_File Create_Csv(const std::string& path);
-void Write_Csv(std::FILE* file, const std::string& text);
+void Write_Csv(std::FILE* file, std::string_view text);
 
 // <folder>/<name or "QVM">_<kind>_<stamp><suffix>, e.g. QVM_LogFile_<stamp>.csv.
 std::string Csv_File_Path(const std::string& folder, const std::string& output_name, const std::string& kind,

@@ -13,6 +13,7 @@
 #include "ntfs/logfile/LogFile_Pages.h"
 #include "ntfs/logfile/Transaction_Log_Group.h"
 #include "ntfs/mft/Mft_Index.h"
+#include "records/Compact_Rows.h"
 #include "records/Records.h"
 
 // State shared by the $MFT, $LogFile and $UsnJrnl readers and the carvers.
@@ -76,8 +77,11 @@ struct Program_State {
     std::vector<_program_update_path_info> g_Update_Path_Signature_Array;
     std::vector<_key_temp_path_info> g_Key_Temp_Path_Array;
     // The reloaded event tables, in LSN and USN order.
-    std::vector<_log_info> g_Log_Info_Array;
-    std::vector<_USNJRNLINFO> g_UsnJrnl_Info_Array;
+    Log_Info_Rows g_Log_Info_Array;
+    UsnJrnl_Info_Rows g_UsnJrnl_Info_Array;
+    // Whether the export keeps the rows it writes. Nothing reads them when no
+    // detection follows, and a large journal would otherwise stay in memory.
+    bool Reload_Event_Rows = true;
     // The findings of the detection, one overview per (category, source) in
     // the order first found; emptied once the findings file is written.
     Detection_Overview_List g_Detection_Overview_Array;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "db/CppSQLite3.h"
@@ -268,4 +269,145 @@ TEST(Csv_Export, FailuresEndTheExportWithTheirMessage) {
         EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Opening DB file fails...");
         EXPECT_EQ(f.Csv("LogFile").substr(0, 7), "\"LSN\",\"");
     }
+}
+
+namespace {
+
+// The fields of one query as the whole-table reader gives them, with the
+// stored "/" turned back into ",".
+std::vector<std::vector<std::u16string>> Plain_Reload(const std::string& db_path, const std::string& query) {
+    CppSQLite3DB db;
+    db.Open_With_Pragmas(db_path);
+    CppSQLite3Table table = db.Fetch_Table(query);
+    std::vector<std::vector<std::u16string>> rows;
+    for (std::int64_t r = 0; r < table.Row_Count(); ++r) {
+        table.Select_Row(r);
+        std::vector<std::u16string> fields;
+        for (int c = 0; c < table.Column_Count(); ++c) {
+            fields.push_back(table.Wide_Text_At(c));
+            platform::Replace(fields.back(), u"/", u",");
+        }
+        rows.push_back(std::move(fields));
+    }
+    return rows;
+}
+
+void Run_Sql(CppSQLite3DB& db, const std::string& sql) {
+    ASSERT_EQ(sqlite3_exec(db.Connection(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+}
+
+}  // namespace
+
+// The stepped export gives the CSV bytes and reloaded fields that the
+// whole-table reader gave, also for values no row writer produces.
+TEST(Csv_Export, SteppedRowsEqualTheWholeTableReader) {
+    Export_Fixture f;
+    const std::vector<std::string> values = {
+        "'plain'",
+        "'a/b,c'",
+        "'say \"hi\"/'",
+        "NULL",
+        "''",
+        "CAST(X'61006263' AS TEXT)",                      // NUL inside: the reader stops there
+        "CAST(X'41FF42C3' AS TEXT)",                      // not UTF-8
+        "'\xED\x95\x9C\xEA\xB8\x80/\xD0\x9F'",            // non-Latin with a "/"
+        "'" + std::string(5000, 'x') + "/'",              // past the unit limit
+        "'" + std::string(4095, 'y') + "\xF0\x9F\x98\x80'",  // a pair that would straddle the cut
+        "'" + std::string(4096, '"') + "'",
+    };
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::string& v = values[i];
+        Run_Sql(f.db, "insert into UsnJrnl values(" + std::to_string(i * 8) + ", " + v + ", " + v + ", " + v + ", " + v +
+                          ", " + v + ", " + v + ", " + v + ", " + v + ", " + v + ")");
+        Run_Sql(f.db, "insert into LogFile values(" + std::to_string(i + 1) + ", " + v + ", " + v + ", " + v + ", " + v +
+                          ", " + v + ", " + v + ", " + v + ", " + v + ", " + v + ", " + v + ", " + v + ", " + v + ")");
+    }
+    f.Export(-5, 0);
+    const auto usn = Plain_Reload(f.db_path,
+                                  "select USN, TimeStamp, FileName, FullPath, Event, SourceInfo, FileAttr, CarvingFlag, "
+                                  "FileReferenceNumber, ParentFileReferenceNumber from UsnJrnl ORDER BY USN");
+    const auto log = Plain_Reload(f.db_path,
+                                  "select LSN, EventTime, Event, Detail,  FileName, FullPath, CreateTime, ModifiedTIme, "
+                                  "MFT_ModifiedTime, AccessTime, RedoInfo, TargetVCN, MFT_ClusterIndex from LogFile "
+                                  "ORDER BY LSN");
+    ASSERT_EQ(usn.size(), values.size());
+    ASSERT_EQ(log.size(), values.size());
+    std::string usn_csv = f.Csv("UsnJrnl").substr(0, f.Csv("UsnJrnl").find("\r\n") + 2);
+    std::string log_csv = f.Csv("LogFile").substr(0, f.Csv("LogFile").find("\r\n") + 2);
+    ASSERT_EQ(f.state.g_UsnJrnl_Info_Array.size(), values.size());
+    ASSERT_EQ(f.state.g_Log_Info_Array.size(), values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        SCOPED_TRACE(i);
+        const auto& u = usn[i];
+        usn_csv += Csv_Line({u[1], u[0], u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9]});
+        const UsnJrnl_Row_View r = f.state.g_UsnJrnl_Info_Array[i];
+        const std::u16string_view reloaded[] = {r.USN,        r.TimeStamp, r.FileName,    r.FullPath,
+                                                r.Event,      r.SourceInfo, r.FileAttr,   r.CarvingFlag,
+                                                r.FileReferenceNumber, r.ParentFileReferenceNumber};
+        for (int c = 0; c < 10; ++c) EXPECT_EQ(reloaded[c], u[c]) << c;
+        const auto& l = log[i];
+        log_csv += Csv_Line({l[0], l[1], l[2], l[3], l[4], l[5], l[6], l[7], l[8], l[9], l[10], l[11], l[12]});
+        for (int c = 0; c < 13; ++c) EXPECT_EQ(f.state.g_Log_Info_Array.Field(i, static_cast<Log_Field>(c)), l[c]) << c;
+    }
+    EXPECT_EQ(f.Csv("UsnJrnl"), usn_csv);
+    EXPECT_EQ(f.Csv("LogFile"), log_csv);
+}
+
+// Pages follow one another by key: USNs far apart, and keys beyond 64 bits,
+// still come out once each, in order, split as before.
+TEST(Csv_Export, PagesFollowSparseKeys) {
+    Export_Fixture f;
+    const std::vector<std::string> keys = {"18446744073709551615", "0", "7", "1099511627776", "8", "1000",
+                                           "4611686018427387904"};
+    for (const auto& k : keys)
+        Run_Sql(f.db, "insert into UsnJrnl values(" + k + ", 't', 'n', 'p', 'e', 's', 'a', '', 'f', 'r')");
+    f.Export(0, 0, 3);
+    const auto expected = Query_Rows(f.db_path, "select USN from UsnJrnl order by USN");
+    ASSERT_EQ(expected.size(), keys.size());
+    std::vector<std::string> seen;
+    for (int p = 1; p <= 3; ++p) {
+        const std::string csv = f.Csv("UsnJrnl", "_" + std::to_string(p) + ".csv");
+        std::size_t at = csv.find("\r\n") + 2;
+        int lines = 0;
+        while (at < csv.size()) {
+            const std::size_t usn_start = csv.find("\",\"", at) + 3;
+            seen.push_back(csv.substr(usn_start, csv.find('"', usn_start) - usn_start));
+            at = csv.find("\r\n", at) + 2;
+            ++lines;
+        }
+        EXPECT_EQ(lines, p < 3 ? 3 : 1);
+    }
+    EXPECT_EQ(seen, expected);
+    ASSERT_EQ(f.state.g_UsnJrnl_Info_Array.size(), keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        EXPECT_EQ(platform::Utf16_To_Utf8(f.state.g_UsnJrnl_Info_Array[i].USN), expected[i]);
+}
+
+// A page whose reading fails part-way is left as a page that could not be
+// read at all: its file holds the header, the reloaded rows end with the
+// page before, and the export stops without a message.
+TEST(Csv_Export, PageThatFailsPartWayLeavesItsHeaderOnly) {
+    Export_Fixture f;
+    for (int i = 0; i < 7; ++i) {
+        _USNJRNLINFO r = Usn_Row(8 * static_cast<std::uint64_t>(i));
+        // Each row fills a database page of its own, so one row can be damaged.
+        r.FullPath = u"\\MARK" + platform::Format(u"%d", {i}) + std::u16string(3000, u'p');
+        Insert_UsnJrnl_Row(f.db, r);
+    }
+    f.db.Close_Database();
+    std::string bytes = Read_File(f.db_path);
+    const std::size_t mark = bytes.find("\\MARK4");
+    ASSERT_NE(mark, std::string::npos);
+    const std::size_t page = mark / 4096 * 4096;
+    for (std::size_t k = 0; k < 16; ++k) bytes[page + k] = '\x7F';
+    f.dir.Write("QVM_test.db", bytes);
+
+    f.Export(0, 0, 3);
+    EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[Done]\r\nExporting $UsnJrnl:$J info to CSV file...");
+    const std::string first = f.Csv("UsnJrnl", "_1.csv");
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 4);
+    const std::string second = f.Csv("UsnJrnl", "_2.csv");
+    EXPECT_EQ(second, first.substr(0, first.find("\r\n") + 2));
+    EXPECT_FALSE(std::filesystem::exists(f.dir.File("QVM_UsnJrnl_" + std::string(Stamp) + "_3.csv")));
+    EXPECT_EQ(f.state.g_UsnJrnl_Info_Array.size(), 3u);
 }

@@ -1,0 +1,196 @@
+// Compact in-memory tables of the reloaded event rows. A reloaded journal of
+// ten million rows held as plain records costs several gigabytes, while most
+// of its texts repeat (reason words, attributes, times, references) or are
+// parts of one another (a file name is the tail of its full path). Rows here
+// hold small handles; each shared text is stored once, every text as UTF-16
+// so that a field is read back as a view without copying.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "records/Records.h"
+
+// An append-only table of texts, configured by a layout:
+// - group 0 holds the texts that are stored with each row and never shared
+//   (keys such as the USN, which differ in every row);
+// - every other group is a tuple of fields stored once for all rows that
+//   hold the same tuple (a row keeps the tuple's number);
+// - a field of group 0 may be declared the tail of another field of group 0:
+//   when its text is what follows the last "\" of that field, only a mark is
+//   stored.
+// Views stay valid until the table is cleared or truncated below their row.
+class Compact_Row_Store {
+public:
+    struct Layout {
+        std::vector<int> Group_Of;  // one entry per field
+        int Tail_Field = -1;
+        int Tail_Source = -1;
+    };
+
+    explicit Compact_Row_Store(Layout layout);
+    Compact_Row_Store(Compact_Row_Store&&) noexcept;
+    Compact_Row_Store& operator=(Compact_Row_Store&&) noexcept;
+    ~Compact_Row_Store();
+
+    std::size_t Size() const { return rows_; }
+    int Field_Count() const { return static_cast<int>(layout_.Group_Of.size()); }
+
+    static constexpr int Max_Groups = 16;
+
+    // The hashes of a row's shared tuples. Appending many rows is bound by
+    // memory latency: a caller may hash a row and prefetch what its look-ups
+    // will read (the slots first, a few rows later the texts they point to)
+    // before it appends the row.
+    struct Row_Hashes {
+        std::uint32_t Of[Max_Groups] = {};
+    };
+    Row_Hashes Hash_Row(const std::u16string_view* fields) const;
+    void Prefetch_Slots(const Row_Hashes& hashes) const;
+    void Prefetch_Texts(const Row_Hashes& hashes) const;
+
+    // `fields` holds Field_Count() texts.
+    void Append(const std::u16string_view* fields);
+    void Append(const std::u16string_view* fields, const Row_Hashes& hashes);
+    std::u16string_view Field(std::size_t row, int field) const;
+
+    // Drops the rows from `rows` on (the shared texts stay).
+    void Truncate(std::size_t rows);
+    void Clear();
+
+    // Bytes held, for the benchmarks.
+    std::size_t Memory_Bytes() const;
+
+private:
+    struct Arena;
+    struct Tuple_Table;
+
+    std::uint32_t* Row_Slots(std::size_t row) const;
+    // The fields of one group, in their order inside it.
+    const std::u16string_view* Gather(const std::u16string_view* fields, int group) const;
+
+    Layout layout_;
+    int groups_ = 1;
+    std::vector<int> position_;  // index of each field inside its group
+    std::vector<int> group_size_;
+    std::vector<int> group_start_;                // of each group's fields in gathered_
+    mutable std::vector<std::u16string_view> gathered_;  // scratch: a row's fields by group
+    std::unique_ptr<Arena> arena_;
+    std::unique_ptr<Tuple_Table[]> tuples_;
+    std::vector<std::unique_ptr<std::uint32_t[]>> row_chunks_;
+    std::size_t rows_ = 0;
+};
+
+// The ten fields of a reloaded UsnJrnl row, by their record names.
+struct UsnJrnl_Row_View {
+    std::u16string_view TimeStamp;
+    std::u16string_view USN;
+    std::u16string_view FileName;
+    std::u16string_view FullPath;
+    std::u16string_view Event;
+    std::u16string_view SourceInfo;
+    std::u16string_view FileAttr;
+    std::u16string_view CarvingFlag;
+    std::u16string_view FileReferenceNumber;
+    std::u16string_view ParentFileReferenceNumber;
+};
+
+// The thirteen fields of a reloaded LogFile row, by their record names
+// (ClusterIndex is the decimal MFT_ClusterIndex column).
+struct Log_Info_Row_View {
+    std::u16string_view LSN;
+    std::u16string_view EventTime;
+    std::u16string_view Event;
+    std::u16string_view Detail;
+    std::u16string_view FileName;
+    std::u16string_view FullPath;
+    std::u16string_view CreateTime;
+    std::u16string_view ModifiedTime;
+    std::u16string_view MFT_ModifiedTime;
+    std::u16string_view AccessTime;
+    std::u16string_view RedoInfo;
+    std::u16string_view TargetVCN;
+    std::u16string_view ClusterIndex;
+};
+
+// Field numbers, in the order of the views above.
+enum class Usn_Field : int {
+    TimeStamp,
+    USN,
+    FileName,
+    FullPath,
+    Event,
+    SourceInfo,
+    FileAttr,
+    CarvingFlag,
+    FileReferenceNumber,
+    ParentFileReferenceNumber,
+    Count
+};
+
+enum class Log_Field : int {
+    LSN,
+    EventTime,
+    Event,
+    Detail,
+    FileName,
+    FullPath,
+    CreateTime,
+    ModifiedTime,
+    MFT_ModifiedTime,
+    AccessTime,
+    RedoInfo,
+    TargetVCN,
+    ClusterIndex,
+    Count
+};
+
+// The reloaded UsnJrnl table. rows[i].FullPath and rows.Field(i, ...) read a
+// field as a view.
+class UsnJrnl_Info_Rows {
+public:
+    UsnJrnl_Info_Rows();
+
+    std::size_t size() const { return store_.Size(); }
+    bool empty() const { return store_.Size() == 0; }
+    void push_back(const _USNJRNLINFO& record);
+    // Usn_Field::Count texts in field order.
+    void Append(const std::u16string_view* fields) { store_.Append(fields); }
+    Compact_Row_Store& Store() { return store_; }
+    UsnJrnl_Row_View operator[](std::size_t row) const;
+    std::u16string_view Field(std::size_t row, Usn_Field field) const {
+        return store_.Field(row, static_cast<int>(field));
+    }
+    void Truncate(std::size_t rows) { store_.Truncate(rows); }
+    void clear() { store_.Clear(); }
+    std::size_t Memory_Bytes() const { return store_.Memory_Bytes(); }
+
+private:
+    Compact_Row_Store store_;
+};
+
+// The reloaded LogFile table.
+class Log_Info_Rows {
+public:
+    Log_Info_Rows();
+
+    std::size_t size() const { return store_.Size(); }
+    bool empty() const { return store_.Size() == 0; }
+    void push_back(const _log_info& record);
+    // Log_Field::Count texts in field order.
+    void Append(const std::u16string_view* fields) { store_.Append(fields); }
+    Compact_Row_Store& Store() { return store_; }
+    Log_Info_Row_View operator[](std::size_t row) const;
+    std::u16string_view Field(std::size_t row, Log_Field field) const {
+        return store_.Field(row, static_cast<int>(field));
+    }
+    void Truncate(std::size_t rows) { store_.Truncate(rows); }
+    void clear() { store_.Clear(); }
+    std::size_t Memory_Bytes() const { return store_.Memory_Bytes(); }
+
+private:
+    Compact_Row_Store store_;
+};

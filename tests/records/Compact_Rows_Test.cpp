@@ -1,0 +1,137 @@
+#include "records/Compact_Rows.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+_USNJRNLINFO Usn(std::u16string usn, std::u16string name, std::u16string path) {
+    _USNJRNLINFO r;
+    r.TimeStamp = u"2020-08-02 10:00:00";
+    r.USN = std::move(usn);
+    r.FileName = std::move(name);
+    r.FullPath = std::move(path);
+    r.Event = u"File_Created , File_Closed";
+    r.SourceInfo = u"Normal";
+    r.FileAttr = u"Archive";
+    r.CarvingFlag = u"";
+    r.FileReferenceNumber = u"0x0001000000001234";
+    r.ParentFileReferenceNumber = u"0x0005000000000005";
+    return r;
+}
+
+void Expect_Same(const UsnJrnl_Row_View& v, const _USNJRNLINFO& r) {
+    EXPECT_EQ(v.TimeStamp, r.TimeStamp);
+    EXPECT_EQ(v.USN, r.USN);
+    EXPECT_EQ(v.FileName, r.FileName);
+    EXPECT_EQ(v.FullPath, r.FullPath);
+    EXPECT_EQ(v.Event, r.Event);
+    EXPECT_EQ(v.SourceInfo, r.SourceInfo);
+    EXPECT_EQ(v.FileAttr, r.FileAttr);
+    EXPECT_EQ(v.CarvingFlag, r.CarvingFlag);
+    EXPECT_EQ(v.FileReferenceNumber, r.FileReferenceNumber);
+    EXPECT_EQ(v.ParentFileReferenceNumber, r.ParentFileReferenceNumber);
+}
+
+}  // namespace
+
+// Every field reads back as it went in, whether the name is stored as the
+// tail of its path or on its own, and whatever the text holds.
+TEST(Compact_Rows, FieldsReadBackAsStored) {
+    const std::u16string long_text(0x9000, u'x');  // needs the two-unit length
+    std::vector<_USNJRNLINFO> rows = {
+        Usn(u"0", u"a.txt", u"\\dir\\a.txt"),                   // tail of the path
+        Usn(u"8", u"b.txt", u"\\dir\\a.txt"),                   // not the tail
+        Usn(u"16", u"a.txt", u"\\dira.txt"),                    // ends alike, no "\" before it
+        Usn(u"24", u"", u"\\dir\\"),                            // empty name
+        Usn(u"32", u"x\\a.txt", u"\\dir\\x\\a.txt"),            // a name holding "\"
+        Usn(u"40", u"a.txt", u"a.txt"),                         // the whole path
+        Usn(u"48", u"", u""),
+        Usn(u"56", std::u16string(u"n\0ul", 4), std::u16string(u"\\d\\n\0ul", 7)),
+        Usn(u"64", u"\uD55C\uAE00 \xD800", u"\\\uD55C\\\uD55C\uAE00 \xD800"),
+        Usn(u"72", long_text, u"\\" + long_text),
+        Usn(u"80", u"\xFFFF", u"\\\xFFFF"),
+    };
+    rows[1].Event = long_text;
+    rows[2].TimeStamp = u"";
+    rows[3].CarvingFlag = u"Y";
+    UsnJrnl_Info_Rows table;
+    for (const auto& r : rows) table.push_back(r);
+    ASSERT_EQ(table.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(i);
+        Expect_Same(table[i], rows[i]);
+    }
+}
+
+// Equal shared texts are kept once; views stay where they are while the
+// table grows over many chunks.
+TEST(Compact_Rows, SharedTextsOnceAndViewsStable) {
+    UsnJrnl_Info_Rows table;
+    std::vector<std::u16string> paths;
+    for (int i = 0; i < 200000; ++i) {
+        _USNJRNLINFO r = Usn(std::u16string(u"1") + std::u16string(static_cast<std::size_t>(i % 7), u'0'),
+                             u"file.txt", u"\\folder " + std::u16string(static_cast<std::size_t>(i % 50), u'f') + u"\\file.txt");
+        r.USN = std::u16string(u"usn") + static_cast<char16_t>(u'A' + i % 26) + std::u16string(static_cast<std::size_t>(i % 40), u'9');
+        r.FileReferenceNumber = i % 2 == 0 ? u"0x1" : u"0x2";
+        table.push_back(r);
+    }
+    const std::u16string_view first_path = table[0].FullPath;
+    const std::u16string_view first_frn = table[0].FileReferenceNumber;
+    EXPECT_EQ(table[2].FileReferenceNumber.data(), first_frn.data());
+    EXPECT_NE(table[1].FileReferenceNumber.data(), first_frn.data());
+    EXPECT_EQ(table[199999].Event.data(), table[0].Event.data());
+    EXPECT_EQ(table[0].FullPath.data(), first_path.data());
+    EXPECT_EQ(table[199999].FullPath, u"\\folder " + std::u16string(199999 % 50, u'f') + u"\\file.txt");
+    EXPECT_EQ(table[199999].FileName, u"file.txt");
+    EXPECT_EQ(table.Field(12345, Usn_Field::USN),
+              std::u16string(u"usn") + static_cast<char16_t>(u'A' + 12345 % 26) + std::u16string(12345 % 40, u'9'));
+}
+
+TEST(Compact_Rows, TruncateDropsLaterRowsOnly) {
+    UsnJrnl_Info_Rows table;
+    for (int i = 0; i < 70000; ++i) table.push_back(Usn(std::u16string(1, static_cast<char16_t>(u'0' + i % 10)), u"a", u"\\a"));
+    table.Truncate(65537);
+    EXPECT_EQ(table.size(), 65537u);
+    table.push_back(Usn(u"last", u"b", u"\\b"));
+    EXPECT_EQ(table[65537].USN, u"last");
+    EXPECT_EQ(table[65536].USN, u"6");
+    table.clear();
+    EXPECT_TRUE(table.empty());
+}
+
+TEST(Compact_Rows, LogRowsKeepTheirThirteenFields) {
+    _log_info r;
+    r.LSN = u"5052554";
+    r.EventTime = u"2015-03-02 08:30:00";
+    r.Event = u"Updating Modified Time";
+    r.Detail = u"2015-03-02 08:29:59 -> 2015-03-02 08:30:00";
+    r.FileName = u"New Text Document.txt <Guessed>";
+    r.FullPath = u"\\Users\\New Text Document.txt";
+    r.CreateTime = u"a";
+    r.ModifiedTime = u"b";
+    r.MFT_ModifiedTime = u"c";
+    r.AccessTime = u"d";
+    r.RedoInfo = u"Update Resident Value";
+    r.TargetVCN = u"0x3";
+    r.ClusterIndex = u"4";
+    Log_Info_Rows table;
+    table.push_back(r);
+    r.LSN = u"5052600";
+    table.push_back(r);
+    const Log_Info_Row_View v = table[1];
+    EXPECT_EQ(v.LSN, u"5052600");
+    EXPECT_EQ(v.FileName, r.FileName);
+    EXPECT_EQ(v.FullPath, r.FullPath);
+    EXPECT_EQ(v.Detail, r.Detail);
+    EXPECT_EQ(v.CreateTime, u"a");
+    EXPECT_EQ(v.ModifiedTime, u"b");
+    EXPECT_EQ(v.MFT_ModifiedTime, u"c");
+    EXPECT_EQ(v.AccessTime, u"d");
+    EXPECT_EQ(v.RedoInfo, r.RedoInfo);
+    EXPECT_EQ(v.TargetVCN, u"0x3");
+    EXPECT_EQ(v.ClusterIndex, u"4");
+    EXPECT_EQ(table[0].Event.data(), v.Event.data());
+}
