@@ -29,3 +29,17 @@ int Descramble_Signature_Blob(std::span<const std::uint8_t> blob, std::span<std:
     for (int j = 0; j < n; ++j) out[j] = swapped[n - 1 - j] ^ Plain_Key;
     return n;
 }
+
+std::string Scramble_Signature(std::string_view plain, std::uint8_t filler) {
+    const int n = static_cast<int>(plain.size());
+    std::string blob(static_cast<std::size_t>(Signature_Window_Offset + Signature_Window_Length(n)),
+                     static_cast<char>(filler));
+    char* window = blob.data() + Signature_Window_Offset;
+    for (int j = 0; j < n; ++j) {
+        const int q = n - 1 - j;
+        const auto byte = static_cast<std::uint8_t>(plain[j] ^ Plain_Key);
+        if (q % 2 == 0) window[q + 1] = static_cast<char>(byte ^ Odd_Key);
+        else window[q - 1] = static_cast<char>(byte ^ Even_Key);
+    }
+    return blob;
+}

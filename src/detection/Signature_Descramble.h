@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 
 // The window of a plain length n: n + 20 bytes for an even n, n + 21 for an
 // odd one (always even).
@@ -16,3 +18,12 @@ int Descramble_Signature_Blob(std::span<const std::uint8_t> blob, std::span<std:
 
 inline constexpr int Signature_Window_Offset = 11;
 inline constexpr int Max_Signature_Window = 1024;
+
+// The stored form of a plain text, the exact inverse of the routine above (for
+// the tool that writes Signature.db from the project's signature list): 11
+// unused bytes, then the window of Signature_Window_Length(n) bytes. Plain
+// byte j is the window byte at q = n - 1 - j after the pair swap: stored at
+// window position q + 1 under 0x5E when q is even, at q - 1 under 0x93 when q
+// is odd, both also under 0xE6. Every byte the routine does not read is
+// `filler`.
+std::string Scramble_Signature(std::string_view plain, std::uint8_t filler = 0xA5);

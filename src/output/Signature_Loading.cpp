@@ -37,9 +37,7 @@ bool All_Present(std::initializer_list<const std::u16string*> fields) {
 // The plain text of one stored row, or nothing when the row's length or blob
 // does not fit.
 bool Descramble_Row(CppSQLite3Query& query, std::u16string& text) {
-    // Wide arithmetic: a Value near the 32-bit limits must not overflow.
-    const std::int64_t value = sqlite3_column_int(query.Statement(), 1);
-    const std::int64_t n = (value - 11) / 13 - 7;
+    const std::int64_t n = Signature_Plain_Length(sqlite3_column_int(query.Statement(), 1));
     const std::int64_t m = n % 2 == 0 ? n + 20 : n + 21;
     if (n < 1 || m > Max_Signature_Window) return false;
     int length = 0;

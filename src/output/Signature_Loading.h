@@ -2,12 +2,20 @@
 // the signature arrays of the program state.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "records/Parsing_State.h"
 
 inline constexpr char Signature_Db_Name[] = "Signature.db";
+
+// A row's Value column gives the plain length of its signature:
+// n = ((Value - 11) / 13) - 7, truncating toward zero. Computed in 64 bits so
+// that no 32-bit Value overflows.
+constexpr std::int64_t Signature_Plain_Length(std::int64_t value) { return (value - 11) / 13 - 7; }
+// The Value that gives the plain length n.
+constexpr std::int64_t Signature_Value(std::int64_t n) { return (n + 7) * 13 + 11; }
 
 // Reads every row of SignatureTable in No order; a row that does not de-scramble
 // into a complete signature is skipped. Prints the progress line and, on a

@@ -175,6 +175,40 @@ int Replace(std::u16string& text, std::u16string_view from, std::u16string_view 
     return count;
 }
 
+long long ReverseFind(std::u16string_view text, char16_t what) {
+    const auto pos = text.rfind(what);
+    return pos == std::u16string_view::npos ? -1 : static_cast<long long>(pos);
+}
+
+std::size_t Insert(std::u16string& text, long long index, std::u16string_view what) {
+    const auto at = static_cast<std::size_t>(std::clamp<long long>(index, 0, static_cast<long long>(text.size())));
+    text.insert(at, what);
+    return text.size();
+}
+
+std::u16string MakeLower(std::u16string_view text) {
+    std::u16string out(text);
+    for (char16_t& c : out)
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    return out;
+}
+
+std::vector<std::u16string> Tokenize(std::u16string_view text, std::u16string_view delimiters) {
+    std::vector<std::u16string> pieces;
+    if (delimiters.empty()) {
+        if (!text.empty()) pieces.emplace_back(text);
+        return pieces;
+    }
+    std::size_t start = text.find_first_not_of(delimiters);
+    while (start != std::u16string_view::npos) {
+        const std::size_t end = text.find_first_of(delimiters, start);
+        pieces.emplace_back(text.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start));
+        if (end == std::u16string_view::npos) break;
+        start = text.find_first_not_of(delimiters, end);
+    }
+    return pieces;
+}
+
 long long Read_Decimal(std::u16string_view text) { return Read_Decimal_Impl(text); }
 long long Read_Decimal(std::string_view text) { return Read_Decimal_Impl(text); }
 
@@ -200,6 +234,11 @@ std::uint64_t Read_Unsigned_Decimal(std::u16string_view text) {
 std::uint64_t Read_Hexadecimal(std::u16string_view text) {
     std::size_t i = 0;
     while (i < text.size() && Is_Blank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
     if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) i += 2;
     std::uint64_t value = 0;
     for (; i < text.size(); ++i) {
@@ -212,7 +251,7 @@ std::uint64_t Read_Hexadecimal(std::u16string_view text) {
         if (value >> 60) return std::numeric_limits<std::uint64_t>::max();
         value = (value << 4) | digit;
     }
-    return value;
+    return negative ? 0 - value : value;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace platform {
 
@@ -29,15 +30,32 @@ std::u16string Mid(std::u16string_view text, long long first);
 std::u16string Mid(std::u16string_view text, long long first, long long count);
 // Position of the first occurrence at or after `start`, or -1.
 long long Find(std::u16string_view text, std::u16string_view what, long long start = 0);
+// Position of the last occurrence of `what`, or -1.
+long long ReverseFind(std::u16string_view text, char16_t what);
 // Replaces every non-overlapping occurrence, left to right; returns the count.
 int Replace(std::u16string& text, std::u16string_view from, std::u16string_view to);
+// Inserts `what` before position `index`: a negative index inserts at the
+// start, an index past the end appends. Returns the new length.
+std::size_t Insert(std::u16string& text, long long index, std::u16string_view what);
+
+// A lower-cased copy that maps A-Z only; every other unit (accented and other
+// non-ASCII letters included) stays as it is.
+std::u16string MakeLower(std::u16string_view text);
+
+// The pieces between delimiters (`delimiters` is a set of units), as the class
+// library's tokenizer hands them out: a run of delimiters separates like one,
+// and no empty piece comes from the start, the end or two delimiters in a
+// row. A piece keeps its blanks ("a, b" gives "a" and " b").
+std::vector<std::u16string> Tokenize(std::u16string_view text, std::u16string_view delimiters);
 
 // Runtime-style number reading: leading blanks, an optional sign, digits up to
 // the first non-digit; no digits gives 0. Clamps instead of overflowing.
 long long Read_Decimal(std::u16string_view text);
 long long Read_Decimal(std::string_view text);
 std::uint64_t Read_Unsigned_Decimal(std::u16string_view text);
-std::uint64_t Read_Hexadecimal(std::u16string_view text);  // optional "0x"
+// Base 16 as strtoull reads it: blanks, an optional sign, an optional "0x" or
+// "0X", hexadecimal digits; a minus sign negates in unsigned arithmetic.
+std::uint64_t Read_Hexadecimal(std::u16string_view text);
 
 // One argument of Format.
 class Format_Arg {

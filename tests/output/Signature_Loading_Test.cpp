@@ -144,6 +144,13 @@ TEST(Signature_Loading, Failures) {
         EXPECT_EQ(f.console.str(), std::string(Loading) + "\r\n[ERROR]Opening Signature DB file fails.");
     }
     {
+        // An empty file opens as an empty database, which has no SignatureTable.
+        Load_Fixture f;
+        f.dir.Write("Signature.db", "");
+        EXPECT_FALSE(f.Load());
+        EXPECT_EQ(f.console.str(), std::string(Loading) + "\r\nGetting table fails.");
+    }
+    {
         Load_Fixture f;
         f.dir.Make_Dir("Signature.db");
         EXPECT_FALSE(f.Load());

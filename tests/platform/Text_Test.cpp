@@ -216,7 +216,90 @@ TEST(Number_Reading, Hexadecimal) {
         {u"10000000000000000", UINT64_MAX},  // clamps
         {u"12g4", 0x12},
         {u"0xg", 0},
+        {u"\t+0x1F", 0x1F},
+        {u"-1", UINT64_MAX},  // a minus sign negates, as strtoull does
+        {u"-0x10", 0xFFFFFFFFFFFFFFF0},
+        {u"-10000000000000000", UINT64_MAX},  // clamps before the sign applies
+        {u"x10", 0},
+        {u"0x-1", 0},
     };
     for (const auto& [text, value] : cases)
         EXPECT_EQ(platform::Read_Hexadecimal(text), value) << platform::Utf16_To_Utf8(text);
+}
+
+TEST(Clamping, InsertReverseFindAndMakeLower) {
+    struct Insert_Case {
+        long long index;
+        const char16_t* expected;
+    };
+    const Insert_Case inserts[] = {
+        {0, u"[x]abc"},  {2, u"ab[x]c"},        {3, u"abc[x]"},
+        {99, u"abc[x]"},  // past the end appends
+        {-5, u"[x]abc"},  // a negative index inserts at the start
+        {LLONG_MAX, u"abc[x]"}, {LLONG_MIN, u"[x]abc"},
+    };
+    for (const Insert_Case& c : inserts) {
+        std::u16string text = u"abc";
+        EXPECT_EQ(platform::Insert(text, c.index, u"[x]"), 6u);
+        EXPECT_EQ(text, c.expected) << c.index;
+    }
+    std::u16string empty;
+    EXPECT_EQ(platform::Insert(empty, 4, u"x"), 1u);
+    EXPECT_EQ(empty, u"x");
+
+    EXPECT_EQ(platform::ReverseFind(u"\\a\\b.c.d", u'.'), 6);
+    EXPECT_EQ(platform::ReverseFind(u"\\a\\b.c.d", u'\\'), 2);
+    EXPECT_EQ(platform::ReverseFind(u"abc", u'.'), -1);
+    EXPECT_EQ(platform::ReverseFind(u"", u'.'), -1);
+
+    const std::vector<std::pair<std::u16string, std::u16string>> lowered{
+        {u"Report.DOCX", u"report.docx"},
+        {u"AZ@[`az{", u"az@[`az{"},                      // only A-Z move
+        {u"\u00C9T\u00C9.PDF", u"\u00C9t\u00C9.pdf"},  // non-ASCII capitals stay
+        {u"\u0130I", u"\u0130i"},
+        {u"", u""},
+    };
+    for (const auto& [text, lower] : lowered) EXPECT_EQ(platform::MakeLower(text), lower);
+}
+
+TEST(Tokenize, CommaPiecesLikeTheClassLibrary) {
+    using Pieces = std::vector<std::u16string>;
+    const std::vector<std::pair<std::u16string, Pieces>> cases{
+        {u"a.txt, b.txt", {u"a.txt", u" b.txt"}},  // blanks stay with their piece
+        {u"a,b,c", {u"a", u"b", u"c"}},
+        {u",a,,b,", {u"a", u"b"}},  // no empty piece at either end or between two commas
+        {u",,,", {}},
+        {u"", {}},
+        {u"a", {u"a"}},
+        {u"a, ,b", {u"a", u" ", u"b"}},  // a lone blank is a piece
+        {u" ", {u" "}},
+    };
+    for (const auto& [text, pieces] : cases)
+        EXPECT_EQ(platform::Tokenize(text, u","), pieces) << platform::Utf16_To_Utf8(text);
+    // The delimiters are a set of units.
+    EXPECT_EQ(platform::Tokenize(u"a;b,c", u",;"), (Pieces{u"a", u"b", u"c"}));
+    EXPECT_EQ(platform::Tokenize(u"a,b", u""), (Pieces{u"a,b"}));
+}
+
+TEST(Format, RuleMessagesKeepValuesAsData) {
+    struct Case {
+        const char16_t* format;
+        std::vector<std::u16string> values;
+        std::u16string expected;
+    };
+    const std::vector<Case> cases{
+        {u"%s (%s) has been executed.", {u"SDelete", u"Data Wiping"}, u"SDelete (Data Wiping) has been executed."},
+        {u"\"%s\" has been deleted.", {u"100%s %d.docx"}, u"\"100%s %d.docx\" has been deleted."},
+        {u"\"%s\" has been deleted.", {std::u16string(u"a.doc\0x.pdf", 11)}, u"\"a.doc\" has been deleted."},
+        {u"The system time reversal has occurred. (%s -> %s)",
+         {std::u16string(u"\0late", 5), u"2024-01-01 10:00:00"},
+         u"The system time reversal has occurred. ( -> 2024-01-01 10:00:00)"},
+        {u"[Malicious] After execution of %s,", {u"%s%s%s%n"}, u"[Malicious] After execution of %s%s%s%n,"},
+    };
+    for (const Case& c : cases) {
+        std::u16string out;
+        if (c.values.size() == 1) out = Format(c.format, {c.values[0]});
+        else out = Format(c.format, {c.values[0], c.values[1]});
+        EXPECT_EQ(out, c.expected);
+    }
 }
