@@ -4,7 +4,12 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <vector>
 
@@ -112,57 +117,170 @@ private:
     std::size_t size_ = 0;
 };
 
+// Appends reloaded rows to a store on a thread of its own. Matching a row's
+// shared texts waits on memory most of the time; beside the thread that
+// reads the database and writes the CSV lines, it costs the export little.
+// Rows keep their order: one thread appends them all, batch after batch.
+class Row_Appender {
+public:
+    Row_Appender(Compact_Row_Store& store, int fields) : store_(store), fields_(fields) {
+        current_ = std::make_unique<Batch>();
+        worker_ = std::thread([this] { Run(); });
+    }
+    ~Row_Appender() {
+        try {
+            Finish();
+        } catch (...) {
+        }
+    }
+    Row_Appender(const Row_Appender&) = delete;
+    Row_Appender& operator=(const Row_Appender&) = delete;
+
+    void Add(const std::u16string_view* fields) {
+        for (int f = 0; f < fields_; ++f) {
+            current_->text.append(fields[f]);
+            current_->ends.push_back(current_->text.size());
+        }
+        if (++current_->rows == Batch_Rows) Hand_Over();
+    }
+
+    // Returns once every row added is in the store; raises what the
+    // appending thread raised (memory exhausted).
+    void Finish() {
+        if (!worker_.joinable()) return;
+        if (current_->rows != 0) Hand_Over();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        changed_.notify_all();
+        worker_.join();
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    static constexpr std::size_t Batch_Rows = 1024;
+    static constexpr std::size_t Max_Waiting = 16;
+
+    struct Batch {
+        std::u16string text;
+        std::vector<std::size_t> ends;  // of each field, row after row
+        std::size_t rows = 0;
+    };
+
+    void Hand_Over() {
+        std::unique_ptr<Batch> next;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return waiting_.size() < Max_Waiting || error_; });
+            // After a failure of the appending thread nothing more is kept;
+            // Finish reports it.
+            if (!error_) waiting_.push_back(std::move(current_));
+            if (!spare_.empty()) {
+                next = std::move(spare_.back());
+                spare_.pop_back();
+            }
+        }
+        changed_.notify_all();
+        if (!next) next = std::make_unique<Batch>();
+        next->text.clear();
+        next->ends.clear();
+        next->rows = 0;
+        current_ = std::move(next);
+    }
+
+    void Run() {
+        try {
+            for (;;) {
+                std::unique_ptr<Batch> batch;
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    changed_.wait(lock, [this] { return !waiting_.empty() || closing_; });
+                    if (waiting_.empty()) return;
+                    batch = std::move(waiting_.front());
+                    waiting_.pop_front();
+                }
+                changed_.notify_all();
+                Append_Batch(*batch);
+                std::lock_guard<std::mutex> lock(mutex_);
+                spare_.push_back(std::move(batch));
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            error_ = std::current_exception();
+            waiting_.clear();
+            changed_.notify_all();
+        }
+    }
+
+    // Each row is hashed and its look-ups prefetched a few rows before it is
+    // appended, so that the memory reads of several rows overlap.
+    void Append_Batch(const Batch& batch) {
+        constexpr std::size_t Text_Lead = 2, Append_Lag = 4, Depth = 8;
+        std::u16string_view views[Depth][16];
+        Compact_Row_Store::Row_Hashes hashes[Depth];
+        std::size_t next_append = 0;
+        for (std::size_t r = 0; r < batch.rows; ++r) {
+            std::u16string_view* v = views[r % Depth];
+            for (int f = 0; f < fields_; ++f) {
+                const std::size_t i = r * fields_ + f;
+                const std::size_t begin = i == 0 ? 0 : batch.ends[i - 1];
+                v[f] = std::u16string_view(batch.text).substr(begin, batch.ends[i] - begin);
+            }
+            hashes[r % Depth] = store_.Hash_Row(v);
+            store_.Prefetch_Slots(hashes[r % Depth]);
+            if (r >= Text_Lead) store_.Prefetch_Texts(hashes[(r - Text_Lead) % Depth]);
+            for (; next_append + Append_Lag <= r; ++next_append)
+                store_.Append(views[next_append % Depth], hashes[next_append % Depth]);
+        }
+        for (; next_append < batch.rows; ++next_append)
+            store_.Append(views[next_append % Depth], hashes[next_append % Depth]);
+    }
+
+    Compact_Row_Store& store_;
+    const int fields_;
+    std::unique_ptr<Batch> current_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<Batch>> waiting_;
+    std::vector<std::unique_ptr<Batch>> spare_;
+    bool closing_ = false;
+    std::exception_ptr error_;
+    std::thread worker_;
+};
+
 // Streams the rows of one query into CSV lines and, when a store is given,
-// into reloaded rows. The appends trail the reads by a few rows, so that the
-// store's look-ups of several rows wait on memory at the same time.
+// into reloaded rows.
 class Export_Pipeline {
 public:
     // `field_column` gives the query column of each field of the store.
     Export_Pipeline(int columns, const int* csv_order, const int* field_column, Compact_Row_Store* store)
-        : columns_(columns), csv_order_(csv_order), field_column_(field_column), store_(store) {
-        for (std::size_t i = 0; i < Depth; ++i) ring_.emplace_back(columns, store != nullptr);
+        : columns_(columns), csv_order_(csv_order), field_column_(field_column), row_(columns, store != nullptr) {
+        if (store != nullptr) appender_ = std::make_unique<Row_Appender>(*store, columns);
     }
 
     // Reads the current row; returns its CSV line.
     std::string_view Read(sqlite3_stmt* statement) {
-        const std::size_t slot = read_ % Depth;
-        Row_Transcriber& row = ring_[slot];
-        row.Read(statement, csv_order_);
-        if (store_ != nullptr) {
-            for (int f = 0; f < columns_; ++f) fields_[slot][f] = row.Fields()[field_column_[f]];
-            hashes_[slot] = store_->Hash_Row(fields_[slot]);
-            store_->Prefetch_Slots(hashes_[slot]);
-            if (read_ >= Text_Lead) store_->Prefetch_Texts(hashes_[(read_ - Text_Lead) % Depth]);
-            ++read_;
-            while (read_ - appended_ > Append_Lag) Append_Next();
+        row_.Read(statement, csv_order_);
+        if (appender_) {
+            std::u16string_view fields[16];
+            for (int f = 0; f < columns_; ++f) fields[f] = row_.Fields()[field_column_[f]];
+            appender_->Add(fields);
         }
-        return row.Line();
+        return row_.Line();
     }
 
-    // Appends the rows still waiting.
+    // Returns once every row read is in the store.
     void Flush() {
-        while (appended_ < read_) Append_Next();
+        if (appender_) appender_->Finish();
     }
 
 private:
-    static constexpr std::size_t Depth = 8;
-    static constexpr std::size_t Text_Lead = 2;
-    static constexpr std::size_t Append_Lag = 4;
-
-    void Append_Next() {
-        const std::size_t slot = appended_++ % Depth;
-        store_->Append(fields_[slot], hashes_[slot]);
-    }
-
     int columns_;
     const int* csv_order_;
     const int* field_column_;
-    Compact_Row_Store* store_;
-    std::vector<Row_Transcriber> ring_;
-    std::u16string_view fields_[Depth][16];
-    Compact_Row_Store::Row_Hashes hashes_[Depth];
-    std::size_t read_ = 0;
-    std::size_t appended_ = 0;
+    Row_Transcriber row_;
+    std::unique_ptr<Row_Appender> appender_;
 };
 
 Statement Prepare(CppSQLite3DB& db, const std::string& query) {

@@ -411,3 +411,25 @@ TEST(Csv_Export, PageThatFailsPartWayLeavesItsHeaderOnly) {
     EXPECT_FALSE(std::filesystem::exists(f.dir.File("QVM_UsnJrnl_" + std::string(Stamp) + "_3.csv")));
     EXPECT_EQ(f.state.g_UsnJrnl_Info_Array.size(), 3u);
 }
+
+// Rows reach the reloaded table in order across batches and pages.
+TEST(Csv_Export, ManyRowsReloadInOrderAcrossPages) {
+    Export_Fixture f;
+    sqlite3_exec(f.db.Connection(), "BEGIN;", nullptr, nullptr, nullptr);
+    for (int i = 0; i < 5000; ++i) {
+        _USNJRNLINFO r = Usn_Row(static_cast<std::uint64_t>(i) * 3);
+        r.FileName = platform::Format(u"f%d.txt", {i});
+        r.FullPath = platform::Format(u"\\d%d\\", {i % 7}) + r.FileName;
+        Insert_UsnJrnl_Row(f.db, r);
+    }
+    sqlite3_exec(f.db.Connection(), "COMMIT;", nullptr, nullptr, nullptr);
+    f.Export(0, 0, 2000);
+    ASSERT_EQ(f.state.g_UsnJrnl_Info_Array.size(), 5000u);
+    for (int i = 0; i < 5000; i += 499) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(f.state.g_UsnJrnl_Info_Array[i].USN, platform::Format(u"%d", {i * 3}));
+        EXPECT_EQ(f.state.g_UsnJrnl_Info_Array[i].FullPath, platform::Format(u"\\d%d\\f%d.txt", {i % 7, i}));
+        EXPECT_EQ(f.state.g_UsnJrnl_Info_Array[i].FileName, platform::Format(u"f%d.txt", {i}));
+    }
+    EXPECT_NE(f.Csv("UsnJrnl", "_3.csv").find("\"f4999.txt\""), std::string::npos);
+}
