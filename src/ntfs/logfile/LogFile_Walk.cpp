@@ -291,12 +291,13 @@ void Record_Walk::Fill_Header_Fields(std::uint64_t redo_data_offset) {
     const std::uint64_t lsn = *header.Read_U64(L::This_Lsn);
     const std::uint16_t redo_operation = *header.Read_U16(L::Redo_Operation);
     const std::uint16_t cluster_index = *header.Read_U16(L::Cluster_Index);
-    cur_.LSN = platform::Format(u"%I64u", {static_cast<unsigned long long>(lsn)});
+    cur_.LSN = platform::Unsigned_Decimal_Text(lsn);
     cur_.ThisLSN = lsn;
     cur_.RecordType = LogFile_Record_Type_Text(*header.Read_U32(L::Record_Type), redo_operation);
-    cur_.TransactionID = platform::Format(u"0x%X", {*header.Read_U32(L::Transaction_Id)});
-    cur_.ClusterIndex = platform::Format(u"0x%X", {cluster_index});
-    cur_.TargetVCN = platform::Format(u"0x%X", {static_cast<std::uint32_t>(*header.Read_U64(L::Target_Vcn))});
+    // Written out directly rather than through Format: four per record.
+    cur_.TransactionID = platform::Hex_Text(*header.Read_U32(L::Transaction_Id));
+    cur_.ClusterIndex = platform::Hex_Text(cluster_index);
+    cur_.TargetVCN = platform::Hex_Text(static_cast<std::uint32_t>(*header.Read_U64(L::Target_Vcn)));
     cur_.RedoInfo = LogFile_Operation_Name(redo_operation);
     cur_.UndoInfo = LogFile_Operation_Name(*header.Read_U16(L::Undo_Operation));
     cur_.RedoDataOffset = redo_data_offset;
