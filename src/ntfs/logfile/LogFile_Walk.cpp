@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "ntfs/logfile/LogFile_Analysis_Update.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "output/Event_Tables.h"
@@ -381,12 +382,8 @@ int Backfill_Event_Times(Global_Parsing_Context& context, CppSQLite3DB& db) {
             const std::int64_t seconds = Date_Difference_Seconds(time, previous_time);
             if ((seconds == 0 || seconds == 1) && event_time == latest) {
                 for (const std::size_t p : pending) {
-                    try {
-                        db.Run_Query(platform::Format(u"update LogFile set EventTime='%s' where LSN=%s",
-                                                      {Escape_Sql_Value(event_time), Escape_Sql_Value(rows[p].LSN)}));
-                    } catch (...) {
-                        return 1;
-                    }
+                    const Row_Update_Values values{.LSN = rows[p].LSN, .EventTime = event_time};
+                    if (!Update_Earlier_Row(db, Row_Update::EventTime, values)) return 1;
                 }
             }
         }
