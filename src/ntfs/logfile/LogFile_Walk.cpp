@@ -325,12 +325,14 @@ void Record_Walk::Analyze_And_Finish() {
 }
 
 void Record_Walk::Finish(bool analysed) {
-    prev_ = cur_;
     if (!cur_.FileName.empty() || !cur_.Event.empty()) {
         Insert_LogFile_Row(db_, cur_);
         context_.LogFile_Row_Array.push_back(cur_);
     }
-    if (settings_.Observe) settings_.Observe(cur_, analysed);
+    // The record becomes the previous one; the next record starts from an
+    // empty one anyway, so it is moved there rather than copied.
+    prev_ = std::move(cur_);
+    if (settings_.Observe) settings_.Observe(prev_, analysed);
 }
 
 }  // namespace
@@ -363,10 +365,29 @@ void Fill_Mft_Entry_Fields(Global_Parsing_Context& context, _log_info& record) {
     record.AccessTime = shifted(entry->AccessTime);
 }
 
+namespace {
+
+// A stable sort by LSN. The walk mostly leaves the rows in that order already,
+// and a row is large (some twenty texts), so the rows are moved once, to their
+// places, rather than step by step by the sort.
+void Sort_Rows_By_Lsn(std::vector<_log_info>& rows) {
+    const auto by_lsn = [](const _log_info& a, const _log_info& b) { return a.ThisLSN < b.ThisLSN; };
+    if (std::is_sorted(rows.begin(), rows.end(), by_lsn)) return;
+    std::vector<std::size_t> order(rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return rows[a].ThisLSN < rows[b].ThisLSN; });
+    std::vector<_log_info> sorted;
+    sorted.reserve(rows.size());
+    for (const std::size_t i : order) sorted.push_back(std::move(rows[i]));
+    rows = std::move(sorted);
+}
+
+}  // namespace
+
 int Backfill_Event_Times(Global_Parsing_Context& context, CppSQLite3DB& db) {
     std::vector<_log_info>& rows = context.LogFile_Row_Array;
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const _log_info& a, const _log_info& b) { return a.ThisLSN < b.ThisLSN; });
+    Sort_Rows_By_Lsn(rows);
     std::u16string latest;
     double previous_time = Date_Type_Mismatch;  // "no timed row yet"
     std::vector<std::size_t> pending;
