@@ -210,6 +210,7 @@ std::u16string Wide_Field_Text(const char* text) {
 // ---------------------------------------------------------------- connection
 
 CppSQLite3DB::~CppSQLite3DB() {
+    Finalize_Kept_Statements();
     if (Connection_ != nullptr) sqlite3_close(Connection_);
     Connection_ = nullptr;
 }
@@ -244,6 +245,7 @@ int CppSQLite3DB::Open_With_Pragmas(const std::string& path) {
 
 void CppSQLite3DB::Close_Database() {
     if (Connection_ == nullptr) return;
+    Finalize_Kept_Statements();
     const int rc = sqlite3_close(Connection_);
     if (rc != SQLITE_OK) Raise(rc, Error_Text(Connection_));
     Connection_ = nullptr;
@@ -267,6 +269,28 @@ CppSQLite3Query CppSQLite3DB::Run_Query(std::u16string_view statement) {
         const int code = sqlite3_finalize(prepared);
         if (code != SQLITE_SCHEMA || round + 1 >= Max_Schema_Retries) Raise(code, Error_Text(Connection_));
     }
+}
+
+sqlite3_stmt* CppSQLite3DB::Kept_Statement(std::u16string_view statement) {
+    if (Connection_ == nullptr) return nullptr;
+    for (const Kept& kept : Kept_)
+        if (kept.Text == statement) return kept.Statement;
+    Kept_.reserve(Kept_.size() + 1);  // so that keeping it cannot fail once it is prepared
+    Kept kept{std::u16string(statement), nullptr};
+    // prepare_v2 prepares the statement again by itself when the schema
+    // changes (a table or trigger made after this call).
+    if (sqlite3_prepare16_v2(Connection_, kept.Text.c_str(), -1, &kept.Statement, nullptr) != SQLITE_OK ||
+        kept.Statement == nullptr) {
+        sqlite3_finalize(kept.Statement);
+        return nullptr;
+    }
+    Kept_.push_back(std::move(kept));
+    return Kept_.back().Statement;
+}
+
+void CppSQLite3DB::Finalize_Kept_Statements() noexcept {
+    for (const Kept& kept : Kept_) sqlite3_finalize(kept.Statement);
+    Kept_.clear();
 }
 
 CppSQLite3Table CppSQLite3DB::Fetch_Table(const std::string& statement) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The wrapper's own errors carry this code.
 inline constexpr int CPPSQLITE_ERROR = 1000;
@@ -114,6 +115,15 @@ public:
     CppSQLite3Table Fetch_Table(const std::string& statement);
     void Require_Open() const;
 
+    // A statement prepared once on this connection and kept until the
+    // connection closes, for the single-row writes that a stage repeats many
+    // times (compiling each one afresh costs more than running it). The caller
+    // binds, steps and resets it, and leaves it reset; a kept statement holds
+    // no lock, so transactions and other statements are not hindered. Null
+    // when it cannot be prepared (its table missing, the connection closed);
+    // a later call tries again.
+    sqlite3_stmt* Kept_Statement(std::u16string_view statement);
+
     sqlite3* Connection() const { return Connection_; }
     bool Is_Open() const { return Connection_ != nullptr; }
 
@@ -122,8 +132,16 @@ public:
     static constexpr int Max_Schema_Retries = 10;
 
 private:
+    struct Kept {
+        std::u16string Text;
+        sqlite3_stmt* Statement;
+    };
+    // A connection closes only once its statements are finalized.
+    void Finalize_Kept_Statements() noexcept;
+
     sqlite3* Connection_ = nullptr;
     int Busy_Timeout_Ms_ = 60000;
+    std::vector<Kept> Kept_;
 };
 
 // Opens and tunes `db` for the program's callers, which treat a file that

@@ -1,5 +1,9 @@
 #include "output/Event_Tables.h"
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
 #include "platform/text.h"
 
 using platform::Format;
@@ -23,6 +27,10 @@ std::u16string Escape_Sql_Value(std::u16string_view value) {
     return out;
 }
 
+bool Is_Plain_Decimal(std::u16string_view value) {
+    return !value.empty() && std::all_of(value.begin(), value.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+}
+
 namespace {
 
 int Run_Insert(CppSQLite3DB& db, const std::u16string& statement) {
@@ -34,9 +42,84 @@ int Run_Insert(CppSQLite3DB& db, const std::u16string& statement) {
     }
 }
 
+// The buffers that hold the bound texts until the statement has run; reused
+// from row to row, so a row costs no allocation once they have grown.
+struct Bound_Texts {
+    std::vector<std::string> Narrow;
+    std::vector<std::u16string> Wide;
+};
+
+// ASCII text (by far the most common) is bound as the same bytes in UTF-8,
+// which spares SQLite its conversion; the ASCII stored form needs no more
+// than the cut at a NUL and the comma turned into a slash. False when the text
+// holds anything beyond ASCII.
+bool Stored_Ascii(std::u16string_view value, std::string& narrow) {
+    narrow.resize(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char16_t c = value[i];
+        if (c == u'\0') {
+            narrow.resize(i);
+            break;
+        }
+        if (c >= 0x80) return false;
+        narrow[i] = c == u',' ? '/' : static_cast<char>(c);
+    }
+    return true;
+}
+
+// Any other text is bound as UTF-16 in its stored form, which SQLite converts
+// exactly as it converts the text of a statement.
+void Stored_Wide(std::u16string_view value, std::u16string& wide) {
+    wide = Escape_Sql_Value(value);
+    platform::Replace(wide, u"''", u"'");
+}
+
+bool Bind(sqlite3_stmt* statement, int index, std::u16string_view value, std::string& narrow, std::u16string& wide) {
+    // data() is never null, so an empty text is bound as '' (not NULL), as the literal is.
+    if (Stored_Ascii(value, narrow))
+        return sqlite3_bind_text(statement, index, narrow.data(), static_cast<int>(narrow.size()), SQLITE_STATIC) ==
+               SQLITE_OK;
+    Stored_Wide(value, wide);
+    return sqlite3_bind_text16(statement, index, wide.data(), static_cast<int>(wide.size() * sizeof(char16_t)),
+                               SQLITE_STATIC) == SQLITE_OK;
+}
+
 }  // namespace
 
+Bound_Run Run_Bound_Text(CppSQLite3DB& db, std::u16string_view statement, std::span<const std::u16string_view> values) {
+    sqlite3_stmt* prepared = db.Kept_Statement(statement);
+    if (prepared == nullptr) return Bound_Run::Not_Prepared;
+    static thread_local Bound_Texts texts;
+    if (texts.Narrow.size() < values.size()) {
+        texts.Narrow.resize(values.size());
+        texts.Wide.resize(values.size());
+    }
+    bool bound = true;
+    for (std::size_t i = 0; i < values.size() && bound; ++i)
+        bound = Bind(prepared, static_cast<int>(i + 1), values[i], texts.Narrow[i], texts.Wide[i]);
+    const int rc = bound ? sqlite3_step(prepared) : SQLITE_ERROR;
+    sqlite3_reset(prepared);
+    // The bound texts live in buffers that the next row overwrites.
+    sqlite3_clear_bindings(prepared);
+    return rc == SQLITE_DONE ? Bound_Run::Done : Bound_Run::Refused;
+}
+
 int Insert_LogFile_Row(CppSQLite3DB& db, const _log_info& r) {
+    if (Is_Plain_Decimal(r.LSN)) {
+        const std::u16string cluster_index = platform::Unsigned_Decimal_Text(r.MFT_ClusterIndex);
+        const std::array<std::u16string_view, 13> values = {
+            r.LSN,        r.EventTime,        r.Event,      r.Detail,   r.FileName,  r.FullPath,   r.CreateTime,
+            r.ModifiedTime, r.MFT_ModifiedTime, r.AccessTime, r.RedoInfo, r.TargetVCN, cluster_index};
+        switch (Run_Bound_Text(db, Event_Table_Sql::Insert_LogFile_Bound, values)) {
+            case Bound_Run::Done: return 0;
+            case Bound_Run::Refused: return 1;
+            case Bound_Run::Not_Prepared: break;
+        }
+    }
+    return Insert_LogFile_Row_As_Text(db, r);
+}
+
+int Insert_LogFile_Row_As_Text(CppSQLite3DB& db, const _log_info& r) {
     const std::u16string cluster_index = Format(u"%I64u", {r.MFT_ClusterIndex});
     const auto e = Escape_Sql_Value;
     return Run_Insert(db, Format(Event_Table_Sql::Insert_LogFile,

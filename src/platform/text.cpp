@@ -1,6 +1,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 
 namespace platform {
@@ -264,30 +265,37 @@ struct Spec {
     char conversion = 0;
 };
 
-std::u16string Digits(unsigned long long value, unsigned base, bool upper) {
+// Enough for 64 bits in any base from 2 up.
+using Digit_Buffer = std::array<char16_t, 64>;
+
+// The digits of `value`, written at the end of `buffer` (no allocation: the
+// time texts and header fields format many numbers per record).
+std::u16string_view Digits(unsigned long long value, unsigned base, bool upper, Digit_Buffer& buffer) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    std::u16string out;
+    std::size_t at = buffer.size();
     do {
-        out.push_back(static_cast<char16_t>(digits[value % base]));
+        buffer[--at] = static_cast<char16_t>(digits[value % base]);
         value /= base;
     } while (value != 0);
-    std::reverse(out.begin(), out.end());
-    return out;
+    return std::u16string_view(buffer.data() + at, buffer.size() - at);
 }
 
-void Append_Padded(std::u16string& out, const Spec& spec, std::u16string_view sign, std::u16string body, bool numeric) {
+void Append_Padded(std::u16string& out, const Spec& spec, std::u16string_view sign, std::u16string_view body,
+                   bool numeric) {
+    // A precision on a number is its least count of digits, made up with zeros.
+    std::size_t zeros = 0;
     if (numeric && spec.precision >= 0) {
-        if (spec.precision == 0 && body == u"0") body.clear();
-        if (static_cast<int>(body.size()) < spec.precision) body.insert(0, spec.precision - body.size(), u'0');
+        if (spec.precision == 0 && body == u"0") body = {};
+        if (body.size() < static_cast<std::size_t>(spec.precision)) zeros = spec.precision - body.size();
     }
-    const int length = static_cast<int>(sign.size() + body.size());
+    const int length = static_cast<int>(sign.size() + zeros + body.size());
     const int pad = spec.width > length ? spec.width - length : 0;
     if (spec.left) {
-        out.append(sign).append(body).append(pad, u' ');
+        out.append(sign).append(zeros, u'0').append(body).append(pad, u' ');
     } else if (numeric && spec.zero && spec.precision < 0) {
         out.append(sign).append(pad, u'0').append(body);
     } else {
-        out.append(pad, u' ').append(sign).append(body);
+        out.append(pad, u' ').append(sign).append(zeros, u'0').append(body);
     }
 }
 
@@ -298,7 +306,7 @@ void Append_Argument(std::u16string& out, const Spec& spec, const Format_Arg* ar
         std::u16string_view text;
         if (const auto* s = std::get_if<std::u16string_view>(&v)) text = Cut_At_Nul(*s);
         if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) text = text.substr(0, spec.precision);
-        Append_Padded(out, spec, u"", std::u16string(text), false);
+        Append_Padded(out, spec, u"", text, false);
         return;
     }
     long long as_signed = 0;
@@ -310,17 +318,18 @@ void Append_Argument(std::u16string& out, const Spec& spec, const Format_Arg* ar
         as_signed = static_cast<long long>(*u);
         as_unsigned = *u;
     }
+    Digit_Buffer buffer;
     switch (spec.conversion) {
     case 'd':
     case 'i': {
         const bool negative = as_signed < 0;
         const unsigned long long magnitude = negative ? 0ULL - as_unsigned : as_unsigned;
-        Append_Padded(out, spec, negative ? u"-" : u"", Digits(magnitude, 10, false), true);
+        Append_Padded(out, spec, negative ? u"-" : u"", Digits(magnitude, 10, false, buffer), true);
         break;
     }
-    case 'u': Append_Padded(out, spec, u"", Digits(as_unsigned, 10, false), true); break;
-    case 'x': Append_Padded(out, spec, u"", Digits(as_unsigned, 16, false), true); break;
-    case 'X': Append_Padded(out, spec, u"", Digits(as_unsigned, 16, true), true); break;
+    case 'u': Append_Padded(out, spec, u"", Digits(as_unsigned, 10, false, buffer), true); break;
+    case 'x': Append_Padded(out, spec, u"", Digits(as_unsigned, 16, false, buffer), true); break;
+    case 'X': Append_Padded(out, spec, u"", Digits(as_unsigned, 16, true, buffer), true); break;
     default: break;
     }
 }
@@ -346,9 +355,11 @@ std::u16string Format(std::u16string_view format, std::initializer_list<Format_A
     out.reserve(format.size() + 16 * args.size());
     auto next = args.begin();
     for (std::size_t i = 0; i < format.size(); ++i) {
-        const char16_t c = format[i];
-        if (c != u'%') {
-            out.push_back(c);
+        if (format[i] != u'%') {
+            // The text up to the next conversion, at once.
+            const std::size_t end = std::min(format.find(u'%', i), format.size());
+            out.append(format.substr(i, end - i));
+            i = end - 1;
             continue;
         }
         if (i + 1 < format.size() && format[i + 1] == u'%') {
@@ -388,6 +399,19 @@ std::u16string Format(std::u16string_view format, std::initializer_list<Format_A
         i = k;
     }
     return out;
+}
+
+std::u16string Unsigned_Decimal_Text(std::uint64_t value) {
+    Digit_Buffer buffer;
+    return std::u16string(Digits(value, 10, false, buffer));
+}
+
+std::u16string Hex_Text(std::uint32_t value) {
+    Digit_Buffer buffer;
+    const std::u16string_view digits = Digits(value, 16, true, buffer);
+    std::u16string text;
+    text.reserve(2 + digits.size());
+    return text.append(u"0x").append(digits);
 }
 
 std::string Format8(std::string_view format, std::initializer_list<Format_Arg> args) {

@@ -84,6 +84,11 @@ private:
 // is always a literal of the program; data never becomes a format.
 std::u16string Format(std::u16string_view format, std::initializer_list<Format_Arg> args);
 
+// Format(u"%I64u", {value}) and Format(u"0x%X", {value}), written out
+// directly for the paths that make several per log record.
+std::u16string Unsigned_Decimal_Text(std::uint64_t value);
+std::u16string Hex_Text(std::uint32_t value);
+
 // The same over an ASCII format, giving UTF-8 (console lines).
 std::string Format8(std::string_view format, std::initializer_list<Format_Arg> args);
 

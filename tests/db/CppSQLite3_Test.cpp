@@ -260,3 +260,33 @@ TEST(Wrapper_Open, ClosedDatabaseRefusesStatements) {
     EXPECT_EQ(Message_Of(Raised([&] { db.Run_Query(u"select 1"); })), "CPPSQLITE_ERROR[1000]: Database not open");
     EXPECT_TRUE(platform::Path_Exists(dir.File("x.db")));
 }
+
+TEST_F(Wrapper, KeptStatementsArePreparedOnceAndFinalizedOnClose) {
+    sqlite3_stmt* insert = db.Kept_Statement(u"insert into t (a, b) values(?, ?)");
+    ASSERT_NE(insert, nullptr);
+    EXPECT_EQ(db.Kept_Statement(std::u16string(u"insert into t (a, b) values(?, ?)")), insert);
+    EXPECT_NE(db.Kept_Statement(u"update t set b = ? where a = ?"), insert);
+
+    // Used and left reset, it is no obstacle to a transaction's end.
+    sqlite3_exec(db.Connection(), "BEGIN;", nullptr, nullptr, nullptr);
+    sqlite3_bind_int(insert, 1, 3);
+    sqlite3_bind_text(insert, 2, "three", -1, SQLITE_STATIC);
+    EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_reset(insert);
+    EXPECT_EQ(sqlite3_exec(db.Connection(), "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    // A statement over a missing table is not kept, and is tried again later.
+    EXPECT_EQ(db.Kept_Statement(u"insert into later (a) values(?)"), nullptr);
+    db.Run_Query(u"create table later (a INT)");
+    EXPECT_NE(db.Kept_Statement(u"insert into later (a) values(?)"), nullptr);
+
+    // Closing finalizes them (a close with live statements would fail).
+    EXPECT_NO_THROW(db.Close_Database());
+    EXPECT_FALSE(db.Is_Open());
+    EXPECT_EQ(db.Kept_Statement(u"insert into t (a, b) values(?, ?)"), nullptr);
+    EXPECT_EQ(db.Open_With_Pragmas(dir.File("events.db")), 1);
+    EXPECT_NE(db.Kept_Statement(u"insert into t (a, b) values(?, ?)"), nullptr);
+    CppSQLite3Table table = db.Fetch_Table("select b from t where a = 3");
+    ASSERT_EQ(table.Row_Count(), 1);
+    EXPECT_STREQ(table.Text_At(0), "three");
+}

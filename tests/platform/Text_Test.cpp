@@ -70,6 +70,31 @@ TEST(Format, LiteralsPercentsAndMissingArguments) {
     EXPECT_EQ(platform::Format8("[+] UTC%s%d\r\n", {u"+", 9}), "[+] UTC+9\r\n");
 }
 
+// Width, left alignment, zero padding and precision together, as the
+// runtime's printf lays them out.
+TEST(Format, WidthsPrecisionsAndPadding) {
+    EXPECT_EQ(Format(u"[%5d]", {42}), u"[   42]");
+    EXPECT_EQ(Format(u"[%-5d]", {42}), u"[42   ]");
+    EXPECT_EQ(Format(u"[%05d]", {-42}), u"[-0042]");
+    EXPECT_EQ(Format(u"[%-05d]", {7}), u"[7    ]");
+    EXPECT_EQ(Format(u"[%6.3d]", {7}), u"[   007]");
+    EXPECT_EQ(Format(u"[%-6.3d]", {-7}), u"[-007  ]");
+    EXPECT_EQ(Format(u"[%06.3d]", {7}), u"[   007]");  // a precision turns zero padding off
+    EXPECT_EQ(Format(u"[%.0d]", {0}), u"[]");
+    EXPECT_EQ(Format(u"[%3.0d]", {0}), u"[   ]");
+    EXPECT_EQ(Format(u"[%8.4X]", {0xABu}), u"[    00AB]");
+    EXPECT_EQ(Format(u"[%5s]", {u"ab"}), u"[   ab]");
+    EXPECT_EQ(Format(u"[%-5s]", {u"ab"}), u"[ab   ]");
+    EXPECT_EQ(Format(u"[%.2s|%3s]", {u"abcd", u"abcd"}), u"[ab|abcd]");
+}
+
+TEST(Format, DirectNumberTextsEqualTheirFormats) {
+    for (const std::uint64_t v : {0ull, 7ull, 10ull, 0xABCull, 4294967295ull, 4294967296ull, 18446744073709551615ull})
+        EXPECT_EQ(platform::Unsigned_Decimal_Text(v), Format(u"%I64u", {v}));
+    for (const std::uint32_t v : {0u, 9u, 0xAu, 0x1A2Bu, 0xDEADBEEFu, 0xFFFFFFFFu})
+        EXPECT_EQ(platform::Hex_Text(v), Format(u"0x%X", {v}));
+}
+
 TEST(Utf, RoundTripsIncludingSurrogatePairs) {
     const std::vector<std::pair<std::string, std::u16string>> pairs{
         {"", u""},

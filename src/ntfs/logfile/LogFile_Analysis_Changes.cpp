@@ -119,6 +119,8 @@ Time_Change Change_Of(const Global_Parsing_Context& context, const Si_Update& up
     if (!update.Old.Time[kind] || !update.New.Time[kind]) return change;
     const std::uint64_t old_time = *update.Old.Time[kind];
     const std::uint64_t new_time = *update.New.Time[kind];
+    // Most updates leave most of the four times as they were; those need no texts.
+    if (new_time == old_time) return change;
     const std::u16string old_text = Shifted_Time_Text(context, old_time);
     const std::u16string new_text = Shifted_Time_Text(context, new_time);
     const Change_Format& format = Change_Formats[kind];

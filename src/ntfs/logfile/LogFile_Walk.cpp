@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "ntfs/logfile/LogFile_Analysis_Update.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "output/Event_Tables.h"
@@ -291,12 +292,13 @@ void Record_Walk::Fill_Header_Fields(std::uint64_t redo_data_offset) {
     const std::uint64_t lsn = *header.Read_U64(L::This_Lsn);
     const std::uint16_t redo_operation = *header.Read_U16(L::Redo_Operation);
     const std::uint16_t cluster_index = *header.Read_U16(L::Cluster_Index);
-    cur_.LSN = platform::Format(u"%I64u", {static_cast<unsigned long long>(lsn)});
+    cur_.LSN = platform::Unsigned_Decimal_Text(lsn);
     cur_.ThisLSN = lsn;
     cur_.RecordType = LogFile_Record_Type_Text(*header.Read_U32(L::Record_Type), redo_operation);
-    cur_.TransactionID = platform::Format(u"0x%X", {*header.Read_U32(L::Transaction_Id)});
-    cur_.ClusterIndex = platform::Format(u"0x%X", {cluster_index});
-    cur_.TargetVCN = platform::Format(u"0x%X", {static_cast<std::uint32_t>(*header.Read_U64(L::Target_Vcn))});
+    // Written out directly rather than through Format: four per record.
+    cur_.TransactionID = platform::Hex_Text(*header.Read_U32(L::Transaction_Id));
+    cur_.ClusterIndex = platform::Hex_Text(cluster_index);
+    cur_.TargetVCN = platform::Hex_Text(static_cast<std::uint32_t>(*header.Read_U64(L::Target_Vcn)));
     cur_.RedoInfo = LogFile_Operation_Name(redo_operation);
     cur_.UndoInfo = LogFile_Operation_Name(*header.Read_U16(L::Undo_Operation));
     cur_.RedoDataOffset = redo_data_offset;
@@ -323,12 +325,14 @@ void Record_Walk::Analyze_And_Finish() {
 }
 
 void Record_Walk::Finish(bool analysed) {
-    prev_ = cur_;
     if (!cur_.FileName.empty() || !cur_.Event.empty()) {
         Insert_LogFile_Row(db_, cur_);
         context_.LogFile_Row_Array.push_back(cur_);
     }
-    if (settings_.Observe) settings_.Observe(cur_, analysed);
+    // The record becomes the previous one; the next record starts from an
+    // empty one anyway, so it is moved there rather than copied.
+    prev_ = std::move(cur_);
+    if (settings_.Observe) settings_.Observe(prev_, analysed);
 }
 
 }  // namespace
@@ -361,10 +365,29 @@ void Fill_Mft_Entry_Fields(Global_Parsing_Context& context, _log_info& record) {
     record.AccessTime = shifted(entry->AccessTime);
 }
 
+namespace {
+
+// A stable sort by LSN. The walk mostly leaves the rows in that order already,
+// and a row is large (some twenty texts), so the rows are moved once, to their
+// places, rather than step by step by the sort.
+void Sort_Rows_By_Lsn(std::vector<_log_info>& rows) {
+    const auto by_lsn = [](const _log_info& a, const _log_info& b) { return a.ThisLSN < b.ThisLSN; };
+    if (std::is_sorted(rows.begin(), rows.end(), by_lsn)) return;
+    std::vector<std::size_t> order(rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return rows[a].ThisLSN < rows[b].ThisLSN; });
+    std::vector<_log_info> sorted;
+    sorted.reserve(rows.size());
+    for (const std::size_t i : order) sorted.push_back(std::move(rows[i]));
+    rows = std::move(sorted);
+}
+
+}  // namespace
+
 int Backfill_Event_Times(Global_Parsing_Context& context, CppSQLite3DB& db) {
     std::vector<_log_info>& rows = context.LogFile_Row_Array;
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const _log_info& a, const _log_info& b) { return a.ThisLSN < b.ThisLSN; });
+    Sort_Rows_By_Lsn(rows);
     std::u16string latest;
     double previous_time = Date_Type_Mismatch;  // "no timed row yet"
     std::vector<std::size_t> pending;
@@ -380,12 +403,8 @@ int Backfill_Event_Times(Global_Parsing_Context& context, CppSQLite3DB& db) {
             const std::int64_t seconds = Date_Difference_Seconds(time, previous_time);
             if ((seconds == 0 || seconds == 1) && event_time == latest) {
                 for (const std::size_t p : pending) {
-                    try {
-                        db.Run_Query(platform::Format(u"update LogFile set EventTime='%s' where LSN=%s",
-                                                      {Escape_Sql_Value(event_time), Escape_Sql_Value(rows[p].LSN)}));
-                    } catch (...) {
-                        return 1;
-                    }
+                    const Row_Update_Values values{.LSN = rows[p].LSN, .EventTime = event_time};
+                    if (!Update_Earlier_Row(db, Row_Update::EventTime, values)) return 1;
                 }
             }
         }

@@ -431,6 +431,22 @@ TEST_F(LogFile_Backfill, Cases_Left_Empty) {
     }
 }
 
+TEST_F(LogFile_Backfill, Rows_Of_The_Same_Lsn_Keep_Their_Order) {
+    // The same record may come twice (a buffer page repeating it).
+    for (const auto& [lsn, detail] : std::vector<std::pair<std::uint64_t, std::u16string>>{
+             {3, u"a"}, {1, u"x"}, {3, u"b"}, {2, u"y"}, {3, u"c"}}) {
+        _log_info r;
+        r.ThisLSN = lsn;
+        r.LSN = platform::Format(u"%I64u", {lsn});
+        r.Detail = detail;
+        context.LogFile_Row_Array.push_back(r);
+    }
+    EXPECT_EQ(Backfill_Event_Times(context, db), 0);
+    std::u16string order;
+    for (const _log_info& r : context.LogFile_Row_Array) order += r.Detail;
+    EXPECT_EQ(order, u"xyabc");
+}
+
 TEST_F(LogFile_Backfill, A_Failing_Update_Ends_The_Back_Fill) {
     Rows({u"2024-01-01 10:00:00", u"", u"2024-01-01 10:00:01"});
     db.Run_Query(u"create trigger refuse before update on LogFile begin select raise(abort, 'no'); end");

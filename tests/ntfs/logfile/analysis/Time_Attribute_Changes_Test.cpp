@@ -9,6 +9,8 @@
 
 #include "ntfs/logfile/analysis/Analysis_Harness.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
+#include "ntfs/logfile/LogFile_Analysis_Cases.h"
+#include "output/Time_Text.h"
 #include "platform/text.h"
 
 using namespace log_record_test;
@@ -147,6 +149,29 @@ TEST(LogFile_Analysis_Time_Change, TimesAreShiftedIntoTheRunsZone) {
 // Windows leaves out the leading bytes of an update that stay the same: a
 // record 1 or 2 bytes into the first time has those bytes as zero on both
 // sides, so a time that only differs there is a whole second.
+// The texts are kept from call to call: a kept text must never stand in for
+// another second or another offset, also when many seconds share its place.
+TEST(LogFile_Analysis_Time_Change, KeptTimeTextsMatchTheirSecondAndOffset) {
+    Global_Parsing_Context context;
+    std::vector<std::uint64_t> times = {0, 1, 9'999'999, 10'000'000, 18446744073709551615ull,
+                                        2'650'467'743'999'999'999ull,  // the last second of year 9999
+                                        2'650'467'744'000'000'000ull};
+    std::uint64_t t = 132'400'000'000'000'000ull;  // 2020
+    for (int i = 0; i < 6000; ++i) {
+        t = t * 6364136223846793005ull + 1442695040888963407ull;
+        times.push_back(132'400'000'000'000'000ull + t % 40'000'000'000'000ull);
+    }
+    for (int round = 0; round < 2; ++round) {
+        for (const int offset : {0, 9, -5, 14, 9}) {
+            context.Hour_Offset = offset;
+            for (const std::uint64_t filetime : times)
+                ASSERT_EQ(Shifted_Time_Text(context, filetime),
+                          Shift_Time_String(Format_FileTime_Text(filetime), offset))
+                    << filetime << " at " << offset;
+        }
+    }
+}
+
 TEST(LogFile_Analysis_Time_Change, UpdateStartingInsideTheFirstTime) {
     const std::uint64_t even_second = Filetime(2021, 1, 1);           // low byte 0
     const std::uint64_t on_two_bytes = 132905661440000000ull;         // 2022-02-28 23:55:44, low 16 bits 0
