@@ -1,6 +1,7 @@
 #include "app/Trevalon_CMD.h"
 
 #include <climits>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -14,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file.h"
+#include "platform/output_file.h"
 #include "platform/text.h"
 #include "records/Parsing_State.h"
 
@@ -112,7 +114,8 @@ std::optional<Option_Error> Parse_Command_Line(const std::vector<std::string>& a
             options.g_UsnJrnl_Carving = 1;
         } else if (word == "-a") {
             options.g_Carving_Alignment = Read_Int(value);
-            if (!has_value || static_cast<unsigned>(options.g_Carving_Alignment - 1) > 7u)
+            // Compared as read, so that no extreme value overflows on the way.
+            if (!has_value || options.g_Carving_Alignment < 1 || options.g_Carving_Alignment > 8)
                 return Option_Error{"[ERROR] Carving Alignment must be bigger than 0 and smaller than 9.", false};
         } else if (word == "-m") {
             if (!platform::Path_Exists(value)) return Option_Error{"[ERROR] There is no such $MFT file in source path."};
@@ -125,10 +128,14 @@ std::optional<Option_Error> Parse_Command_Line(const std::vector<std::string>& a
         } else if (word == "-c") {
             cl.Csv = true;
         } else if (word == "-p") {
+            // The name becomes part of file names: "../x" would write outside
+            // the output folder.
+            if (value.find('/') != std::string::npos)
+                return Option_Error{"[ERROR] The output name must not hold '/'~!!!"};
             options.g_Output_Name = value;
         } else if (word == "-t") {
             cl.Utc_Offset = Read_Int(value);
-            if (!has_value || static_cast<unsigned>(cl.Utc_Offset + 12) > 26u)
+            if (!has_value || cl.Utc_Offset < -12 || cl.Utc_Offset > 14)
                 return Option_Error{"[ERROR] Timezone information is not valid.(-12~14)"};
             cl.Has_Timezone = true;
         } else if (word == "-d") {
@@ -199,7 +206,9 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
     const std::string db_path = platform::Join_Path(cl.Output_Folder, db_name);
 
     CppSQLite3DB db;
-    if (!Open_Database(db, db_path)) {
+    // A link planted at the database's name would send the run's writes
+    // wherever it points.
+    if (platform::Is_Symbolic_Link(db_path) || !Open_Database(db, db_path)) {
         Console_Write("Opening DB file fails.");
         return 0;
     }
@@ -253,9 +262,10 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
         if (line != nullptr) Console_Write("[Done]");
     }
     state->Reload_Event_Rows = cl.Detect == 1;
+    bool exported = true;
     if (cl.Csv)
-        Export_CSV_And_Detect(*state, db_path, cl.Output_Folder, stamp, cl.Utc_Offset, cl.Dst, cl.Detect,
-                              UsnJrnl_Csv_Page_Rows, platform::Current_Directory());
+        exported = Export_CSV_And_Detect(*state, db_path, cl.Output_Folder, stamp, cl.Utc_Offset, cl.Dst, cl.Detect,
+                                         UsnJrnl_Csv_Page_Rows, platform::Current_Directory());
 
     if (!Run_Guarded(db, platform::Format(Event_Table_Sql::Insert_TimeZone, {cl.Utc_Offset, cl.Dst}))) {
         Console_Write("[ERR0R] Inserting TimeZone information to DB fails.");
@@ -264,7 +274,7 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
     }
     Close_Quietly(db);
     Console_Write("\r\n");
-    return 0;
+    return exported ? 0 : 1;
 }
 
 }  // namespace
@@ -282,5 +292,14 @@ int Run_Main(const std::vector<std::string>& args, const Run_Environment& enviro
     std::ostream& console = environment.Console != nullptr ? *environment.Console : std::cout;
     std::ostream& messages = environment.Messages != nullptr ? *environment.Messages : std::cerr;
     platform::Scoped_Output output(console, messages);
-    return Run(args, environment);
+    // Whatever escapes a stage (memory exhausted, say) ends the run with a
+    // line and a failure code rather than an abort.
+    try {
+        return Run(args, environment);
+    } catch (const std::exception& e) {
+        platform::Message_Box(u"[ERROR] " + platform::Utf8_To_Utf16(e.what()));
+    } catch (...) {
+        platform::Message_Box(u"[ERROR] The run ends on an unexpected failure.");
+    }
+    return 1;
 }

@@ -215,12 +215,13 @@ CppSQLite3DB::~CppSQLite3DB() {
     Connection_ = nullptr;
 }
 
-int CppSQLite3DB::Open_With_Pragmas(const std::string& path) {
+int CppSQLite3DB::Open_With_Pragmas(const std::string& path, bool create) {
     if (Connection_ != nullptr) Close_Database();
     // A connection is never used by two threads at once, so SQLite's own
     // per-call locking would only cost time on every column read.
     const int rc = sqlite3_open_v2(path.c_str(), &Connection_,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+                                   SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
     if (rc != SQLITE_OK) {
         const std::u16string message = Error_Text(Connection_);
         // A failed open still hands out a handle that must be closed.
@@ -308,9 +309,9 @@ CppSQLite3Table CppSQLite3DB::Fetch_Table(const std::string& statement) {
     return CppSQLite3Table(results, rows, columns);
 }
 
-bool Open_Database(CppSQLite3DB& db, const std::string& path) {
+bool Open_Database(CppSQLite3DB& db, const std::string& path, bool create) {
     try {
-        return db.Open_With_Pragmas(path) == 1;
+        return db.Open_With_Pragmas(path, create) == 1;
     } catch (...) {
         return false;
     }

@@ -106,10 +106,11 @@ public:
     // never throws).
     virtual ~CppSQLite3DB();
 
-    // Opens (creating when missing) the file at the byte path and applies the
-    // program's tuning. Raises when the file cannot be opened; returns 0 after
-    // the "SQLITE ERROR" message when the tuning fails, 1 otherwise.
-    int Open_With_Pragmas(const std::string& path);
+    // Opens (creating when missing, unless `create` is false) the file at the
+    // byte path and applies the program's tuning. Raises when the file cannot
+    // be opened; returns 0 after the "SQLITE ERROR" message when the tuning
+    // fails, 1 otherwise.
+    int Open_With_Pragmas(const std::string& path, bool create = true);
     void Close_Database();
     CppSQLite3Query Run_Query(std::u16string_view statement);
     CppSQLite3Table Fetch_Table(const std::string& statement);
@@ -146,4 +147,4 @@ private:
 
 // Opens and tunes `db` for the program's callers, which treat a file that
 // cannot be opened and one whose tuning fails alike: true when both worked.
-bool Open_Database(CppSQLite3DB& db, const std::string& path);
+bool Open_Database(CppSQLite3DB& db, const std::string& path, bool create = true);

@@ -15,6 +15,7 @@
 
 #include "db/CppSQLite3.h"
 #include "detection/Detect_Suspicious_Behavior.h"
+#include "output/Csv_File.h"
 #include "output/Findings_Csv.h"
 #include "output/Signature_Loading.h"
 #include "platform/console.h"
@@ -292,32 +293,41 @@ Statement Prepare(CppSQLite3DB& db, const std::string& query) {
     return Statement(statement);
 }
 
-// A query that fails part-way leaves the file as a query that failed at once
-// left it: its header only. The reloaded rows of the query go too.
-void Drop_Partial_Rows(std::FILE* file, long header_bytes) {
-    std::fflush(file);
-    if (::ftruncate(::fileno(file), header_bytes) == 0) std::fseek(file, header_bytes, SEEK_SET);
+// How one table's export ended.
+enum class Export_End {
+    Completed,
+    Ended,   // the call ends, as designed, without a failure of the run
+    Failed,  // the call ends and the run reports a failure (exit code 1)
+};
+
+// A file that could not be written to its end is reported in place of
+// "[Done]"; the export ends there, as for a file that could not be created.
+Export_End Close_Csv(Csv_File& file) {
+    if (file.Close()) return Export_End::Completed;
+    Console_Write(Csv_Write_Failed);
+    return Export_End::Failed;
 }
 
 // Returns false when the export must end (the database or the LogFile table
 // could not be read, or the CSV file could not be created).
-bool Export_LogFile(Program_State& state, const std::string& db_path, const std::string& folder,
-                    const std::string& stamp, const std::u16string& header) {
+Export_End Export_LogFile(Program_State& state, const std::string& db_path, const std::string& folder,
+                          const std::string& stamp, const std::u16string& header) {
     Console_Write("\r\nExporting $LogFile info to CSV file...");
-    Csv_File file = Create_Csv(Csv_File_Path(folder, state.Options.g_Output_Name, "LogFile", stamp, ".csv"));
-    if (!file) {
+    Csv_File file;
+    if (!file.Create(Csv_File_Path(folder, state.Options.g_Output_Name, "LogFile", stamp, ".csv"))) {
         Console_Write(Csv_Create_Failed);
-        return false;
+        return Export_End::Failed;
     }
     const std::string header_line = platform::Utf16_To_Utf8(
         Format(u"\"LSN\",\"%s\",\"Event\",\"Detail\",\"File/Directory Name\",\"Full Path\",\"Create Time\","
                u"\"Modified Time\",\"MFT_Modified Time\",\"Access Time\",\"Redo\",\"Target VCN\",\"Cluster Index\"\r\n",
                {header}));
-    Write_Csv(file.get(), header_line);
+    file.Write(header_line);
     CppSQLite3DB db;
-    if (!Open_Database(db, db_path)) {
+    if (!Open_Database(db, db_path, false)) {
         Console_Write("[ERROR] Opening DB file fails...");
-        return false;
+        file.Close();
+        return Export_End::Failed;
     }
     static constexpr int csv_order[LogFile_Columns] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     Log_Info_Rows& rows = state.g_Log_Info_Array;
@@ -325,29 +335,31 @@ bool Export_LogFile(Program_State& state, const std::string& db_path, const std:
     Export_Pipeline pipeline(LogFile_Columns, csv_order, csv_order, state.Reload_Event_Rows ? &rows.Store() : nullptr);
     Statement statement = Prepare(db, LogFile_Query);
     int rc = statement ? SQLITE_ROW : SQLITE_ERROR;
-    while (statement && (rc = sqlite3_step(statement.get())) == SQLITE_ROW)
-        Write_Csv(file.get(), pipeline.Read(statement.get()));
+    while (statement && !file.Failed() && (rc = sqlite3_step(statement.get())) == SQLITE_ROW)
+        file.Write(pipeline.Read(statement.get()));
     pipeline.Flush();
-    if (rc != SQLITE_DONE) {
-        Drop_Partial_Rows(file.get(), static_cast<long>(header_line.size()));
+    if (rc != SQLITE_DONE && !file.Failed()) {
+        // A query that fails part-way leaves the file as a query that failed
+        // at once left it: its header only. Its reloaded rows go too.
+        file.Truncate(header_line.size());
         rows.Truncate(rows_before);
         Console_Write("[ERROR] Acquiring $LogFile Information fails...");
-        return false;
+        return Close_Csv(file) == Export_End::Failed ? Export_End::Failed : Export_End::Ended;
     }
     statement.reset();
-    file.reset();
+    if (Close_Csv(file) == Export_End::Failed) return Export_End::Failed;
     try {
         db.Close_Database();
     } catch (...) {
     }
     Console_Write("[Done]");
-    return true;
+    return Export_End::Completed;
 }
 
 // Writes one UsnJrnl file's rows: the whole table, or one page of it after
 // the key `after` (all from the first row when null). The page's last key
 // is left in `after`. False when the query failed.
-bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, std::FILE* file, long header_bytes,
+bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, Csv_File& file, std::uint64_t header_bytes,
                          std::int64_t page_rows, std::int64_t rows_done, Saved_Value& after, bool paged) {
     // Pages follow one another by key rather than by OFFSET, which would walk
     // every earlier row again for each page.
@@ -370,8 +382,8 @@ bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, std::FILE* file
     if (statement && paged && after) sqlite3_bind_value(statement.get(), 1, after.get());
     int rc = statement ? SQLITE_ROW : SQLITE_ERROR;
     std::int64_t count = 0;
-    while (statement && (rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        Write_Csv(file, pipeline.Read(statement.get()));
+    while (statement && !file.Failed() && (rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        file.Write(pipeline.Read(statement.get()));
         if (paged && ++count == page_rows) {
             // A key stored as NULL cannot be paged past: the next page then
             // counts rows instead.
@@ -380,8 +392,10 @@ bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, std::FILE* file
         }
     }
     pipeline.Flush();
-    if (rc != SQLITE_DONE) {
-        Drop_Partial_Rows(file, header_bytes);
+    if (rc != SQLITE_DONE && !file.Failed()) {
+        // A query that fails part-way leaves the file as a query that failed
+        // at once left it: its header only. Its reloaded rows go too.
+        file.Truncate(header_bytes);
         rows.Truncate(rows_before);
         return false;
     }
@@ -389,13 +403,13 @@ bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, std::FILE* file
     return true;
 }
 
-bool Export_UsnJrnl(Program_State& state, const std::string& db_path, const std::string& folder,
-                    const std::string& stamp, const std::u16string& header, std::int64_t page_rows) {
+Export_End Export_UsnJrnl(Program_State& state, const std::string& db_path, const std::string& folder,
+                          const std::string& stamp, const std::u16string& header, std::int64_t page_rows) {
     Console_Write("\r\nExporting $UsnJrnl:$J info to CSV file...");
     CppSQLite3DB db;
-    if (!Open_Database(db, db_path)) {
+    if (!Open_Database(db, db_path, false)) {
         Console_Write("[ERROR] Opening DB file fails...");
-        return false;
+        return Export_End::Failed;
     }
     std::int64_t count = 0;
     try {
@@ -405,7 +419,7 @@ bool Export_UsnJrnl(Program_State& state, const std::string& db_path, const std:
         count = field == nullptr ? 0 : platform::Read_Decimal(std::string_view(field));
     } catch (...) {
         Console_Write("[ERROR] Acquiring $UsnJrnl:$J Information fails...");
-        return false;
+        return Export_End::Ended;
     }
     const std::string header_line = platform::Utf16_To_Utf8(
         Format(u"\"%s\",\"USN\",\"File/Directory Name\",\"FullPath\",\"EventInfo\",\"SourceInfo\",\"FileAttribute\","
@@ -417,16 +431,16 @@ bool Export_UsnJrnl(Program_State& state, const std::string& db_path, const std:
     std::int64_t rows_done = 0;
     for (std::int64_t p = 1; p <= files; ++p) {
         const std::string suffix = paged ? platform::Format8("_%d.csv", {static_cast<long long>(p)}) : ".csv";
-        Csv_File file = Create_Csv(Csv_File_Path(folder, state.Options.g_Output_Name, "UsnJrnl", stamp, suffix));
-        if (!file) {
+        Csv_File file;
+        if (!file.Create(Csv_File_Path(folder, state.Options.g_Output_Name, "UsnJrnl", stamp, suffix))) {
             Console_Write(Csv_Create_Failed);
-            return false;
+            return Export_End::Failed;
         }
-        Write_Csv(file.get(), header_line);
-        // A failed page ends the export; what was written so far stays.
-        if (!Export_UsnJrnl_Page(state, db, file.get(), static_cast<long>(header_line.size()), page_rows, rows_done,
-                                 after, paged))
-            return false;
+        file.Write(header_line);
+        // A failed page ends the export silently; what was written so far stays.
+        const bool read = Export_UsnJrnl_Page(state, db, file, header_line.size(), page_rows, rows_done, after, paged);
+        if (Close_Csv(file) == Export_End::Failed) return Export_End::Failed;
+        if (!read) return Export_End::Ended;
         rows_done += page_rows;
     }
     try {
@@ -434,20 +448,10 @@ bool Export_UsnJrnl(Program_State& state, const std::string& db_path, const std:
     } catch (...) {
     }
     Console_Write("[Done]");
-    return true;
+    return Export_End::Completed;
 }
 
 }  // namespace
-
-Csv_File Create_Csv(const std::string& path) { return Csv_File(std::fopen(path.c_str(), "wb")); }
-
-void Write_Csv(std::FILE* file, std::string_view text) { std::fwrite(text.data(), 1, text.size(), file); }
-
-std::string Csv_File_Path(const std::string& folder, const std::string& output_name, const std::string& kind,
-                          const std::string& stamp, const std::string& suffix) {
-    const std::string prefix = output_name.empty() ? "QVM" : output_name;
-    return platform::Join_Path(folder, prefix + "_" + kind + "_" + stamp + suffix);
-}
 
 std::u16string Csv_Time_Header(std::u16string_view column, int utc_offset, int dst) {
     const char16_t* form;
@@ -457,30 +461,18 @@ std::u16string Csv_Time_Header(std::u16string_view column, int utc_offset, int d
     return Format(form, {column, utc_offset});
 }
 
-std::string Csv_Line(std::initializer_list<std::u16string_view> fields) {
-    std::u16string line;
-    bool first = true;
-    for (std::u16string_view field : fields) {
-        if (!first) line.push_back(u',');
-        first = false;
-        std::u16string value(platform::Cut_At_Nul(field));
-        platform::Replace(value, u"\"", u"\"\"");
-        line.append(u"\"").append(value).append(u"\"");
-    }
-    line.append(u"\r\n");
-    return platform::Utf16_To_Utf8(line);
-}
-
-void Export_CSV_And_Detect(Program_State& state, const std::string& db_path, const std::string& output_folder,
+bool Export_CSV_And_Detect(Program_State& state, const std::string& db_path, const std::string& output_folder,
                            const std::string& stamp, int utc_offset, int dst, int detect, std::int64_t page_rows,
                            const std::string& signature_folder) {
     if (page_rows <= 0) page_rows = UsnJrnl_Csv_Page_Rows;
-    if (!Export_LogFile(state, db_path, output_folder, stamp, Csv_Time_Header(u"EventTime", utc_offset, dst))) return;
-    if (!Export_UsnJrnl(state, db_path, output_folder, stamp, Csv_Time_Header(u"TimeStamp", utc_offset, dst),
-                        page_rows))
-        return;
-    if (detect != 1) return;
-    if (!Load_Signatures(state, signature_folder)) return;
+    Export_End end =
+        Export_LogFile(state, db_path, output_folder, stamp, Csv_Time_Header(u"EventTime", utc_offset, dst));
+    if (end == Export_End::Completed)
+        end = Export_UsnJrnl(state, db_path, output_folder, stamp, Csv_Time_Header(u"TimeStamp", utc_offset, dst),
+                             page_rows);
+    if (end != Export_End::Completed) return end != Export_End::Failed;
+    if (detect != 1) return true;
+    if (!Load_Signatures(state, signature_folder)) return true;
     Detect_Suspicious_Behavior(state);
-    Export_Findings_Csv(state, output_folder, stamp);
+    return Export_Findings_Csv(state, output_folder, stamp);
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <new>
+#include <sstream>
+
 #include "support/Run_Harness.h"
 #include "support/Sqlite_Query.h"
 #include "support/Temp_Dir.h"
@@ -61,6 +65,14 @@ TEST(Command_Line, OptionErrorsPrintTheirMessageAndLeaveNoDatabase) {
         {{"-s", s, "-o", o, "-a", "0"}, "[ERROR] Carving Alignment must be bigger than 0 and smaller than 9.", false},
         {{"-s", s, "-o", o, "-a", "9"}, "[ERROR] Carving Alignment must be bigger than 0 and smaller than 9.", false},
         {{"-s", s, "-o", o, "-a"}, "[ERROR] Carving Alignment must be bigger than 0 and smaller than 9.", false},
+        // Extreme values are refused without overflowing on the way.
+        {{"-l", l, "-o", o, "-t", "2147483647"}, "[ERROR] Timezone information is not valid.(-12~14)", true},
+        {{"-l", l, "-o", o, "-t", "-99999999999"}, "[ERROR] Timezone information is not valid.(-12~14)", true},
+        {{"-s", s, "-o", o, "-a", "-2147483648"}, "[ERROR] Carving Alignment must be bigger than 0 and smaller than 9.",
+         false},
+        // The output name is part of file names; checked where it stands.
+        {{"-l", l, "-o", o, "-p", "../x"}, "[ERROR] The output name must not hold '/'~!!!", true},
+        {{"-p", "a/b", "-l", "/nonexistent"}, "[ERROR] The output name must not hold '/'~!!!", true},
         // The checks after the loop run in their fixed order.
         {{"-l", l, "-o", o, "-g", "-q"},
          "[ERROR] $LogFile Record Carving option(-g) / $UsnJrnl Record Carving option(-n) / $MFT Entry Carving "
@@ -178,7 +190,8 @@ TEST(Order_Of_A_Run, CsvFileThatCannotBeCreatedEndsTheExportButNotTheRun) {
     // A folder in the way of the LogFile CSV.
     std::filesystem::create_directory(f.out + "/QVM_LogFile_" + std::string(Pinned_Stamp) + ".csv");
     const Run_Result r = Run_Program({"-s", f.source, "-o", f.out, "-t", "2", "-c"});
-    EXPECT_EQ(r.Exit_Code, 0);
+    // The run goes on with its TimeZone row, then reports the failure.
+    EXPECT_EQ(r.Exit_Code, 1);
     EXPECT_EQ(r.Console, Banner("UTC+2", false, false) +
                              "\r\nExporting $LogFile info to CSV file...[ERROR] Creating CSV file fails...\r\n");
     EXPECT_EQ(Query_Rows(f.db, "select UTC, DST from TimeZone"), (std::vector<std::string>{"2|0"}));
@@ -213,4 +226,53 @@ TEST(Order_Of_A_Run, StagesPrintTheirProgressLines) {
     EXPECT_EQ(r.Exit_Code, 0);
     EXPECT_EQ(r.Console, Banner("UTC-3", false, false) +
                              "\r\nParsing $MFT...[Done]\r\nParsing $LogFile...[Done]\r\nParsing $UsnJrnl:$J...[Done]\r\n");
+}
+
+// A file of the run's names that exists already, or a link planted at such a
+// name, is never written: the run reports it and ends with a failure code.
+TEST(Order_Of_A_Run, OutputFilesAreNeverOverwrittenNorReachedThroughALink) {
+    struct Case {
+        const char* name;
+        bool link;
+    };
+    const Case cases[] = {{"QVM_LogFile_", false}, {"QVM_LogFile_", true}, {"QVM_UsnJrnl_", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.link ? " link" : " file"));
+        Fixture f;
+        const std::string target = f.dir.Write("outside.txt", "keep me");
+        const std::string name = f.out + "/" + c.name + Pinned_Stamp + ".csv";
+        if (c.link) std::filesystem::create_symlink(target, name);
+        else f.dir.Write("out/" + std::string(c.name) + Pinned_Stamp + ".csv", "earlier run");
+        const Run_Result r = Run_Program({"-s", f.source, "-o", f.out, "-t", "2", "-c"});
+        EXPECT_EQ(r.Exit_Code, 1);
+        EXPECT_NE(r.Console.find("...[ERROR] Creating CSV file fails...\r\n"), std::string::npos);
+        EXPECT_EQ(Read_File(target), "keep me");
+        if (!c.link) {
+            EXPECT_EQ(Read_File(name), "earlier run");
+        }
+        EXPECT_EQ(Query_Rows(f.db, "select UTC, DST from TimeZone"), (std::vector<std::string>{"2|0"}));
+    }
+}
+
+TEST(Order_Of_A_Run, DatabaseNameThatIsALinkIsNotOpened) {
+    Fixture f;
+    const std::string target = f.dir.Write("elsewhere.db", "");
+    std::filesystem::create_symlink(target, f.db);
+    const Run_Result r = Run_Program({"-s", f.source, "-o", f.out, "-t", "2"});
+    EXPECT_EQ(r.Exit_Code, 0);
+    EXPECT_EQ(r.Console, "Opening DB file fails.");
+    EXPECT_EQ(Read_File(target), "");
+}
+
+// Whatever escapes a stage ends the run with one line and exit code 1.
+TEST(Order_Of_A_Run, EscapingExceptionEndsTheRunWithFailure) {
+    Fixture f;
+    std::ostringstream console, messages;
+    Run_Environment environment;
+    environment.Local_Now = []() -> std::tm { throw std::bad_alloc(); };
+    environment.System_Bias_Minutes = [] { return 0; };
+    environment.Console = &console;
+    environment.Messages = &messages;
+    EXPECT_EQ(Run_Main({"Trevalon_CMD", "-s", f.source, "-o", f.out}, environment), 1);
+    EXPECT_EQ(messages.str(), "[ERROR] std::bad_alloc\n");
 }

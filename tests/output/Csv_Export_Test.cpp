@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <sstream>
 
 #include "db/CppSQLite3.h"
 #include "output/Csv_Export.h"
+#include "output/Csv_File.h"
 #include "output/Event_Tables.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -432,4 +436,69 @@ TEST(Csv_Export, ManyRowsReloadInOrderAcrossPages) {
         EXPECT_EQ(f.state.g_UsnJrnl_Info_Array[i].FileName, platform::Format(u"f%d.txt", {i}));
     }
     EXPECT_NE(f.Csv("UsnJrnl", "_3.csv").find("\"f4999.txt\""), std::string::npos);
+}
+
+// The export reopens the run's own database: one that vanished is an error,
+// not a new empty database.
+TEST(Csv_Export, VanishedDatabaseIsNotMadeAnew) {
+    Export_Fixture f;
+    f.db.Close_Database();
+    std::filesystem::remove(f.db_path);
+    platform::Scoped_Output output(f.console, f.messages);
+    EXPECT_FALSE(Export_CSV_And_Detect(f.state, f.db_path, f.dir.Path(), Stamp, 0, 0, 0));
+    EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Opening DB file fails...");
+    EXPECT_FALSE(std::filesystem::exists(f.db_path));
+}
+
+namespace {
+
+// Files written while this lives cannot grow past `bytes`: a write beyond
+// fails as on a full disk.
+class File_Size_Limit {
+public:
+    explicit File_Size_Limit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~File_Size_Limit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+}  // namespace
+
+// A file that cannot be written to its end is reported in place of "[Done]"
+// and ends the export; the call reports the failure.
+TEST(Csv_Export, FileCutShortIsReportedInsteadOfDone) {
+    struct Case {
+        int log_rows;
+        int usn_rows;
+        std::string console;
+    };
+    const std::string log_line = "\r\nExporting $LogFile info to CSV file...";
+    const std::string usn_line = "\r\nExporting $UsnJrnl:$J info to CSV file...";
+    const std::vector<Case> cases = {
+        {300, 0, log_line + "[ERROR] Writing CSV file fails."},
+        {0, 300, log_line + "[Done]" + usn_line + "[ERROR] Writing CSV file fails."},
+        {1, 1, log_line + "[Done]" + usn_line + "[Done]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.console);
+        Export_Fixture f;
+        for (int i = 0; i < c.log_rows; ++i) Insert_LogFile_Row(f.db, Log_Row(static_cast<std::uint64_t>(i + 1)));
+        for (int i = 0; i < c.usn_rows; ++i) Insert_UsnJrnl_Row(f.db, Usn_Row(8 * static_cast<std::uint64_t>(i)));
+        f.db.Close_Database();
+        bool completed = false;
+        {
+            File_Size_Limit limit(8192);
+            platform::Scoped_Output output(f.console, f.messages);
+            completed = Export_CSV_And_Detect(f.state, f.db_path, f.dir.Path(), Stamp, 0, 0, 0);
+        }
+        EXPECT_EQ(f.console.str(), c.console);
+        EXPECT_EQ(completed, c.log_rows + c.usn_rows == 2);
+    }
 }

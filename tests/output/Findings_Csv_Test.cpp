@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <sstream>
 
 #include "output/Findings_Csv.h"
@@ -63,5 +65,29 @@ TEST(Findings_Csv, FileThatCannotBeCreated) {
     Record_Finding(f.state.g_Detection_Overview_Array, Finding_Category::Execution, Finding_Source::LogFile, u"1", u"m");
     f.Export();
     EXPECT_EQ(f.console.str(), std::string(Exporting) + "[ERROR] Creating CSV file fails...");
+    EXPECT_TRUE(f.state.g_Detection_Overview_Array.empty());
+}
+
+// A findings file that cannot be written to its end is reported in place of
+// "[Done]", and the findings are still deleted.
+TEST(Findings_Csv, FileCutShortIsReported) {
+    Findings_Fixture f;
+    for (int i = 0; i < 200; ++i)
+        Record_Finding(f.state.g_Detection_Overview_Array, Finding_Category::Execution, Finding_Source::LogFile, u"1",
+                       std::u16string(100, u'm'));
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = saved;
+    limit.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    bool written = true;
+    {
+        platform::Scoped_Output output(f.console, f.messages);
+        written = Export_Findings_Csv(f.state, f.dir.Path(), Stamp);
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(f.console.str(), std::string(Exporting) + "[ERROR] Writing CSV file fails.");
     EXPECT_TRUE(f.state.g_Detection_Overview_Array.empty());
 }
