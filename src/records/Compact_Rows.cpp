@@ -268,11 +268,9 @@ std::size_t Compact_Row_Store::Memory_Bytes() const {
 
 // ------------------------------------------------------------------ tables
 
-namespace {
-
 // A journal's USN differs in every row and its full path nearly so; its file
 // name is the tail of the path. Times, references and the event words repeat.
-Compact_Row_Store::Layout UsnJrnl_Layout() {
+Compact_Row_Store::Layout UsnJrnl_Row_Traits::Layout() {
     Compact_Row_Store::Layout layout;
     layout.Group_Of.resize(static_cast<int>(Usn_Field::Count));
     const auto put = [&](Usn_Field f, int group) { layout.Group_Of[static_cast<int>(f)] = group; };
@@ -292,7 +290,7 @@ Compact_Row_Store::Layout UsnJrnl_Layout() {
 }
 
 // A log names the same few files in many events; only the LSN is unique.
-Compact_Row_Store::Layout LogFile_Layout() {
+Compact_Row_Store::Layout Log_Info_Row_Traits::Layout() {
     Compact_Row_Store::Layout layout;
     layout.Group_Of.resize(static_cast<int>(Log_Field::Count));
     const auto put = [&](Log_Field f, int group) { layout.Group_Of[static_cast<int>(f)] = group; };
@@ -310,57 +308,4 @@ Compact_Row_Store::Layout LogFile_Layout() {
     put(Log_Field::TargetVCN, 8);
     put(Log_Field::ClusterIndex, 8);
     return layout;
-}
-
-}  // namespace
-
-UsnJrnl_Info_Rows::UsnJrnl_Info_Rows() : store_(UsnJrnl_Layout()) {}
-
-void UsnJrnl_Info_Rows::push_back(const _USNJRNLINFO& r) {
-    const std::u16string_view fields[] = {r.TimeStamp, r.USN,        r.FileName,    r.FullPath,
-                                          r.Event,     r.SourceInfo, r.FileAttr,    r.CarvingFlag,
-                                          r.FileReferenceNumber, r.ParentFileReferenceNumber};
-    store_.Append(fields);
-}
-
-UsnJrnl_Row_View UsnJrnl_Info_Rows::operator[](std::size_t row) const {
-    UsnJrnl_Row_View v;
-    v.TimeStamp = Field(row, Usn_Field::TimeStamp);
-    v.USN = Field(row, Usn_Field::USN);
-    v.FullPath = Field(row, Usn_Field::FullPath);
-    v.FileName = Field(row, Usn_Field::FileName);
-    v.Event = Field(row, Usn_Field::Event);
-    v.SourceInfo = Field(row, Usn_Field::SourceInfo);
-    v.FileAttr = Field(row, Usn_Field::FileAttr);
-    v.CarvingFlag = Field(row, Usn_Field::CarvingFlag);
-    v.FileReferenceNumber = Field(row, Usn_Field::FileReferenceNumber);
-    v.ParentFileReferenceNumber = Field(row, Usn_Field::ParentFileReferenceNumber);
-    return v;
-}
-
-Log_Info_Rows::Log_Info_Rows() : store_(LogFile_Layout()) {}
-
-void Log_Info_Rows::push_back(const _log_info& r) {
-    const std::u16string_view fields[] = {r.LSN,        r.EventTime,    r.Event,            r.Detail,     r.FileName,
-                                          r.FullPath,   r.CreateTime,   r.ModifiedTime,     r.MFT_ModifiedTime,
-                                          r.AccessTime, r.RedoInfo,     r.TargetVCN,        r.ClusterIndex};
-    store_.Append(fields);
-}
-
-Log_Info_Row_View Log_Info_Rows::operator[](std::size_t row) const {
-    Log_Info_Row_View v;
-    v.LSN = Field(row, Log_Field::LSN);
-    v.EventTime = Field(row, Log_Field::EventTime);
-    v.Event = Field(row, Log_Field::Event);
-    v.Detail = Field(row, Log_Field::Detail);
-    v.FileName = Field(row, Log_Field::FileName);
-    v.FullPath = Field(row, Log_Field::FullPath);
-    v.CreateTime = Field(row, Log_Field::CreateTime);
-    v.ModifiedTime = Field(row, Log_Field::ModifiedTime);
-    v.MFT_ModifiedTime = Field(row, Log_Field::MFT_ModifiedTime);
-    v.AccessTime = Field(row, Log_Field::AccessTime);
-    v.RedoInfo = Field(row, Log_Field::RedoInfo);
-    v.TargetVCN = Field(row, Log_Field::TargetVCN);
-    v.ClusterIndex = Field(row, Log_Field::ClusterIndex);
-    return v;
 }

@@ -148,49 +148,75 @@ enum class Log_Field : int {
     Count
 };
 
-// The reloaded UsnJrnl table. rows[i].FullPath and rows.Field(i, ...) read a
-// field as a view.
-class UsnJrnl_Info_Rows {
+// A reloaded event table. rows[i].FullPath reads a field as a view by its
+// record name; rows.Field(i, ...) reads one field alone.
+template <class Traits>
+class Event_Rows {
 public:
-    UsnJrnl_Info_Rows();
+    using Record = typename Traits::Record;
+    using View = typename Traits::View;
+    using Field_Id = typename Traits::Field_Id;
+    static constexpr int Field_Count = static_cast<int>(Field_Id::Count);
+
+    Event_Rows() : store_(Traits::Layout()) {}
 
     std::size_t size() const { return store_.Size(); }
     bool empty() const { return store_.Size() == 0; }
-    void push_back(const _USNJRNLINFO& record);
-    // Usn_Field::Count texts in field order.
+    void push_back(const Record& record) {
+        std::u16string_view fields[Field_Count];
+        for (int f = 0; f < Field_Count; ++f) fields[f] = record.*Traits::Record_Members[f];
+        store_.Append(fields);
+    }
+    // Field_Count texts in field order.
     void Append(const std::u16string_view* fields) { store_.Append(fields); }
-    Compact_Row_Store& Store() { return store_; }
-    UsnJrnl_Row_View operator[](std::size_t row) const;
-    std::u16string_view Field(std::size_t row, Usn_Field field) const {
+    View operator[](std::size_t row) const {
+        View view;
+        for (int f = 0; f < Field_Count; ++f) view.*Traits::View_Members[f] = store_.Field(row, f);
+        return view;
+    }
+    std::u16string_view Field(std::size_t row, Field_Id field) const {
         return store_.Field(row, static_cast<int>(field));
     }
     void Truncate(std::size_t rows) { store_.Truncate(rows); }
     void clear() { store_.Clear(); }
     std::size_t Memory_Bytes() const { return store_.Memory_Bytes(); }
-
-private:
-    Compact_Row_Store store_;
-};
-
-// The reloaded LogFile table.
-class Log_Info_Rows {
-public:
-    Log_Info_Rows();
-
-    std::size_t size() const { return store_.Size(); }
-    bool empty() const { return store_.Size() == 0; }
-    void push_back(const _log_info& record);
-    // Log_Field::Count texts in field order.
-    void Append(const std::u16string_view* fields) { store_.Append(fields); }
     Compact_Row_Store& Store() { return store_; }
-    Log_Info_Row_View operator[](std::size_t row) const;
-    std::u16string_view Field(std::size_t row, Log_Field field) const {
-        return store_.Field(row, static_cast<int>(field));
-    }
-    void Truncate(std::size_t rows) { store_.Truncate(rows); }
-    void clear() { store_.Clear(); }
-    std::size_t Memory_Bytes() const { return store_.Memory_Bytes(); }
 
 private:
     Compact_Row_Store store_;
 };
+
+struct UsnJrnl_Row_Traits {
+    using Record = _USNJRNLINFO;
+    using View = UsnJrnl_Row_View;
+    using Field_Id = Usn_Field;
+    static constexpr std::u16string Record::*Record_Members[] = {
+        &Record::TimeStamp,  &Record::USN,         &Record::FileName,           &Record::FullPath,
+        &Record::Event,      &Record::SourceInfo,  &Record::FileAttr,           &Record::CarvingFlag,
+        &Record::FileReferenceNumber, &Record::ParentFileReferenceNumber};
+    static constexpr std::u16string_view View::*View_Members[] = {
+        &View::TimeStamp,  &View::USN,         &View::FileName,           &View::FullPath,
+        &View::Event,      &View::SourceInfo,  &View::FileAttr,           &View::CarvingFlag,
+        &View::FileReferenceNumber, &View::ParentFileReferenceNumber};
+    static Compact_Row_Store::Layout Layout();
+};
+
+struct Log_Info_Row_Traits {
+    using Record = _log_info;
+    using View = Log_Info_Row_View;
+    using Field_Id = Log_Field;
+    static constexpr std::u16string Record::*Record_Members[] = {
+        &Record::LSN,        &Record::EventTime,  &Record::Event,        &Record::Detail,
+        &Record::FileName,   &Record::FullPath,   &Record::CreateTime,   &Record::ModifiedTime,
+        &Record::MFT_ModifiedTime, &Record::AccessTime, &Record::RedoInfo, &Record::TargetVCN,
+        &Record::ClusterIndex};
+    static constexpr std::u16string_view View::*View_Members[] = {
+        &View::LSN,        &View::EventTime,  &View::Event,        &View::Detail,
+        &View::FileName,   &View::FullPath,   &View::CreateTime,   &View::ModifiedTime,
+        &View::MFT_ModifiedTime, &View::AccessTime, &View::RedoInfo, &View::TargetVCN,
+        &View::ClusterIndex};
+    static Compact_Row_Store::Layout Layout();
+};
+
+using UsnJrnl_Info_Rows = Event_Rows<UsnJrnl_Row_Traits>;
+using Log_Info_Rows = Event_Rows<Log_Info_Row_Traits>;
