@@ -61,8 +61,20 @@ struct Usn_Record_V2 {
 // there.
 bool Is_Usn_Record_V2_Pattern(const Byte_View& bytes, std::size_t offset);
 
+// The gate in front of the full test, on the same eight bytes: the pattern
+// and a RecordLength that holds at least the fixed part. It is the full test's
+// own first step, so a candidate it turns away is never a record, and the
+// carver at byte alignment spends the full test only on the few that pass.
+inline bool Passes_Usn_Record_V2_Gate(const Byte_View& bytes, std::size_t offset) {
+    const auto head = bytes.Read_U64(offset);
+    // Bytes 0-1: RecordLength's lower half; 2-3: its upper half, 0; 4-5:
+    // MajorVersion 2; 6-7: MinorVersion 0.
+    return head && (*head & 0xFFFFFFFFFFFF0000ull) == 0x0000000200000000ull &&
+           (*head & 0xFFFF) >= Usn_Record_V2_Layout::Fixed_Size;
+}
+
 // The record at the start of `bytes`, or nothing when the bytes there are not
-// a whole, valid version 2.0 record: the pattern, a TimeStamp whose top byte
+// a whole, valid version 2.0 record: the gate, a TimeStamp whose top byte
 // is 0x01, SourceInfo 0, 1, 2 or 4, FileNameOffset 60, a name that fits the
 // record, and all RecordLength bytes inside the view (a record cut by the end
 // of the data fails). Reads nothing outside the view.
