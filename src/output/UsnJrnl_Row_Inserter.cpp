@@ -128,13 +128,9 @@ const _USNJRNLINFO* Stored_UsnJrnl_Rows::Inline_Row(std::size_t row) const {
 UsnJrnl_Row_Inserter::UsnJrnl_Row_Inserter(CppSQLite3DB& db) : db_(db) {
     if (!db_.Is_Open()) return;
     const std::u16string single = std::u16string(u"insert ") + Insert_Columns + Row_Parameters;
-    const std::u16string group = Group_Statement(Group_Rows);
-    if (sqlite3_prepare16_v2(db_.Connection(), single.c_str(), -1, &statement_, nullptr) != SQLITE_OK ||
-        sqlite3_prepare16_v2(db_.Connection(), group.c_str(), -1, &group_statement_, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare16_v2(db_.Connection(), single.c_str(), -1, &statement_, nullptr) != SQLITE_OK) {
         sqlite3_finalize(statement_);
-        sqlite3_finalize(group_statement_);
         statement_ = nullptr;
-        group_statement_ = nullptr;
     }
 }
 
@@ -155,7 +151,7 @@ void UsnJrnl_Row_Inserter::Insert(const Stored_UsnJrnl_Rows& rows) {
     while (next < rows.Size()) {
         std::size_t run = 0;
         while (run < Group_Rows && next + run < rows.Size() && rows.Inline_Row(next + run) == nullptr) ++run;
-        if (run == Group_Rows && Prepared()) {
+        if (run == Group_Rows && Prepared() && Prepare_Group()) {
             Insert_Group(rows, next);
             next += run;
         } else {
@@ -190,6 +186,18 @@ int UsnJrnl_Row_Inserter::Insert_One(const Stored_UsnJrnl_Rows& rows, std::size_
     const int rc = sqlite3_step(statement_);
     sqlite3_reset(statement_);
     return rc == SQLITE_DONE ? 0 : 1;
+}
+
+bool UsnJrnl_Row_Inserter::Prepare_Group() {
+    if (group_statement_ != nullptr) return true;
+    if (group_prepare_failed_) return false;
+    const std::u16string group = Group_Statement(Group_Rows);
+    if (sqlite3_prepare16_v2(db_.Connection(), group.c_str(), -1, &group_statement_, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(group_statement_);
+        group_statement_ = nullptr;
+        group_prepare_failed_ = true;
+    }
+    return group_statement_ != nullptr;
 }
 
 void UsnJrnl_Row_Inserter::Insert_Group(const Stored_UsnJrnl_Rows& rows, std::size_t first) {

@@ -62,8 +62,9 @@ public:
     UsnJrnl_Row_Inserter(const UsnJrnl_Row_Inserter&) = delete;
     UsnJrnl_Row_Inserter& operator=(const UsnJrnl_Row_Inserter&) = delete;
 
-    // Whether the prepared statements exist.
-    bool Prepared() const { return statement_ != nullptr && group_statement_ != nullptr; }
+    // Whether the prepared single-row statement exists. The multi-row one is
+    // prepared when first needed (a file of few records never needs it).
+    bool Prepared() const { return statement_ != nullptr; }
 
     // 0 when the row was inserted, 1 when the database refused it (a USN
     // already stored). The row is not changed. Never raises.
@@ -78,11 +79,13 @@ public:
 
 private:
     int Insert_One(const Stored_UsnJrnl_Rows& rows, std::size_t row);
+    bool Prepare_Group();
     void Insert_Group(const Stored_UsnJrnl_Rows& rows, std::size_t first);
 
     CppSQLite3DB& db_;
     sqlite3_stmt* statement_ = nullptr;
     sqlite3_stmt* group_statement_ = nullptr;
+    bool group_prepare_failed_ = false;
     // The single-row Insert's value in its stored form.
     Stored_UsnJrnl_Rows one_;
 };

@@ -171,9 +171,10 @@ int Scan_UsnJrnl_File(Global_Parsing_Context& context, const std::string& path, 
     Run_Transaction_Statement(db, "BEGIN;", u"BEGIN Error");
     {
         UsnJrnl_Row_Inserter inserter(db);
-        // Without the prepared statements (no table, no connection), or when
-        // no thread can be started, each row is inserted here as decoded.
-        if (!options.Decode_On_Own_Thread || !inserter.Prepared() ||
+        // A small file, one without the prepared statement (no table, no
+        // connection), or one for which no thread can be started: each row
+        // is inserted here as it is decoded.
+        if (!options.Decode_On_Own_Thread || file.Size() < options.Own_Thread_From_Bytes || !inserter.Prepared() ||
             !Insert_Rows_Through_Queue(context, file, settings, inserter, options)) {
             Scan_File_Rows(context, file, settings, [&](const _USNJRNLINFO& row) {
                 // A refused row (its USN already stored) is lost; the scan goes on.

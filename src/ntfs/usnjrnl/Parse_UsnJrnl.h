@@ -17,6 +17,16 @@
 #include "records/Parsing_State.h"
 #include "records/Records.h"
 
+namespace Usn_Scan {
+// The file is scanned in chunks of this size ...
+inline constexpr std::size_t Chunk_Size = 0x90000;
+// ... each read with the bytes that follow it, so that a record starting near
+// a chunk's end is tested and decoded whole from memory.
+inline constexpr std::size_t Chunk_Overlap = Usn_Record_V2_Layout::Max_Record_Length + 1;
+// The reader's step: a journal's records start on 8-byte boundaries.
+inline constexpr int Journal_Step = 8;
+}  // namespace Usn_Scan
+
 // How the rows of a scanned file reach the database. Either way the same rows
 // are stored in the same order, inside the one transaction of the file.
 struct Usn_Stage_Options {
@@ -25,6 +35,10 @@ struct Usn_Stage_Options {
     // thread, the only one that touches the database. False: the calling
     // thread does it all, inserting each row as soon as it is decoded.
     bool Decode_On_Own_Thread = true;
+    // Files shorter than this are decoded on the calling thread all the same:
+    // they hold too few records to gain from a second thread, and a source
+    // folder of many small files would pay for a thread per file.
+    std::uint64_t Own_Thread_From_Bytes = Usn_Scan::Chunk_Size;
     // Rows in one batch, and batches the queue holds before the decoding
     // thread waits for the inserts.
     std::size_t Batch_Rows = 4096;
@@ -42,16 +56,6 @@ int Parse_UsnJrnl(Global_Parsing_Context& context, const std::string& path, CppS
 int Carve_UsnJrnl_Records(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db,
                           int hour_offset, int alignment, const Usn_Stage_Options& options = {});
 
-namespace Usn_Scan {
-// The file is scanned in chunks of this size ...
-inline constexpr std::size_t Chunk_Size = 0x90000;
-// ... each read with the bytes that follow it, so that a record starting near
-// a chunk's end is tested and decoded whole from memory.
-inline constexpr std::size_t Chunk_Overlap = Usn_Record_V2_Layout::Max_Record_Length + 1;
-// The reader's step: a journal's records start on 8-byte boundaries.
-inline constexpr int Journal_Step = 8;
-}  // namespace Usn_Scan
-
 // One chunk: `chunk` holds the bytes from the chunk's start (with the overlap,
 // as far as the file has them). Tests the positions k * step for
 // k < Chunk_Size / step whose eight pattern bytes are there, and calls
@@ -67,8 +71,9 @@ void Scan_Usn_Chunk(const Byte_View& chunk, std::size_t step, Found&& found) {
     const std::span<const std::uint8_t> bytes = chunk.Bytes();
     for (std::size_t k = 0; k < positions; ++k) {
         const std::size_t o = k * step;
-        // MajorVersion's low byte is 2 at few positions of any data: one
-        // compare rules out nearly all of them before the gate reads eight.
+        // Most positions of any data hold something else than 2 where
+        // MajorVersion's low byte would be: one compare rules them out
+        // before the gate reads all eight bytes.
         if (bytes[o + L::Major_Version] != 2) continue;
         if (!Passes_Usn_Record_V2_Gate(chunk, o)) continue;
         if (auto record = Decode_Usn_Record_V2(*chunk.Sub(o, chunk.Size() - o))) found(o, *record);

@@ -31,12 +31,12 @@ constexpr char Exact_Rows[] =
     "from UsnJrnl order by rowid";
 
 const Usn_Stage_Options Single_Thread{false};
-// Small batches and a short queue: the decoder waits for the inserts again
-// and again. Batches of 100 rows hold one multi-row statement and a tail of
-// single-row ones.
-const Usn_Stage_Options Tight_Queue{true, 7, 1};
-const Usn_Stage_Options Mid_Queue{true, 100, 2};
-const Usn_Stage_Options Default_Queue{};
+// The queue for files of any size. Small batches and a short queue: the
+// decoder waits for the inserts again and again. Batches of 100 rows hold one
+// multi-row statement and a tail of single-row ones.
+const Usn_Stage_Options Tight_Queue{true, 0, 7, 1};
+const Usn_Stage_Options Mid_Queue{true, 0, 100, 2};
+const Usn_Stage_Options Default_Queue{true, 0};
 
 // One input and how the stage reads it.
 struct Stage_Run {
