@@ -82,13 +82,6 @@ bool Is_Known_Source_Info(std::uint32_t source_info) {
 
 }  // namespace
 
-bool Is_Usn_Record_V2_Pattern(const Byte_View& bytes, std::size_t offset) {
-    // Bytes 2-3: the upper half of RecordLength, 0; bytes 4-5: MajorVersion 2;
-    // bytes 6-7: MinorVersion 0. Bytes 0-1 (the lower half) may be anything.
-    const auto head = bytes.Read_U64(offset);
-    return head && (*head & 0xFFFFFFFFFFFF0000ull) == 0x0000000200000000ull;
-}
-
 std::optional<Usn_Record_V2> Decode_Usn_Record_V2(const Byte_View& bytes) {
     // The name test below fails any record shorter than its fixed part; the
     // gate fails it first, which keeps every field read inside the record.
