@@ -18,8 +18,8 @@ std::u16string Format_FileTime_Text(std::uint64_t filetime);
 std::u16string Shift_Time_String(std::u16string text, int hours);
 
 // The shifted time texts of a run of FILETIMEs, as
-// Shift_Time_String(Format_FileTime_Text(t), hours) gives them for every year
-// up to 9999, made with integer arithmetic. The FILETIME is moved before it is
+// Shift_Time_String(Format_FileTime_Text(t), hours) gives them for every t
+// of a year up to 9999, made with integer arithmetic. The FILETIME is moved before it is
 // formatted, so a year above 9999 is moved too (written with all its digits)
 // and a time moved before 1601 is the real earlier time. The calendar date of
 // the last day met is kept: stamps of one day, however many seconds apart,
