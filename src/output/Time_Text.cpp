@@ -92,6 +92,47 @@ std::u16string Shift_Time_String(std::u16string text, int hours) {
     return Format_Seconds(out_days, total - out_days * 86400);
 }
 
+Shifted_Time_Text_Maker::Shifted_Time_Text_Maker(int hours)
+    : shift_seconds_(static_cast<std::int64_t>(hours) * 3600) {}
+
+const std::u16string& Shifted_Time_Text_Maker::Text(std::uint64_t filetime) {
+    // Whole seconds first: the text drops the sub-second ticks, and the shift
+    // is whole hours, so cutting before or after the shift is the same.
+    const std::int64_t total = static_cast<std::int64_t>(filetime / Ticks_Per_Second) + shift_seconds_;
+    const std::int64_t day = total >= 0 ? total / 86400 : (total - 86399) / 86400;
+    const std::int64_t second_of_day = total - day * 86400;
+    if (!has_day_ || day != day_) {
+        has_day_ = true;
+        day_ = day;
+        const Civil c = Civil_From_Days(day + Filetime_Epoch_Days);
+        date_is_short_ = c.year >= 0 && c.year <= 9999;
+        if (date_is_short_) {
+            text_.assign(u"0000-00-00 00:00:00");
+            const auto put = [&](std::size_t at, unsigned value, int digits) {
+                for (int i = digits - 1; i >= 0; --i, value /= 10) text_[at + i] = static_cast<char16_t>(u'0' + value % 10);
+            };
+            put(0, static_cast<unsigned>(c.year), 4);
+            put(5, c.month, 2);
+            put(8, c.day, 2);
+        }
+    }
+    // A year of more digits, or before year 0: the general formatter, with
+    // the widths and signs of "%0.4d".
+    if (!date_is_short_) {
+        text_ = Format_Seconds(day, second_of_day);
+        return text_;
+    }
+    const auto s = static_cast<unsigned>(second_of_day);
+    const unsigned hour = s / 3600, minute = s / 60 % 60, second = s % 60;
+    text_[11] = static_cast<char16_t>(u'0' + hour / 10);
+    text_[12] = static_cast<char16_t>(u'0' + hour % 10);
+    text_[14] = static_cast<char16_t>(u'0' + minute / 10);
+    text_[15] = static_cast<char16_t>(u'0' + minute % 10);
+    text_[17] = static_cast<char16_t>(u'0' + second / 10);
+    text_[18] = static_cast<char16_t>(u'0' + second % 10);
+    return text_;
+}
+
 double Parse_Time_Text_As_Date(std::u16string_view text) {
     // Shape: exactly "DDDD-DD-DD DD:DD:DD".
     static constexpr char16_t shape[] = u"0000-00-00 00:00:00";

@@ -17,6 +17,28 @@ std::u16string Format_FileTime_Text(std::uint64_t filetime);
 // field, a field out of range) is returned unchanged.
 std::u16string Shift_Time_String(std::u16string text, int hours);
 
+// The shifted time texts of a run of FILETIMEs, as
+// Shift_Time_String(Format_FileTime_Text(t), hours) gives them for every t
+// of a year up to 9999, made with integer arithmetic. The FILETIME is moved before it is
+// formatted, so a year above 9999 is moved too (written with all its digits)
+// and a time moved before 1601 is the real earlier time. The calendar date of
+// the last day met is kept: stamps of one day, however many seconds apart,
+// cost only the time of day.
+class Shifted_Time_Text_Maker {
+public:
+    explicit Shifted_Time_Text_Maker(int hours);
+
+    // The text of `filetime`; valid until the next call.
+    const std::u16string& Text(std::uint64_t filetime);
+
+private:
+    std::int64_t shift_seconds_;
+    bool has_day_ = false;
+    std::int64_t day_ = 0;          // days from 1601-01-01 of the text's date
+    bool date_is_short_ = false;    // a year of 0..9999: "YYYY-MM-DD " (11 units)
+    std::u16string text_;
+};
+
 // Reads the program's own time text into days since 1899-12-30 (the scale of
 // an OLE date, but linear also before 1899). A text that is not of the shape
 // "YYYY-MM-DD HH:MM:SS" gives Date_Type_Mismatch; one of that shape with a

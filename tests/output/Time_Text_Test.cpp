@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <ctime>
@@ -178,4 +180,92 @@ TEST(Date_Difference_Seconds, LinearAcrossEveryEraAndRounded) {
     EXPECT_EQ(Date_Difference_Seconds(40000.0, 40000.0 + 0.6 * second_in_days), -1);
     EXPECT_EQ(Date_Difference_Seconds(40000.0, 40000.0 + 0.4 * second_in_days), 0);
     EXPECT_EQ(Date_Difference_Seconds(-1.0, Date_Type_Mismatch), -86400);
+}
+
+namespace {
+
+// A UTC calendar time as a FILETIME, through the C++ calendar (any year).
+std::uint64_t Filetime_At(int year, unsigned month, unsigned day, int hour, int minute, int second) {
+    using namespace std::chrono;
+    const sys_seconds t = sys_days(std::chrono::year(year) / month / day) + hours(hour) + minutes(minute) +
+                          seconds(second);
+    return static_cast<std::uint64_t>(t.time_since_epoch().count() + Unix_Epoch_Seconds) * Ticks_Per_Second;
+}
+
+}  // namespace
+
+TEST(Shifted_Time_Text_Maker, OneMakerThroughDaysSecondsAndJumps) {
+    // Fed in this order to one maker, so the kept day is hit, missed and
+    // replaced: each text must be that of its own stamp alone.
+    struct Step {
+        std::uint64_t filetime;
+        const char16_t* text;
+    };
+    const std::uint64_t eve = Filetime_At(2015, 3, 1, 14, 59, 59);  // 23:59:59 at +9
+    const std::vector<Step> plus_nine{
+        {eve, u"2015-03-01 23:59:59"},
+        {eve + Ticks_Per_Second - 1, u"2015-03-01 23:59:59"},            // the same second, cut
+        {eve + Ticks_Per_Second, u"2015-03-02 00:00:00"},                // the day rolls over
+        {eve + 2 * Ticks_Per_Second, u"2015-03-02 00:00:01"},            // the kept day
+        {eve, u"2015-03-01 23:59:59"},                                   // back to the day before
+        {eve + 3600 * Ticks_Per_Second, u"2015-03-02 00:59:59"},
+        {Filetime_At(2016, 2, 28, 15, 0, 0), u"2016-02-29 00:00:00"},    // a leap day
+        {Filetime_At(2016, 2, 29, 14, 59, 59), u"2016-02-29 23:59:59"},
+        {Filetime_At(2016, 2, 29, 15, 0, 0), u"2016-03-01 00:00:00"},
+        {Filetime_At(2015, 12, 31, 15, 0, 0), u"2016-01-01 00:00:00"},   // a year rolls over
+        {Filetime_At(9999, 12, 31, 14, 59, 59), u"9999-12-31 23:59:59"},
+        {Filetime_At(9999, 12, 31, 15, 0, 0), u"10000-01-01 00:00:00"},  // moved past 9999: all digits
+        {Filetime_At(9999, 12, 31, 14, 0, 0), u"9999-12-31 23:00:00"},   // and back to four
+        {UINT64_MAX, u"60056-05-28 14:36:10"},
+        {0, u"1601-01-01 09:00:00"},
+        {Ticks_Per_Second - 1, u"1601-01-01 09:00:00"},
+    };
+    Shifted_Time_Text_Maker plus(9);
+    for (const Step& s : plus_nine) EXPECT_EQ(plus.Text(s.filetime), s.text) << s.filetime;
+
+    const std::vector<Step> minus_five{
+        {0, u"1600-12-31 19:00:00"},  // before the FILETIME epoch: the real earlier time
+        {5 * 3600 * Ticks_Per_Second - 1, u"1600-12-31 23:59:59"},
+        {5 * 3600 * Ticks_Per_Second, u"1601-01-01 00:00:00"},
+        {Filetime_At(10000, 1, 1, 4, 0, 0), u"9999-12-31 23:00:00"},  // above 9999 moved back into it
+        {Filetime_At(10000, 1, 1, 5, 0, 0), u"10000-01-01 00:00:00"},
+        {Filetime_At(2020, 7, 31, 12, 34, 56), u"2020-07-31 07:34:56"},
+    };
+    Shifted_Time_Text_Maker minus(-5);
+    for (const Step& s : minus_five) EXPECT_EQ(minus.Text(s.filetime), s.text) << s.filetime;
+}
+
+TEST(Shifted_Time_Text_Maker, YearsDownToZeroAndBefore) {
+    // 1601-01-01 is 584,754 days after 0000-01-01 (year 0, a leap year).
+    const int to_year_zero = -584754 * 24;
+    EXPECT_EQ(Shifted_Time_Text_Maker(to_year_zero).Text(0), u"0000-01-01 00:00:00");
+    EXPECT_EQ(Shifted_Time_Text_Maker(to_year_zero + 1).Text(0), u"0000-01-01 01:00:00");
+    EXPECT_EQ(Shifted_Time_Text_Maker(to_year_zero - 1).Text(0), u"-0001-12-31 23:00:00");
+    EXPECT_FALSE(Shifted_Time_Text_Maker(INT_MIN).Text(0).empty());
+    EXPECT_FALSE(Shifted_Time_Text_Maker(INT_MAX).Text(UINT64_MAX).empty());
+}
+
+// Within years 1601 to 9999 the maker gives what shifting the formatted text
+// gives, for stamps that stay in a day, step over days or jump back.
+TEST(Shifted_Time_Text_Maker, AgreesWithShiftingTheFormattedText) {
+    std::mt19937_64 random(16010101);
+    std::uniform_int_distribution<std::uint64_t> start(Ticks_Per_Second * 86400,
+                                                        Filetime_At(9999, 12, 30, 0, 0, 0));
+    std::uniform_int_distribution<std::uint64_t> small_step(0, 3 * Ticks_Per_Second);
+    std::uniform_int_distribution<std::uint64_t> day_step(0, 2 * 86400 * Ticks_Per_Second);
+    std::uniform_int_distribution<int> offset(-12, 15);
+    std::uniform_int_distribution<int> kind(0, 9);
+    for (int run = 0; run < 40; ++run) {
+        const int hours = offset(random);
+        Shifted_Time_Text_Maker maker(hours);
+        std::uint64_t t = start(random);
+        for (int i = 0; i < 500; ++i) {
+            const int k = kind(random);
+            if (k < 6) t += small_step(random);
+            else if (k < 8) t += day_step(random);
+            else if (k == 8) t -= std::min(t, day_step(random));
+            else t = start(random);
+            ASSERT_EQ(maker.Text(t), Shift_Time_String(Format_FileTime_Text(t), hours)) << t << " hours " << hours;
+        }
+    }
 }

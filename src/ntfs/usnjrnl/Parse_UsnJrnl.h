@@ -3,26 +3,19 @@
 // one into a UsnJrnl row and insert the rows of the file in one transaction.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "db/CppSQLite3.h"
 #include "ntfs/usnjrnl/Usn_Record.h"
+#include "output/Time_Text.h"
 #include "platform/Byte_View.h"
 #include "records/Parsing_State.h"
 #include "records/Records.h"
-
-// Decodes an extracted $UsnJrnl:$J into UsnJrnl rows; tests every 8th byte.
-// Returns 0 in every case (a file that cannot be opened yields no rows).
-int Parse_UsnJrnl(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db, int hour_offset);
-
-// Carves change-journal records out of any file, testing every `alignment`th
-// byte of each chunk (the grid restarts at every chunk start); the rows carry
-// CarvingFlag "Y". Returns 0 in every case.
-int Carve_UsnJrnl_Records(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db,
-                          int hour_offset, int alignment);
 
 namespace Usn_Scan {
 // The file is scanned in chunks of this size ...
@@ -34,6 +27,35 @@ inline constexpr std::size_t Chunk_Overlap = Usn_Record_V2_Layout::Max_Record_Le
 inline constexpr int Journal_Step = 8;
 }  // namespace Usn_Scan
 
+// How the rows of a scanned file reach the database. Either way the same rows
+// are stored in the same order, inside the one transaction of the file.
+struct Usn_Stage_Options {
+    // True: the records are decoded and their rows made on a thread of their
+    // own, which hands them in batches through a bounded queue to the calling
+    // thread, the only one that touches the database. False: the calling
+    // thread does it all, inserting each row as soon as it is decoded.
+    bool Decode_On_Own_Thread = true;
+    // Files shorter than this are decoded on the calling thread all the same:
+    // they hold too few records to gain from a second thread, and a source
+    // folder of many small files would pay for a thread per file.
+    std::uint64_t Own_Thread_From_Bytes = Usn_Scan::Chunk_Size;
+    // Rows in one batch, and batches the queue holds before the decoding
+    // thread waits for the inserts.
+    std::size_t Batch_Rows = 4096;
+    std::size_t Queued_Batches = 4;
+};
+
+// Decodes an extracted $UsnJrnl:$J into UsnJrnl rows; tests every 8th byte.
+// Returns 0 in every case (a file that cannot be opened yields no rows).
+int Parse_UsnJrnl(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db, int hour_offset,
+                  const Usn_Stage_Options& options = {});
+
+// Carves change-journal records out of any file, testing every `alignment`th
+// byte of each chunk (the grid restarts at every chunk start); the rows carry
+// CarvingFlag "Y". Returns 0 in every case.
+int Carve_UsnJrnl_Records(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db,
+                          int hour_offset, int alignment, const Usn_Stage_Options& options = {});
+
 // One chunk: `chunk` holds the bytes from the chunk's start (with the overlap,
 // as far as the file has them). Tests the positions k * step for
 // k < Chunk_Size / step whose eight pattern bytes are there, and calls
@@ -41,11 +63,19 @@ inline constexpr int Journal_Step = 8;
 // does not make the scan skip its bytes. `step` must be at least 1.
 template <typename Found>
 void Scan_Usn_Chunk(const Byte_View& chunk, std::size_t step, Found&& found) {
-    const std::size_t positions = Usn_Scan::Chunk_Size / step;
+    namespace L = Usn_Record_V2_Layout;
+    if (chunk.Size() < L::Pattern_Size) return;
+    // Only positions whose eight pattern bytes are all in the chunk are tested.
+    const std::size_t testable = (chunk.Size() - L::Pattern_Size) / step + 1;
+    const std::size_t positions = std::min(Usn_Scan::Chunk_Size / step, testable);
+    const std::span<const std::uint8_t> bytes = chunk.Bytes();
     for (std::size_t k = 0; k < positions; ++k) {
         const std::size_t o = k * step;
-        if (!chunk.Has(o, Usn_Record_V2_Layout::Pattern_Size)) break;
-        if (!Is_Usn_Record_V2_Pattern(chunk, o)) continue;
+        // Most positions of any data hold something else than 2 where
+        // MajorVersion's low byte would be: one compare rules them out
+        // before the gate reads all eight bytes.
+        if (bytes[o + L::Major_Version] != 2) continue;
+        if (!Passes_Usn_Record_V2_Gate(chunk, o)) continue;
         if (auto record = Decode_Usn_Record_V2(*chunk.Sub(o, chunk.Size() - o))) found(o, *record);
     }
 }
@@ -60,8 +90,9 @@ void Put_Usn_Reference_Text(std::uint64_t reference, std::u16string& out);
 // and the full path through the $MFT index.
 class UsnJrnl_Row_Builder {
 public:
+    // The time texts are shifted by context.Hour_Offset as it is now.
     UsnJrnl_Row_Builder(Global_Parsing_Context& context, std::u16string_view carving_flag)
-        : context_(context), carving_flag_(carving_flag) {}
+        : context_(context), carving_flag_(carving_flag), time_texts_(context.Hour_Offset) {}
 
     // Sets all ten texts of `row`.
     void Fill(const Usn_Record_V2& record, _USNJRNLINFO& row);
@@ -76,8 +107,5 @@ private:
 
     Global_Parsing_Context& context_;
     std::u16string carving_flag_;
-    // Records of one second share their time text (sub-seconds are cut).
-    std::uint64_t last_second_ = 0;
-    bool has_last_second_ = false;
-    std::u16string last_time_text_;
+    Shifted_Time_Text_Maker time_texts_;
 };

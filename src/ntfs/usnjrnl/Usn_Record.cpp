@@ -82,24 +82,16 @@ bool Is_Known_Source_Info(std::uint32_t source_info) {
 
 }  // namespace
 
-bool Is_Usn_Record_V2_Pattern(const Byte_View& bytes, std::size_t offset) {
-    // Bytes 2-3: the upper half of RecordLength, 0; bytes 4-5: MajorVersion 2;
-    // bytes 6-7: MinorVersion 0. Bytes 0-1 (the lower half) may be anything.
-    const auto head = bytes.Read_U64(offset);
-    return head && (*head & 0xFFFFFFFFFFFF0000ull) == 0x0000000200000000ull;
-}
-
 std::optional<Usn_Record_V2> Decode_Usn_Record_V2(const Byte_View& bytes) {
-    if (!Is_Usn_Record_V2_Pattern(bytes, 0)) return std::nullopt;
+    // The name test below fails any record shorter than its fixed part; the
+    // gate fails it first, which keeps every field read inside the record.
+    if (!Passes_Usn_Record_V2_Gate(bytes, 0)) return std::nullopt;
     const auto record_length = bytes.Read_U32(L::Record_Length);
     if (!record_length) return std::nullopt;
     // The record must be all there: a candidate cut by the end of the data is
     // not decoded from what happens to follow it.
     const auto record = bytes.Sub(0, *record_length);
     if (!record) return std::nullopt;
-    // The name test below fails any record shorter than its fixed part; failing
-    // it first keeps every field read inside the record.
-    if (*record_length < L::Fixed_Size) return std::nullopt;
 
     const auto time_stamp_high = record->Read_U8(L::Time_Stamp_High_Byte);
     if (!time_stamp_high || *time_stamp_high != L::Time_Stamp_High_Byte_Value) return std::nullopt;

@@ -59,10 +59,25 @@ struct Usn_Record_V2 {
 // The cheap test of the scan, on the eight bytes at `offset`: RecordLength
 // below 65536 and version 2.0 exactly. False when the eight bytes are not all
 // there.
-bool Is_Usn_Record_V2_Pattern(const Byte_View& bytes, std::size_t offset);
+inline bool Is_Usn_Record_V2_Pattern(const Byte_View& bytes, std::size_t offset) {
+    // Bytes 2-3: the upper half of RecordLength, 0; bytes 4-5: MajorVersion 2;
+    // bytes 6-7: MinorVersion 0. Bytes 0-1 (the lower half) may be anything.
+    const auto head = bytes.Read_U64(offset);
+    return head && (*head & 0xFFFFFFFFFFFF0000ull) == 0x0000000200000000ull;
+}
+
+// The gate in front of the full test, on the same eight bytes: the pattern
+// and a RecordLength that holds at least the fixed part. It is the full test's
+// own first step, so a candidate it turns away is never a record, and the
+// carver at byte alignment spends the full test only on the few that pass.
+inline bool Passes_Usn_Record_V2_Gate(const Byte_View& bytes, std::size_t offset) {
+    // With the pattern's upper half 0, RecordLength is its lower half.
+    return Is_Usn_Record_V2_Pattern(bytes, offset) &&
+           *bytes.Read_U16(offset + Usn_Record_V2_Layout::Record_Length) >= Usn_Record_V2_Layout::Fixed_Size;
+}
 
 // The record at the start of `bytes`, or nothing when the bytes there are not
-// a whole, valid version 2.0 record: the pattern, a TimeStamp whose top byte
+// a whole, valid version 2.0 record: the gate, a TimeStamp whose top byte
 // is 0x01, SourceInfo 0, 1, 2 or 4, FileNameOffset 60, a name that fits the
 // record, and all RecordLength bytes inside the view (a record cut by the end
 // of the data fails). Reads nothing outside the view.

@@ -8,6 +8,7 @@
 #include "ntfs/usnjrnl/Usn_Test_Support.h"
 #include "output/Event_Tables.h"
 #include "output/UsnJrnl_Row_Inserter.h"
+#include "platform/text.h"
 
 using usn_test::Output_Db;
 
@@ -71,6 +72,72 @@ TEST(UsnJrnl_Row_Inserter, Stores_The_Rows_Of_The_Per_Row_Statements) {
     EXPECT_EQ(expected.size(), 14u);  // the repeated USNs, the empty and the invalid one are refused
     EXPECT_EQ(bound_rows.Rows(Exact_Rows), expected);
     EXPECT_EQ(bound_rows.Rows("select FileName from UsnJrnl where USN = 16"), std::vector<std::string>{"a/b''c"});
+}
+
+// Rows of every kind the single-row test has, repeated with USNs that recur
+// inside one multi-row statement and across statements, and with USNs that
+// only the inline statement can store among them.
+std::vector<_USNJRNLINFO> Mixed_Rows(std::size_t count) {
+    const std::u16string names[] = {u"plain.txt", u"it's", u"a,b''c", std::u16string(u"cut\0here", 8),
+                                    u"\u00E9t\u00E9 \u65E5\u672C", u"lone \xD800 surrogate", u"pair \xD83D\xDE00 kept",
+                                    u"", u"slash/already"};
+    std::vector<_USNJRNLINFO> rows;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::u16string usn = std::u16string(platform::Ascii(std::to_string(i % 97 * 8)));
+        if (i % 41 == 40) usn = u"";
+        if (i % 53 == 52) usn = u"1e3";
+        const std::u16string& name = names[i % std::size(names)];
+        rows.push_back(Row(usn, name, i % 3 == 0 ? u"" : u"\\dir\\" + name));
+    }
+    return rows;
+}
+
+TEST(UsnJrnl_Row_Inserter, Batches_Store_The_Rows_Of_The_Per_Row_Statements) {
+    // 200 rows: three whole multi-row statements and single-row ones for the
+    // rest; the rows that go in inline break the statements up in between.
+    const auto rows = Mixed_Rows(200);
+    Temp_Dir dir;
+    Output_Db inline_rows(dir, "inline.db");
+    for (const auto& r : rows) Insert_UsnJrnl_Row(inline_rows.Db(), r);
+    const auto expected = inline_rows.Rows(Exact_Rows);
+    // Every USN of 0..768 in steps of 8 once, and "1e3" once (the real 1000.0).
+    ASSERT_EQ(expected.size(), 98u);
+
+    for (const std::size_t batch_rows : {std::size_t{1}, std::size_t{63}, std::size_t{64}, std::size_t{65}, rows.size()}) {
+        Output_Db bound_rows(dir, "bound" + std::to_string(batch_rows) + ".db");
+        {
+            UsnJrnl_Row_Inserter inserter(bound_rows.Db());
+            ASSERT_TRUE(inserter.Prepared());
+            Stored_UsnJrnl_Rows batch;
+            for (const auto& r : rows) {
+                batch.Add(r);
+                if (batch.Size() == batch_rows) {
+                    inserter.Insert(batch);
+                    batch.Clear();
+                }
+            }
+            inserter.Insert(batch);
+        }
+        EXPECT_EQ(bound_rows.Rows(Exact_Rows), expected) << batch_rows << " rows a batch";
+    }
+}
+
+TEST(UsnJrnl_Row_Inserter, Unprepared_Batches_Go_In_Through_The_Inline_Statement) {
+    // The table appears only after the inserter failed to prepare: its stored
+    // values are read back and go in one statement text at a time.
+    const auto rows = Mixed_Rows(30);
+    Temp_Dir dir;
+    Output_Db inline_rows(dir, "inline.db");
+    for (const auto& r : rows) Insert_UsnJrnl_Row(inline_rows.Db(), r);
+    CppSQLite3DB db;
+    db.Open_With_Pragmas(dir.File("late.db"));
+    UsnJrnl_Row_Inserter inserter(db);
+    ASSERT_FALSE(inserter.Prepared());
+    db.Run_Query(Event_Table_Sql::Create_UsnJrnl);
+    Stored_UsnJrnl_Rows batch;
+    for (const auto& r : rows) batch.Add(r);
+    inserter.Insert(batch);
+    EXPECT_EQ(Query_Rows(dir.File("late.db"), Exact_Rows), inline_rows.Rows(Exact_Rows));
 }
 
 TEST(UsnJrnl_Row_Inserter, Without_A_Table_Every_Row_Is_Refused) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "ntfs/usnjrnl/Parse_UsnJrnl.h"
 #include "ntfs/usnjrnl/Usn_Record.h"
 #include "ntfs/usnjrnl/Usn_Test_Support.h"
 #include "support/Usn_Record_Builder.h"
@@ -99,6 +101,98 @@ TEST(Usn_Record, Pattern_Looks_At_Eight_Bytes_Only) {
     bytes[0] = 0xFF;  // any lower half of RecordLength passes
     bytes[1] = 0xFF;
     EXPECT_TRUE(Is_Usn_Record_V2_Pattern(Byte_View(bytes.data(), bytes.size()), 0));
+}
+
+// The record test as its rules read, field by field and without the gate:
+// whether a record starts at `at` of `b` (which holds at least its 60-byte
+// fixed part there).
+bool Rules_Accept(const std::vector<std::uint8_t>& b, std::size_t at) {
+    const auto u16 = [&](std::size_t o) { return static_cast<unsigned>(b.at(at + o) | b.at(at + o + 1) << 8); };
+    const std::uint32_t length = u16(0) | static_cast<std::uint32_t>(u16(2)) << 16;  // RecordLength
+    if (u16(2) != 0 || u16(4) != 2 || u16(6) != 0) return false;  // below 65536, version 2.0
+    if (length > b.size() - at) return false;                      // all there
+    if (b.at(at + 39) != 0x01) return false;                       // TimeStamp's top byte
+    const unsigned source_info = u16(44) | u16(46) << 16;
+    if (source_info != 0 && source_info != 1 && source_info != 2 && source_info != 4) return false;
+    if (u16(58) != 60) return false;                               // FileNameOffset
+    return 60 + u16(56) <= length;                                 // the name inside the record
+}
+
+// The offsets at which the byte-aligned scan finds a record in `b`.
+std::vector<std::size_t> Found_At(const std::vector<std::uint8_t>& b) {
+    std::vector<std::size_t> found;
+    Scan_Usn_Chunk(Byte_View(b.data(), b.size()), 1, [&](std::size_t o, const Usn_Record_V2&) { found.push_back(o); });
+    return found;
+}
+
+// `record` at byte 13 (no multiple of 8) of zeros, with `tail` zeros after it.
+std::vector<std::uint8_t> Placed(const std::vector<std::uint8_t>& record, std::size_t tail) {
+    std::vector<std::uint8_t> b(13 + record.size() + tail, 0);
+    std::copy(record.begin(), record.end(), b.begin() + 13);
+    return b;
+}
+
+TEST(Usn_Record, Gate_Turns_Away_Only_What_The_Full_Test_Rejects) {
+    struct Case {
+        const char* what;
+        Usn_Record_Builder record;
+        bool gate;
+        bool accepted;
+    };
+    const auto base = [] { return Usn_Record_Builder().Name(u"abc.txt"); };
+    const std::vector<Case> cases = {
+        {"plain record", base(), true, true},
+        {"RecordLength 60, no name", base().Name(u"").Record_Length(60), true, true},
+        {"RecordLength 59, no name", base().Name(u"").Record_Length(59), false, false},
+        {"RecordLength 60, a name of one byte", base().Name(u"").Record_Length(60).Name_Length(1), true, false},
+        {"RecordLength 0", base().Record_Length(0), false, false},
+        {"RecordLength 0xFFFF, past the data", base().Record_Length(0xFFFF), true, false},
+        {"RecordLength 0x10050", base().Record_Length(0x10050), false, false},
+        {"RecordLength 0x01000050", base().Record_Length(0x01000050), false, false},
+        {"MajorVersion 0x0102 (its low byte 2)", base().Version(0x0102, 0), false, false},
+        {"MinorVersion 0x0100", base().Version(2, 0x0100), false, false},
+        {"MinorVersion 1", base().Version(2, 1), false, false},
+        {"MajorVersion 3", base().Version(3, 0), false, false},
+        {"through the gate, time stamp 0", base().Time_Stamp(0), true, false},
+        {"through the gate, name offset 64", base().Name_Offset(64), true, false},
+    };
+    for (const Case& c : cases) {
+        const auto b = Placed(c.record.Build(), 64);
+        EXPECT_EQ(Passes_Usn_Record_V2_Gate(Byte_View(b.data(), b.size()), 13), c.gate) << c.what;
+        EXPECT_EQ(Rules_Accept(b, 13), c.accepted) << c.what;
+        EXPECT_EQ(Found_At(b), c.accepted ? std::vector<std::size_t>{13} : std::vector<std::size_t>{}) << c.what;
+    }
+}
+
+TEST(Usn_Record, Gated_Scan_Agrees_With_The_Rules_Over_Random_Heads) {
+    // Lengths near the fixed part and near the data's end, versions one byte
+    // off, and the fields behind the gate drawn as well.
+    std::mt19937_64 random(60);
+    const std::uint16_t versions[][2] = {{2, 0}, {2, 0}, {2, 1}, {0x0102, 0}, {3, 0}, {2, 0x0100}};
+    int accepted_count = 0, short_length = 0;
+    for (int i = 0; i < 3000; ++i) {
+        Usn_Record_Builder record;
+        record.Name(std::u16string(random() % 12, u'n'));
+        const std::uint32_t length = random() % 4 == 0 ? static_cast<std::uint32_t>(random() % 0x20000)
+                                                        : static_cast<std::uint32_t>(50 + random() % 60);
+        const auto& version = versions[random() % std::size(versions)];
+        record.Record_Length(length).Version(version[0], version[1]);
+        if (random() % 4 == 0) record.Name_Length(static_cast<std::uint16_t>(random() % 40));
+        if (random() % 8 == 0) record.Name_Offset(static_cast<std::uint16_t>(56 + random() % 8));
+        if (random() % 8 == 0) record.Time_Stamp(random());
+        if (random() % 8 == 0) record.Source_Info(static_cast<std::uint32_t>(random() % 9));
+        const auto b = Placed(record.Build(), random() % 80);
+        const bool gate = Passes_Usn_Record_V2_Gate(Byte_View(b.data(), b.size()), 13);
+        const bool accepted = Rules_Accept(b, 13);
+        ASSERT_TRUE(gate || !accepted) << "the gate turned away a record, length " << length;
+        accepted_count += accepted;
+        short_length += length < 60 && version[0] == 2 && version[1] == 0;
+        ASSERT_EQ(Found_At(b), accepted ? std::vector<std::size_t>{13} : std::vector<std::size_t>{})
+            << "length " << length << " version " << version[0] << "." << version[1];
+    }
+    // Both sides of the gate were met often.
+    EXPECT_GT(accepted_count, 200);
+    EXPECT_GT(short_length, 100);
 }
 
 TEST(Usn_Record, Names) {
