@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "detection/LogFile_Event_Terms.h"
 #include "detection/LogFile_Timestamp_Rule.h"
@@ -28,14 +29,6 @@ void Record(Detection_Context& context, std::u16string_view category, std::size_
 bool Is_Prefetch_Name(std::u16string_view name) {
     const std::size_t pf = name.find(u".pf");
     return pf != std::u16string_view::npos && pf + 3 == name.size();
-}
-
-// The event text that a trace row's operation stands for; empty for any other
-// operation word, which then matches no event.
-std::u16string_view Trace_Event_Text(std::u16string_view operation) {
-    if (operation == u"Creation") return File_Creation;
-    if (operation == u"Rename") return Renaming_File;
-    return {};
 }
 
 constexpr std::array<std::u16string_view, 9> Document_Extensions = {u"doc", u"docx", u"xls",  u"xlsx", u"ppt",
@@ -66,7 +59,19 @@ bool Holds_Any(std::u16string_view text, const std::array<std::u16string_view, N
     return false;
 }
 
-}  // namespace
+// The trace rows by the event their operation stands for, each list in load
+// order, so that an event is compared only with the rows of its kind. Any
+// other operation word stands for no event: its rows match nothing.
+struct Trace_Rows_By_Event {
+    explicit Trace_Rows_By_Event(const std::vector<_anti_forensic_program_trace_info>& rows) {
+        for (const _anti_forensic_program_trace_info& row : rows) {
+            if (row.Operation == u"Creation") Creation.push_back(&row);
+            else if (row.Operation == u"Rename") Rename.push_back(&row);
+        }
+    }
+    std::vector<const _anti_forensic_program_trace_info*> Creation;  // "File Creation"
+    std::vector<const _anti_forensic_program_trace_info*> Rename;    // "Renaming File"
+};
 
 void Detect_LogFile_Execution(Detection_Context& context, std::size_t i) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
@@ -86,16 +91,18 @@ void Detect_LogFile_Execution(Detection_Context& context, std::size_t i) {
     }
 }
 
-void Detect_LogFile_Trace(Detection_Context& context, std::size_t i) {
+void Detect_LogFile_Trace(Detection_Context& context, const Trace_Rows_By_Event& trace_rows, std::size_t i) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
     const std::u16string_view event = rows.Field(i, Log_Field::Event);
-    if (event != File_Creation && event != Renaming_File) return;
+    const std::vector<const _anti_forensic_program_trace_info*>* candidates = nullptr;
+    if (event == File_Creation) candidates = &trace_rows.Creation;
+    else if (event == Renaming_File) candidates = &trace_rows.Rename;
+    else return;
     const std::u16string_view file_name = rows.Field(i, Log_Field::FileName);
-    for (const _anti_forensic_program_trace_info& row : context.g_Trace_Signature_Array) {
-        if (event != Trace_Event_Text(row.Operation)) continue;
-        if (!Signature_Matches(row, file_name)) continue;
+    for (const _anti_forensic_program_trace_info* row : *candidates) {
+        if (!Signature_Matches(*row, file_name)) continue;
         Record(context, Finding_Category::Traces, i,
-               platform::Format(u"%s (%s)'s trace has been remained.", {row.ProgramName, row.ProgramType}));
+               platform::Format(u"%s (%s)'s trace has been remained.", {row->ProgramName, row->ProgramType}));
         return;
     }
 }
@@ -146,11 +153,14 @@ void Detect_LogFile_Document_Deletion(Detection_Context& context, std::size_t i)
     Record(context, Finding_Category::Document_Deletion, i, platform::Format(u"\"%s\" has been deleted.", {file_name}));
 }
 
+}  // namespace
+
 void Detect_LogFile_Event_Rules(Detection_Context& context) {
+    const Trace_Rows_By_Event trace_rows(context.g_Trace_Signature_Array);
     const std::size_t count = context.g_Log_Info_Array.size();
     for (std::size_t i = 0; i < count; ++i) {
         Detect_LogFile_Execution(context, i);
-        Detect_LogFile_Trace(context, i);
+        Detect_LogFile_Trace(context, trace_rows, i);
         Detect_LogFile_Data_Wiping(context, i);
         Detect_LogFile_Document_Deletion(context, i);
         Detect_LogFile_Timestamp_Manipulation(context, i);

@@ -3,18 +3,9 @@
 // events that caused them.
 #pragma once
 
-#include <cstddef>
-
 #include "detection/Detection_Context.h"
 
 // Applies, to each event in LSN order: execution, trace, data wiping,
 // document deletion and timestamp manipulation. A finding of one rule does not
 // keep the later rules from testing the same event.
 void Detect_LogFile_Event_Rules(Detection_Context& context);
-
-// The first four rules for event i ("Execution of Suspicious Programs",
-// "Traces of Suspicious Programs" twice, "Deletion of Document File").
-void Detect_LogFile_Execution(Detection_Context& context, std::size_t i);
-void Detect_LogFile_Trace(Detection_Context& context, std::size_t i);
-void Detect_LogFile_Data_Wiping(Detection_Context& context, std::size_t i);
-void Detect_LogFile_Document_Deletion(Detection_Context& context, std::size_t i);
