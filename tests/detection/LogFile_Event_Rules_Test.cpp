@@ -61,6 +61,8 @@ TEST(LogFile_Event_Rules, ExecutionOfAListedProgram) {
          u"PROG.EXE-1A2B3C4D.pf <Guessed>", {prog_same}, {"100|Prog (Wiping) has been executed."}},
         {"format characters in a row are text", u"File Creation", u"PROG.EXE-1A2B3C4D.pf",
          {u"Execution|%d%n|Same|PROG|%s%s"}, {"100|%s%s (%d%n) has been executed."}},
+        {"quotes and letters beyond ASCII are kept", u"File Creation", u"\u00C9DIT \"X\".EXE-1A2B3C4D.pf",
+         {u"Execution|\"Q\"|Same|\u00C9DIT \"X\"|\u00C9t\u00E9"}, {"100|\u00C9t\u00E9 (\"Q\") has been executed."}},
     };
     for (const Case& c : cases) {
         Program_State s;
@@ -303,9 +305,10 @@ TEST(LogFile_Event_Rules, FindingsInEventOrder) {
 // read them without failing and find only what the texts say.
 TEST(LogFile_Event_Rules, AnyEventTexts) {
     Program_State s;
-    ASSERT_TRUE(Add_Signatures(s, {u"Execution|T|Include|A|P", u"Trace|T|Creation|Include|x|P",
-                                   u"Trace|T|Rename|Include|x|P"}));
     const std::u16string longest(200000, u'x');
+    const std::u16string long_pattern = u"Trace|T|Creation|Include|" + std::u16string(5000, u'x') + u"|Long";
+    ASSERT_TRUE(Add_Signatures(s, {u"Execution|T|Include|A|P", long_pattern, u"Trace|T|Creation|Include|x|P",
+                                   u"Trace|T|Rename|Include|x|P"}));
     const std::u16string with_nul(u"ab\0c.docx", 9);
     s.g_Log_Info_Array = Log_Rows({
         Log_Event(0).Lsn_Text(u""),
@@ -320,9 +323,9 @@ TEST(LogFile_Event_Rules, AnyEventTexts) {
     });
     Run_LogFile_Event_Rules(s);
     EXPECT_EQ(Executions(s), Strings{});
-    // The created long name holds "x"; the NUL-holding name is reported up to
-    // its NUL, as every "%s" takes it.
-    EXPECT_EQ(Traces(s), Strings{"1|P (T)'s trace has been remained."});
+    // The created long name holds the long pattern; the NUL-holding name is
+    // reported up to its NUL, as every "%s" takes it.
+    EXPECT_EQ(Traces(s), Strings{"1|Long (T)'s trace has been remained."});
     EXPECT_EQ(Deletions(s), Strings{"2|\"ab\" has been deleted."});
 }
 
