@@ -44,8 +44,8 @@ constexpr std::array<std::u16string_view, 3> Temporary_Name_Starts = {u"~", u"&_
 // Names of unsaved, recovered or downloaded copies.
 constexpr std::array<std::u16string_view, 3> Temporary_Name_Parts = {u"%20", u"(unsaved-", u"(autorecovered-"};
 
-// A base name of hexadecimal digits only is a program's generated temporary
-// file, not a user's document.
+// A base name of hexadecimal digits only (or none at all) is a program's
+// generated temporary file, not a user's document.
 bool Is_Generated_Base_Name(std::u16string_view lowered_base) {
     for (const char16_t c : lowered_base)
         if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
