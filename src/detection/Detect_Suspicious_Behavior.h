@@ -4,4 +4,7 @@
 
 #include "records/Parsing_State.h"
 
+// The $LogFile half (per-event rules, then the refinement of its timestamp
+// findings), then the $UsnJrnl half, each announced on the console and
+// closed with "[Done]".
 void Detect_Suspicious_Behavior(Program_State& state);

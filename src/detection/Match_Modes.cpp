@@ -2,13 +2,17 @@
 
 namespace {
 
+// Views of known length: the mode word is compared for every row and event.
+constexpr std::u16string_view Same_Word = Match_Same;
+constexpr std::u16string_view Include_Word = Match_Include;
+
 bool Holds(std::u16string_view key, std::u16string_view pattern) {
     return key.find(pattern) != std::u16string_view::npos;
 }
 
 bool Program_Match(std::u16string_view mode, std::u16string_view pattern, std::u16string_view key) {
-    if (mode == Match_Same) return key == pattern;
-    if (mode == Match_Include) return Holds(key, pattern);
+    if (mode == Same_Word) return key == pattern;
+    if (mode == Include_Word) return Holds(key, pattern);
     return false;
 }
 
@@ -23,11 +27,11 @@ bool Signature_Matches(const _anti_forensic_program_trace_info& signature, std::
 }
 
 bool Signature_Matches(const _program_update_path_info& signature, std::u16string_view key) {
-    if (signature.MatchType == Match_Same) return key.substr(0, signature.PathPattern.size()) == signature.PathPattern;
+    if (signature.MatchType == Same_Word) return key.substr(0, signature.PathPattern.size()) == signature.PathPattern;
     return Holds(key, signature.PathPattern);
 }
 
 bool Signature_Matches(const _key_temp_path_info& signature, std::u16string_view key) {
-    if (signature.MatchType == Match_Same) return key == signature.Path;
+    if (signature.MatchType == Same_Word) return key == signature.Path;
     return Holds(key, signature.Path);
 }

@@ -1,27 +1,12 @@
 #include <gtest/gtest.h>
 
-
 #include "support/Run_Harness.h"
 #include "support/Signature_Db_Builder.h"
 #include "support/Sqlite_Query.h"
 #include "support/Temp_Dir.h"
+#include "support/Working_Directory.h"
 
 namespace {
-
-// Runs in `folder` as the current directory, where Signature.db is looked for.
-class Scoped_Working_Directory {
-public:
-    explicit Scoped_Working_Directory(const std::string& folder) : previous_(std::filesystem::current_path()) {
-        std::filesystem::current_path(folder);
-    }
-    ~Scoped_Working_Directory() {
-        std::error_code ignored;
-        std::filesystem::current_path(previous_, ignored);
-    }
-
-private:
-    std::filesystem::path previous_;
-};
 
 constexpr char Banner[] =
     "\r\n### Trevalon CMD (v1.9) ###\r\n[+] TimeZone : UTC+9\r\n[+] DST(Daylight Saving Time) : No"
@@ -54,7 +39,9 @@ TEST(Detection_Run, SignaturesLoadedAndHeaderOnlyFindingsFile) {
     const Run_Result r = f.Run();
     EXPECT_EQ(r.Exit_Code, 0);
     EXPECT_EQ(r.Console, std::string(Banner) +
-                             "[Done]\r\nExporting Suspicious Behavior Detection info to CSV file...[Done]\r\n");
+                             "[Done]\r\nDetecting Suspicious Behavior in $LogFile...[Done]"
+                             "\r\nDetecting Suspicious Behavior in $UsnJrnl...[Done]"
+                             "\r\nExporting Suspicious Behavior Detection info to CSV file...[Done]\r\n");
     EXPECT_EQ(Read_File(f.findings), "\"Category\",\"Detail\",\"Source\",\"DetectionLocation (LSN / USN)\"\r\n");
     EXPECT_EQ(f.Time_Zone(), (std::vector<std::string>{"9|0"}));
 }

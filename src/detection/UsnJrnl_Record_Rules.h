@@ -1,0 +1,10 @@
+// The first phase of the $UsnJrnl half: one pass over g_UsnJrnl_Info_Array.
+#pragma once
+
+#include "detection/Detection_Context.h"
+
+// Applies the per-record rules (system time, installation, execution, wiping,
+// trace, document deletion) to each record in USN order and, inside the same
+// pass, groups records by update path, tracks "Basic_Info_Changed" records and
+// fills the lifecycle maps.
+void Detect_UsnJrnl_Record_Rules(Detection_Context& context);

@@ -1,0 +1,15 @@
+// The $UsnJrnl timestamp rules over the tracked "Basic_Info_Changed" entries,
+// in the order the detection runs them.
+#pragma once
+
+#include "detection/Detection_Context.h"
+
+// Gives each tracked entry its gap flags and update period.
+void Classify_Basic_Info_Changed_Entries(Detection_Context& context);
+// Judges each tracked entry.
+void Detect_UsnJrnl_Timestamp_Manipulation(Detection_Context& context);
+// Releases the candidate groups, the update periods and the record groups;
+// the tracked entries stay for the link that follows.
+void Free_UsnJrnl_Working_Objects(Detection_Context& context);
+// Ties execution findings of timestamp tools to the file changed right after.
+void Link_UsnJrnl_Timestamp_Tool_Execution(Detection_Context& context);

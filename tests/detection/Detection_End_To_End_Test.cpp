@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "db/CppSQLite3.h"
+#include "output/Csv_Export.h"
+#include "output/Event_Tables.h"
+#include "platform/console.h"
+#include "platform/text.h"
+#include "support/Detection_Builders.h"
+#include "support/Run_Harness.h"
+#include "support/Signature_Db_Builder.h"
+#include "support/Sqlite_Query.h"
+#include "support/Temp_Dir.h"
+#include "support/Working_Directory.h"
+
+using namespace test_support;
+
+namespace {
+
+constexpr char Stamp[] = "2026-12-09 10-11-12";
+constexpr char Header[] = "\"Category\",\"Detail\",\"Source\",\"DetectionLocation (LSN / USN)\"\r\n";
+
+}  // namespace
+
+// Rows go through the row writers into a database, come back through the
+// export's reload, meet the signatures of a scrambled Signature.db, and the
+// findings file says what they show.
+TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
+    Temp_Dir dir;
+    const std::string db_path = dir.File("QVM_test.db");
+    const std::string signatures = dir.Make_Dir("signatures");
+    const std::string out = dir.Make_Dir("out");
+    {
+        CppSQLite3DB db;
+        db.Open_With_Pragmas(db_path);
+        db.Run_Query(Event_Table_Sql::Create_LogFile);
+        db.Run_Query(Event_Table_Sql::Create_UsnJrnl);
+        const std::vector<Log_Event> events = {
+            Log_Event(1000).Event(u"File Creation").Name(u"SDELETE.EXE-2C5A1D3B.pf")
+                .Path(u"\\Windows\\Prefetch\\SDELETE.EXE-2C5A1D3B.pf").File(0x12, 6),
+            Log_Event(1100).Event(u"File Creation").Name(u"sdelete.exe").Path(u"\\Users\\Me\\sdelete.exe").File(0x13, 0),
+            // A wiped file: its time set back, renamed, deleted. Its identity
+            // (TargetVCN and cluster index) survives the round trip.
+            Log_Event(1200).Event(u"Time Reversal Event").Detail(u"ModifiedTime : x -> y").Name(u"plan.txt")
+                .File(0x20, 2),
+            Log_Event(1250).Event(u"Time Reversal Event").Name(u"other.txt").File(0x20, 4),
+            Log_Event(1300).Event(u"Renaming File").Name(u"ZZZZ.ZZZ").File(0x20, 2),
+            Log_Event(1400).Event(u"File Deletion").Detail(u"(Abnormal Timestamp)").Name(u"ZZZZ.ZZZ").File(0x20, 2),
+            // A name with a comma, double quotes and an apostrophe: stored
+            // escaped once, reloaded as it was, quoted with single quotes.
+            Log_Event(1500).Event(u"File Deletion").Name(u"Plan, \"final\" O'Brien.docx")
+                .Path(u"\\Users\\Me\\Documents\\Plan, \"final\" O'Brien.docx").File(0x21, 0),
+            Log_Event(1600).Event(u"File Deletion").Name(u"~$Plan.docx").Path(u"\\Users\\Me\\Documents\\~$Plan.docx"),
+        };
+        for (const Log_Event& e : events) ASSERT_EQ(Insert_LogFile_Row(db, e), 0);
+        const std::vector<Usn_Event> records = {
+            Usn_Event(0).Reasons({u"File_Created"}).Name(u"plan.txt").File_Reference(Mft_Reference(41, 1)),
+            Usn_Event(96).Reasons({u"File_Created", u"File_Closed"}).Name(u"plan.txt").File_Reference(Mft_Reference(41, 1)),
+        };
+        for (const Usn_Event& r : records) ASSERT_EQ(Insert_UsnJrnl_Row(db, r.Read_Record()), 0);
+        db.Close_Database();
+    }
+    ASSERT_TRUE(Signature_Db_Builder()
+                    .Add("Execution|Data Wiping|Same|SDELETE|SDelete")
+                    .Add("Trace|Data Wiping|Creation|Same|sdelete.exe|SDelete")
+                    .Add("Trace|Data Wiping|Rename|Include|ZZ.ZZZ|SDelete")
+                    .Write(signatures));
+
+    Program_State state;
+    std::ostringstream console, messages;
+    {
+        platform::Scoped_Output output(console, messages);
+        Export_CSV_And_Detect(state, db_path, out, Stamp, 9, 0, 1, UsnJrnl_Csv_Page_Rows, signatures);
+    }
+    EXPECT_EQ(console.str(),
+              "\r\nExporting $LogFile info to CSV file...[Done]\r\nExporting $UsnJrnl:$J info to CSV file...[Done]"
+              "\r\nLoading Suspicious Behavior Signature Info...[Done]"
+              "\r\nDetecting Suspicious Behavior in $LogFile...[Done]"
+              "\r\nDetecting Suspicious Behavior in $UsnJrnl...[Done]"
+              "\r\nExporting Suspicious Behavior Detection info to CSV file...[Done]");
+    EXPECT_EQ(messages.str(), "");
+    EXPECT_EQ(Read_File(out + "/QVM_SuspiciousBehaviorDetection_" + Stamp + ".csv"),
+              std::string(Header) +
+                  "\"Execution of Suspicious Programs\",\"SDelete (Data Wiping) has been executed.\",\"$LogFile\",\"1000\"\r\n"
+                  "\"Traces of Suspicious Programs\",\"SDelete (Data Wiping)'s trace has been remained.\",\"$LogFile\",\"1100\"\r\n"
+                  "\"Traces of Suspicious Programs\",\"SDelete (Data Wiping)'s trace has been remained.\",\"$LogFile\",\"1300\"\r\n"
+                  "\"Traces of Suspicious Programs\",\"The Trace of Typical Data Wiping : Deletion after Renaming and "
+                  "Timestamp Manipulation\",\"$LogFile\",\"1400\"\r\n"
+                  "\"Deletion of Document File\",\"'Plan, 'final' O'Brien.docx' has been deleted.\",\"$LogFile\",\"1500\"\r\n");
+
+    // The journal rules match on the reason words as the reload joins them.
+    ASSERT_EQ(state.g_UsnJrnl_Info_Array.size(), 2u);
+    EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(0, Usn_Field::Event), u"File_Created");
+    EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(1, Usn_Field::Event), u"File_Created , File_Closed");
+    EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(1, Usn_Field::FileReferenceNumber), u"0x0001000000000029");
+    ASSERT_EQ(state.g_Log_Info_Array.size(), 8u);
+    EXPECT_EQ(state.g_Log_Info_Array[0].ClusterIndex, u"6");
+    EXPECT_EQ(state.g_Log_Info_Array[0].TargetVCN, u"0x12");
+}
+
+// The program on the real Windows 10 volume, with a signature naming the file
+// that Explorer creates for "New > Text Document": one trace finding for each
+// creation of that file in the log, at its LSN.
+TEST(Detection_Real, TraceFindingForEachCreationOfNewTextDocument) {
+    const std::string data = std::string(TREVALON_REAL_DATA_DIR) + "/win10-20h1-volume";
+    if (!std::filesystem::exists(data + "/LogFile") || !std::filesystem::exists(data + "/MFT"))
+        GTEST_SKIP() << "real sample folder absent: " << data;
+    Temp_Dir dir;
+    const std::string out = dir.Make_Dir("out");
+    const std::string cwd = dir.Make_Dir("cwd");
+    ASSERT_TRUE(Signature_Db_Builder().Add("Trace|Test|Creation|Include|New Text Document|TestTool").Write(cwd));
+    Run_Result r;
+    {
+        Scoped_Working_Directory in(cwd);
+        r = Run_Program({"-l", data + "/LogFile", "-m", data + "/MFT", "-o", out, "-c", "-b"});
+    }
+    ASSERT_EQ(r.Exit_Code, 0) << r.Console;
+
+    // The creations, read from the run's own LogFile table.
+    const std::vector<std::string> created =
+        Query_Rows(out + "/QVM_" + Pinned_Stamp + ".db",
+                   "select LSN from LogFile where Event = 'File Creation' and FileName = 'New Text Document.txt' "
+                   "order by LSN");
+    ASSERT_FALSE(created.empty());
+    std::vector<std::string> expected;
+    for (const std::string& lsn : created)
+        expected.push_back("\"Traces of Suspicious Programs\",\"TestTool (Test)'s trace has been remained.\","
+                           "\"$LogFile\",\"" + lsn + "\"");
+
+    std::vector<std::string> traces;
+    std::istringstream findings(Read_File(out + "/QVM_SuspiciousBehaviorDetection_" + Pinned_Stamp + ".csv"));
+    for (std::string line; std::getline(findings, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("\"Traces of Suspicious Programs\"", 0) == 0) traces.push_back(line);
+    }
+    EXPECT_EQ(traces, expected);
+}
