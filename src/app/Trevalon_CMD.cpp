@@ -272,9 +272,10 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
         Close_Quietly(db);
         return 1;
     }
+    const bool transactions_held = !db.Transaction_Failed();
     Close_Quietly(db);
     Console_Write("\r\n");
-    return exported ? 0 : 1;
+    return exported && transactions_held ? 0 : 1;
 }
 
 }  // namespace

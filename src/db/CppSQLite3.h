@@ -126,6 +126,11 @@ public:
     sqlite3_stmt* Kept_Statement(std::u16string_view statement);
 
     sqlite3* Connection() const { return Connection_; }
+
+    // A stage's BEGIN or COMMIT failed on this connection: the run reports it
+    // with its exit code.
+    void Note_Transaction_Failure() { Transaction_Failed_ = true; }
+    bool Transaction_Failed() const { return Transaction_Failed_; }
     bool Is_Open() const { return Connection_ != nullptr; }
 
     // A statement that keeps reporting a changed schema is prepared again at
@@ -142,6 +147,7 @@ private:
 
     sqlite3* Connection_ = nullptr;
     int Busy_Timeout_Ms_ = 60000;
+    bool Transaction_Failed_ = false;
     std::vector<Kept> Kept_;
 };
 

@@ -1,22 +1,29 @@
 // Runs a stage's many single-row statements inside one transaction, so the
 // rows are written once at the end rather than one by one. The values stored
-// are the same; a BEGIN that fails leaves every statement to commit by itself.
+// are the same. Every stage that writes in bulk uses this one helper.
 #pragma once
 
 #include "db/CppSQLite3.h"
 
 class Scoped_Transaction {
 public:
-    explicit Scoped_Transaction(CppSQLite3DB& db)
-        : connection_(db.Connection()),
-          open_(connection_ != nullptr && sqlite3_exec(connection_, "BEGIN;", nullptr, nullptr, nullptr) == SQLITE_OK) {}
-    ~Scoped_Transaction() {
-        if (open_) sqlite3_exec(connection_, "COMMIT;", nullptr, nullptr, nullptr);
-    }
+    // A BEGIN that fails is reported ("BEGIN Error") and leaves every
+    // statement to commit by itself; the stage goes on, and its COMMIT is
+    // still issued (it ends a transaction that was open already, or reports
+    // that none is).
+    explicit Scoped_Transaction(CppSQLite3DB& db);
+    // Commits what the stage inserted, also when the stage ends early.
+    ~Scoped_Transaction();
     Scoped_Transaction(const Scoped_Transaction&) = delete;
     Scoped_Transaction& operator=(const Scoped_Transaction&) = delete;
 
+    // Commits now. A COMMIT that fails is reported ("commit Error") and rolled
+    // back, so that later stages write with a connection of their own again.
+    // False when BEGIN or COMMIT failed.
+    bool Commit();
+
 private:
-    sqlite3* connection_;
-    bool open_;
+    CppSQLite3DB& db_;
+    bool open_ = false;
+    bool failed_ = false;
 };

@@ -156,3 +156,8 @@ double Parse_Time_Text_As_Date(std::u16string_view text) {
 std::int64_t Date_Difference_Seconds(double later, double earlier) {
     return static_cast<std::int64_t>(std::llround((later - earlier) * 86400.0));
 }
+
+std::u16string Shifted_FileTime_Text(std::uint64_t filetime, int hours) {
+    Shifted_Time_Text_Maker maker(hours);
+    return maker.Text(filetime);
+}

@@ -39,6 +39,10 @@ private:
     std::u16string text_;
 };
 
+// Shift_Time_String(Format_FileTime_Text(filetime), hours) for every year up to
+// 9999; a year above 9999 is moved too, since the FILETIME is moved first.
+std::u16string Shifted_FileTime_Text(std::uint64_t filetime, int hours);
+
 // Reads the program's own time text into days since 1899-12-30 (the scale of
 // an OLE date, but linear also before 1899). A text that is not of the shape
 // "YYYY-MM-DD HH:MM:SS" gives Date_Type_Mismatch; one of that shape with a

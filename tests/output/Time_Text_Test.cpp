@@ -269,3 +269,12 @@ TEST(Shifted_Time_Text_Maker, AgreesWithShiftingTheFormattedText) {
         }
     }
 }
+
+// The row texts of the log stages move a year above 9999 too, as they move
+// every other time of the row; the text shift alone cannot.
+TEST(Shifted_FileTime_Text, MovesYearsAboveNineThousandNineHundredNinetyNine) {
+    EXPECT_EQ(Shifted_FileTime_Text(0x7FFFFFFFFFFFFFFF, 9), u"30828-09-14 11:48:05");
+    EXPECT_EQ(Shift_Time_String(Format_FileTime_Text(0x7FFFFFFFFFFFFFFF), 9), u"30828-09-14 02:48:05");
+    EXPECT_EQ(Shifted_FileTime_Text(130697262000000000, -5), u"2015-03-01 18:30:00");
+    EXPECT_EQ(Shifted_FileTime_Text(0, -5), u"1600-12-31 19:00:00");
+}

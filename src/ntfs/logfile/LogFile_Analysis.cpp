@@ -181,7 +181,8 @@ std::u16string Shifted_Time_Text(const Global_Parsing_Context& context, std::uin
     const std::uint64_t second = filetime / static_cast<std::uint64_t>(Ticks_Per_Second);
     Kept_Text& slot = kept[(second ^ (second >> 10)) % kept.size()];
     if (!slot.Filled || slot.Second != second || slot.Hour_Offset != context.Hour_Offset) {
-        slot.Text = Shift_Time_String(Format_FileTime_Text(filetime), context.Hour_Offset);
+        // Moved before it is formatted, so a year above 9999 is moved too.
+        slot.Text = Shifted_FileTime_Text(filetime, context.Hour_Offset);
         slot.Second = second;
         slot.Hour_Offset = context.Hour_Offset;
         slot.Filled = true;

@@ -184,8 +184,10 @@ Case_Outcome Analyze_Index_Entry_Removal(const Log_Record_Analysis& a) {
     const Client_Data_View& data = a.Data;
 
     cur.ParentReference = data.Read_U64(E::Parent);
+    // The comparison below takes the unshifted text; the row's is moved before
+    // it is formatted, so a year above 9999 is moved too.
     const std::u16string create_time = Format_FileTime_Text(data.Read_U64(E::Create_Time));
-    cur.CreateTime = Shift_Time_String(create_time, context.Hour_Offset);
+    cur.CreateTime = Shifted_FileTime_Text(data.Read_U64(E::Create_Time), context.Hour_Offset);
     cur.ModifiedTime = Shifted_Time_Text(context, data.Read_U64(E::Modified_Time));
     cur.MFT_ModifiedTime = Shifted_Time_Text(context, data.Read_U64(E::Mft_Modified_Time));
     cur.AccessTime = Shifted_Time_Text(context, data.Read_U64(E::Access_Time));

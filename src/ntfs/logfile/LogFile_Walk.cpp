@@ -357,7 +357,8 @@ void Fill_Mft_Entry_Fields(Global_Parsing_Context& context, _log_info& record) {
     const _ENTRYINFO_2* entry = context.Mft.Find_By_LSN(record.ThisLSN);
     if (entry == nullptr) return;
     const auto shifted = [&](std::uint64_t filetime) {
-        return Shift_Time_String(Format_FileTime_Text(filetime), context.Hour_Offset);
+        // Moved before it is formatted, so a year above 9999 is moved too.
+        return Shifted_FileTime_Text(filetime, context.Hour_Offset);
     };
     record.CreateTime = shifted(entry->CreateTime);
     record.ModifiedTime = shifted(entry->ModifiedTime);

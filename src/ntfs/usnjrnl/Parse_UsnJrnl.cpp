@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "db/Scoped_Transaction.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "output/Time_Text.h"
 #include "output/UsnJrnl_Row_Inserter.h"
@@ -29,10 +30,6 @@ struct Scan_Settings {
     std::u16string_view Carving_Flag;
 };
 
-void Run_Transaction_Statement(CppSQLite3DB& db, const char* statement, std::u16string_view error_box) {
-    const int rc = db.Is_Open() ? sqlite3_exec(db.Connection(), statement, nullptr, nullptr, nullptr) : SQLITE_MISUSE;
-    if (rc != SQLITE_OK) platform::Message_Box(error_box);
-}
 
 // Scans the whole file and calls row(const _USNJRNLINFO&) for every record,
 // in file order; row returns false to end the scan early.
@@ -168,7 +165,7 @@ int Scan_UsnJrnl_File(Global_Parsing_Context& context, const std::string& path, 
     platform::Read_Only_File file;
     if (!file.Open(path)) return 0;
 
-    Run_Transaction_Statement(db, "BEGIN;", u"BEGIN Error");
+    Scoped_Transaction transaction(db);
     {
         UsnJrnl_Row_Inserter inserter(db);
         // A small file, one without the prepared statement (no table, no
@@ -183,7 +180,7 @@ int Scan_UsnJrnl_File(Global_Parsing_Context& context, const std::string& path, 
             });
         }
     }
-    Run_Transaction_Statement(db, "COMMIT;", u"commit Error");
+    transaction.Commit();
     return 0;
 }
 

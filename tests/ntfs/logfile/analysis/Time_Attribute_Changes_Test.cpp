@@ -165,8 +165,7 @@ TEST(LogFile_Analysis_Time_Change, KeptTimeTextsMatchTheirSecondAndOffset) {
         for (const int offset : {0, 9, -5, 14, 9}) {
             context.Hour_Offset = offset;
             for (const std::uint64_t filetime : times)
-                ASSERT_EQ(Shifted_Time_Text(context, filetime),
-                          Shift_Time_String(Format_FileTime_Text(filetime), offset))
+                ASSERT_EQ(Shifted_Time_Text(context, filetime), Shifted_FileTime_Text(filetime, offset))
                     << filetime << " at " << offset;
         }
     }
