@@ -10,6 +10,7 @@
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/mft/File_Record.h"
 #include "ntfs/mft/Parse_MFT.h"
+#include "ntfs/mft/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 
@@ -201,8 +202,11 @@ void Apply_Parent_Path_Rule(Global_Parsing_Context& context, std::uint64_t paren
     full_path = context.Full_Path + u"\\" + name;
 }
 
-void Set_MFT_Record_Position(_log_info& record, std::uint64_t reference) {
-    const std::uint64_t entry = Entry_Number_Of(reference);
-    record.MFT_RecordVCN = platform::Format(u"0x%X", {static_cast<std::uint32_t>(entry >> 2)});
-    record.MFT_RecordClusterIndex = (entry & 3) * 2;
+void Set_MFT_Record_Position(const Global_Parsing_Context& context, _log_info& record, std::uint64_t reference) {
+    // From the volume's own sizes: a directory's modified-time update names
+    // its FILE record by target VCN and cluster index, and the look-back
+    // that dates the entries in it compares those with this position.
+    const Log_Position at = Log_Position_Of_Entry(context.Mft.Geometry(), Entry_Number_Of(reference));
+    record.MFT_RecordVCN = platform::Format(u"0x%X", {static_cast<std::uint32_t>(at.Vcn)});
+    record.MFT_RecordClusterIndex = at.Cluster_Index;
 }

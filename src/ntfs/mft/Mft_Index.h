@@ -32,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ntfs/mft/Volume_Geometry.h"
 #include "records/Records.h"
 
 struct Mft_Index {
@@ -94,10 +95,13 @@ struct Mft_Index {
     }
     // Builds the sorted look-ups; call once after the last Add_Entry.
     void Finish();
+    // The cluster and FILE-record sizes of the volume the $MFT came from.
+    void Set_Geometry(const Volume_Geometry& geometry) { geometry_ = geometry; }
 
     // ---- Look-ups (valid after Finish) ----
 
     bool Empty() const { return entries_.empty(); }
+    const Volume_Geometry& Geometry() const { return geometry_; }
     std::size_t Entry_Count() const { return entries_.size(); }
     std::size_t Path_Node_Count() const { return path_node_count_; }
 
@@ -141,6 +145,7 @@ private:
     // child whose parent is that node.
     std::uint32_t Resolve_Prefix(std::uint32_t node) const;
 
+    Volume_Geometry geometry_;
     std::vector<_ENTRYINFO_2> entries_;
     std::vector<std::uint8_t> is_path_node_;  // per entry
     std::size_t path_node_count_ = 0;
