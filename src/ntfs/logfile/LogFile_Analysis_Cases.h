@@ -88,7 +88,8 @@ std::u16string Shifted_Time_Text(const Global_Parsing_Context& context, std::uin
 
 // The full path of `name` in the directory `parent_reference`: "\\" + name
 // under the root; the parent's path + "\\" + name when the parent is in the
-// $MFT index; otherwise `full_path` is left as it is.
+// $MFT index; otherwise `full_path` is left as it is. A result longer than
+// Mft_Index::Max_Full_Path_Units is "".
 void Apply_Parent_Path_Rule(Global_Parsing_Context& context, std::uint64_t parent_reference, const std::u16string& name,
                             std::u16string& full_path);
 

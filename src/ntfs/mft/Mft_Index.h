@@ -121,10 +121,16 @@ struct Mft_Index {
     // empty when the reference has no children. The root lists itself.
     Entry_Range Children_Of(std::uint64_t parent_reference) const;
 
+    // The longest path, in UTF-16 units, that Windows can open. A crafted
+    // $MFT can nest names into paths of hundreds of thousands of units, and
+    // every row naming such a file would carry one.
+    static constexpr std::size_t Max_Full_Path_Units = 32767;
+
     // The backslash path of `reference` whose own name is `name`: "\\name"
     // for entry 5; "" when the reference or an ancestor has no path node
-    // under its exact reference, or the ancestors form a loop; relative
-    // (no leading backslash) when an ancestor is a file.
+    // under its exact reference, the ancestors form a loop, or the path
+    // would be longer than Max_Full_Path_Units; relative (no leading
+    // backslash) when an ancestor is a file.
     std::u16string Full_Path_Of(std::uint64_t reference, std::u16string_view name) const;
     // The same into `out`, reusing its storage; `name` must not view `out`.
     void Full_Path_Of(std::uint64_t reference, std::u16string_view name, std::u16string& out) const;
