@@ -77,6 +77,9 @@ Carving_Scan Scan_For_Log_Pages(const platform::Read_Only_File& file, bool quick
         if (got < wanted) break;
         offset += got;
     }
+    // A read error ended the file early: the page lists are built for the
+    // file as it can be read, as if it had been cut there.
+    scan.File_Size = file.Size();
     return scan;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <numeric>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "ntfs/logfile/LogFile_Walk.h"
 #include "output/Event_Tables.h"
 #include "platform/text.h"
+#include "support/Failing_File.h"
 #include "support/LogFile_Builder.h"
 #include "support/Temp_Dir.h"
 
@@ -58,9 +60,11 @@ protected:
         image.Add_Restart_Pages().Add(pages);
     }
 
-    // Walks the given file pages in the given order.
+    // Walks the given file pages in the given order, read from the image or
+    // through `read`.
     std::vector<Seen> Walk(const std::vector<std::size_t>& file_pages,
-                           Failing_Header_Rule rule = Failing_Header_Rule::Give_Up_Page) {
+                           Failing_Header_Rule rule = Failing_Header_Rule::Give_Up_Page,
+                           const Page_Reader& read = {}) {
         std::vector<_page_info> list;
         for (const std::size_t p : file_pages) {
             Bytes page(4096);
@@ -90,7 +94,7 @@ protected:
         const Page_Reader reader = [&](std::uint64_t offset, std::span<std::uint8_t> page) {
             return image.Read(offset, page);
         };
-        Walk_Log_Records(context, db, list, reader, settings);
+        Walk_Log_Records(context, db, list, read ? read : reader, settings);
         return seen;
     }
 
@@ -230,6 +234,35 @@ TEST_F(LogFile_Walk, A_Record_Whose_Data_Never_Arrives_Is_Kept_Unanalysed) {
     const std::vector<Seen> seen = Walk({2});
     ASSERT_EQ(Lsns(seen), (std::vector<std::uint64_t>{Base + 0x80, Base + 0x100}));
     EXPECT_FALSE(seen[1].analysed);
+}
+
+TEST_F(LogFile_Walk, A_Read_Error_Inside_A_Page_Reads_As_The_File_Cut_There) {
+    std::vector<Log_Record> records{Sized_Record(Base + 0x80, Lead_Size)};
+    for (std::uint64_t i = 0; i < 40; ++i) records.push_back(Sized_Record(Base + 0x100 + i * 0x10, 0x100));
+    const Laid_Log laid = Lay_Records(records, 0x40, 3);
+    Use(laid.pages);
+    const std::uint64_t bad = image.Offset_Of_Page(3) + 1000;
+    const std::string whole = image.Write(dir.File("whole.bin"));
+    Log_Image cut_image = image;
+    cut_image.Data().resize(bad);
+    platform::Read_Only_File cut;
+    ASSERT_TRUE(cut.Open(cut_image.Write(dir.File("cut.bin"))));
+    Failing_File failing(bad);
+    ASSERT_TRUE(failing.Open(whole));
+
+    const std::vector<std::uint64_t> through_error =
+        Lsns(Walk({2, 3, 4}, Failing_Header_Rule::Give_Up_Page, File_Page_Reader(failing)));
+    EXPECT_EQ(through_error, Lsns(Walk({2, 3, 4}, Failing_Header_Rule::Give_Up_Page, File_Page_Reader(cut))));
+    // The records that end on the second page before the bad byte are kept.
+    std::size_t on_second_page = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const Placement& at = laid.placements[i];
+        if (at.page == 0 || (at.page == 1 && at.offset + 0x100 <= 1000)) {
+            on_second_page += at.page;
+            EXPECT_NE(std::find(through_error.begin(), through_error.end(), records[i].lsn), through_error.end()) << i;
+        }
+    }
+    EXPECT_GE(on_second_page, 2u);
 }
 
 TEST_F(LogFile_Walk, What_Ends_A_Page_Or_The_Walk) {
