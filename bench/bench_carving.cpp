@@ -1,7 +1,8 @@
 // Benchmark of the source-folder carving over a file that holds neither log
 // pages nor journal records: writes a random file (1 GiB by default) alone in
 // a source folder and carves the folder with -g, -g -q, -n and -g -q -n,
-// reporting the scan rate of each. The file was just written, so it is read
+// reporting the scan rate of each. The $LogFile scan tests every 512-byte
+// step of the file. The file was just written, so it is read
 // from the page cache: the figures are those of the carvers, not of a disk.
 //
 //   bench_carving [MiB, default 1024] [work folder, default /tmp]
@@ -41,7 +42,7 @@ void Write_Random(const std::string& path, std::uint64_t bytes) {
 struct Setting {
     const char* name;
     bool logfile, quick, usnjrnl;
-    bool targeted;  // held to the 200 MB/s target
+    bool targeted;  // held to the 2 GB/s target
 };
 
 }  // namespace
@@ -83,14 +84,14 @@ int main(int argc, char** argv) {
         Carve_Source_Folder(context, options, (folder / "source").string(), db, 0);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double rate = static_cast<double>(mib << 20) / 1e6 / seconds;
-        if (s.targeted && rate < 200) met = false;
+        if (s.targeted && rate < 2000) met = false;
         std::printf("%-10s %6.2f s  %7.0f MB/s  (%zu record pages)\n", s.name, seconds, rate,
                     context.Scanned_Page_Array.size());
         std::fflush(stdout);
     }
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    std::printf("peak RSS %.0f MB\ntarget: -g and -g -q at 200 MB/s or more; %s\n", usage.ru_maxrss / 1024.0,
+    std::printf("peak RSS %.0f MB\ntarget: -g and -g -q at 2000 MB/s or more; %s\n", usage.ru_maxrss / 1024.0,
                 met ? "met" : "NOT met");
     std::filesystem::remove_all(folder);
     return 0;
