@@ -14,10 +14,10 @@ namespace {
 // Turns FILE records, one at a time and in $MFT order, into index entries.
 class Mft_Index_Builder {
 public:
-    // `record` is fixed up in place. The record at index i is entry i,
-    // whatever its content.
     explicit Mft_Index_Builder(std::size_t record_size) { geometry_.File_Record_Size = record_size; }
 
+    // `record` is fixed up in place. The record at index i is entry i,
+    // whatever its content.
     void Add_Record(std::span<std::uint8_t> record, std::uint64_t record_index) {
         if (!Decode_File_Record(record, decoded_)) return;
         // $MFTMirr is never fragmented, so its one $DATA tells the cluster
