@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "db/Scoped_Transaction.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
@@ -10,6 +11,8 @@
 namespace {
 
 constexpr std::uint64_t Page = LogFile_Page_Size;
+// Positions the scan tests: every sector.
+constexpr std::uint64_t Sector = 512;
 // The scan reads this many bytes at a time; the file is never held whole.
 constexpr std::size_t Scan_Chunk_Size = 1 << 20;
 // In quick mode, how far past a record page met before any restart page the
@@ -32,51 +35,71 @@ void Empty_Page_Lists(Global_Parsing_Context& context) {
 
 Carving_Scan Scan_For_Log_Pages(const platform::Read_Only_File& file, bool quick, std::vector<_page_info>& scanned) {
     Carving_Scan scan;
-    scan.File_Size = file.Size();
-    std::uint64_t limit = scan.File_Size;
+    std::uint64_t limit = file.Size();
     bool window_set = false;
-    // Whole pages, never more than the file needs (small files are common).
-    const std::uint64_t file_pages = scan.File_Size / Page + (scan.File_Size % Page != 0 ? 1 : 0);
-    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(Scan_Chunk_Size / Page, std::max<std::uint64_t>(file_pages, 1)) * Page));
-    std::uint64_t offset = 0;
-    for (;;) {
-        if (quick && offset >= limit) break;
-        std::size_t wanted = chunk.size();
-        // Whole pages up to the limit: the page where it falls is looked at whole.
-        if (quick) {
-            const std::uint64_t left = limit - offset;
-            const std::uint64_t pages = left / Page + (left % Page != 0 ? 1 : 0);
-            wanted = static_cast<std::size_t>(std::min<std::uint64_t>(wanted / Page, pages) * Page);
+    // One chunk and room for a page that runs past its end; never more than
+    // the file needs (small files are common).
+    const std::uint64_t file_pages = file.Size() / Page + (file.Size() % Page != 0 ? 1 : 0);
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(Scan_Chunk_Size / Page, file_pages) * Page + Page));
+    std::uint64_t start = 0;   // the file offset of buffer[0]
+    std::size_t filled = 0;    // bytes of the file held from there
+    bool at_end = false;       // the file (or what can be read of it) ends after them
+    for (std::uint64_t p = 0;;) {
+        if (quick && p >= limit) break;
+        if (p + Page > start + filled) {
+            // The page at p is not all in hand: keep its start, read on.
+            const std::size_t keep = p < start + filled ? static_cast<std::size_t>(start + filled - p) : 0;
+            if (keep > 0 && p != start) std::memmove(buffer.data(), buffer.data() + (p - start), keep);
+            start = p;
+            filled = keep;
+            if (!at_end) {
+                std::size_t wanted = buffer.size() - filled;
+                // In quick mode only what the pages below the limit need.
+                if (quick) wanted = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(wanted, Saturating_Add(limit, Page) - (start + filled)));
+                const std::size_t got = file.Read_At(start + filled, buffer.data() + filled, wanted);
+                filled += got;
+                // A short read is the end of the file, or a read error that ends it there.
+                at_end = got < wanted;
+            }
+            if (filled == 0) break;
+            // A final short page reads as if zero-filled, as the $LogFile
+            // reader reads it: a header field cut by the end keeps the bytes it has.
+            if (filled < Page) std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(filled),
+                                         buffer.begin() + static_cast<std::ptrdiff_t>(Page), 0);
         }
-        const std::size_t got = file.Read_At(offset, chunk.data(), wanted);
-        if (got == 0) break;
-        // A final short page reads as if zero-filled, as the $LogFile reader
-        // reads it: a header field cut by the end keeps the bytes it has.
-        const std::size_t whole = (got + Page - 1) / Page * Page;
-        std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(got), chunk.begin() + static_cast<std::ptrdiff_t>(whole), 0);
-        for (std::size_t at = 0; at < got; at += Page) {
-            const std::uint64_t p = offset + at;
-            if (quick && p >= limit) break;
-            const Byte_View view(chunk.data() + at, Page);
-            if (const auto restart = Decode_Restart_Page(view)) {
+        if (p >= start + filled) break;
+        const std::uint8_t* at = buffer.data() + (p - start);
+        // Pages are looked for at every sector: on a volume with clusters
+        // smaller than 4 KiB, or a partition that does not start on a 4 KiB
+        // boundary, a log's pages lie at offsets that are multiples of 512
+        // only. Both magics are tested on four bytes before a page is decoded.
+        bool taken = false;
+        if (std::memcmp(at, "RSTR", 4) == 0) {
+            if (const auto restart = Decode_Restart_Page(Byte_View(at, Page))) {
                 if (scan.Restart_Page_Count == 0) {
                     scan.Base = p;
                     if (quick) limit = Saturating_Add(p, restart->Log_File_Size);
                 }
                 scan.Restart = restart;
                 ++scan.Restart_Page_Count;
-            } else if (Is_Record_Page(view)) {
-                scanned.push_back(Read_Page_Info(view, scanned.size(), p));
-                if (quick && scan.Restart_Page_Count == 0 && !window_set) {
-                    limit = Saturating_Add(p, Quick_Record_Page_Window);
-                    window_set = true;
-                }
+                taken = true;
             }
+        } else if (std::memcmp(at, "RCRD", 4) == 0 && Is_Record_Page(Byte_View(at, Page))) {
+            scanned.push_back(Read_Page_Info(Byte_View(at, Page), scanned.size(), p));
+            if (quick && scan.Restart_Page_Count == 0 && !window_set) {
+                limit = Saturating_Add(p, Quick_Record_Page_Window);
+                window_set = true;
+            }
+            taken = true;
         }
-        // A short read is the end of the file, or a read error that ends it there.
-        if (got < wanted) break;
-        offset += got;
+        // A page once taken is not searched again inside.
+        p += taken ? Page : Sector;
     }
+    // A read error ended the file early: the page lists are built for the
+    // file as it can be read, as if it had been cut there.
+    scan.File_Size = file.Size();
     return scan;
 }
 

@@ -1,4 +1,4 @@
-// The $LogFile carver: finds restart and record pages at every 4096-byte step
+// The $LogFile carver: finds restart and record pages at every 512-byte step
 // of an arbitrary file (a disk image, unallocated space, a fragment), rebuilds
 // from them the page list of the log they came from, and walks its records
 // into LogFile rows as the $LogFile reader does.
@@ -29,6 +29,6 @@ int Carve_LogFile_Records_With(Global_Parsing_Context& context, const std::strin
                                const Record_Observer& observe = {});
 
 // Reads the file once, in file order: appends every record page to `scanned`
-// and returns what the restart pages said. Only pages at multiples of 4096
-// are looked at.
+// and returns what the restart pages said. Pages are looked for at every
+// multiple of 512; the bytes of a page found are not searched again.
 Carving_Scan Scan_For_Log_Pages(const platform::Read_Only_File& file, bool quick, std::vector<_page_info>& scanned);

@@ -208,6 +208,10 @@ Run_Bounds Carved_List_Builder::Rebuild_Normal_Area(std::uint64_t first, std::ui
                 // A page that lost its header may still hold the rest of a
                 // record; it keeps its place in the run it lies in.
                 records.push_back(Carved_Entry(q, carried ? carried_lsn : scanned_.back().LastLSN));
+            } else if (!records.empty() && records.back().FileOffset + Page == q) {
+                // A never-written page gets no entry, so the walk goes on
+                // past it; a record that would run on into it is lost there.
+                records.back().Followed_By_Unwritten_Page = true;
             }
         }
     }
@@ -216,7 +220,9 @@ Run_Bounds Carved_List_Builder::Rebuild_Normal_Area(std::uint64_t first, std::ui
 
 void Carved_List_Builder::Fill_Gap(const _page_info& previous, const _page_info& next, std::vector<_page_info>& out) {
     const Sequences sequences{previous.LastLSN >> shift_, next.LastLSN >> shift_};
-    for (std::uint64_t q = previous.FileOffset + Page; q < next.FileOffset; q += Page)
+    // Scanned pages lie at any multiple of 512: a gap position counts only
+    // when its whole page ends before the next scanned page begins.
+    for (std::uint64_t q = previous.FileOffset + Page; q + Page <= next.FileOffset; q += Page)
         if (const auto lsn = Last_Lsn_At(q, sequences, false)) out.push_back(Carved_Entry(q, *lsn));
 }
 
@@ -372,6 +378,7 @@ void Carved_List_Builder::Build_V20_Fallback() {
     } else if (found[0] && found[1] && found[2]) {
         Collect_Buffer_Area(scan_.Base + V20_Buffer_First - Page, scan_.Base + V20_Buffer_Last - Page, k, sequences);
     } else if (scanned_[k].FileOffset > scan_.Base + Page) {
+        // Up to the last page that ends at or before scanned page k.
         Collect_Buffer_Area(scan_.Base + Page, scanned_[k].FileOffset - Page, k, sequences);
     }
     Place_Buffer_Pages(bounds);

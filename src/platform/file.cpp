@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -51,14 +52,25 @@ void Read_Only_File::Close() {
     size_ = 0;
 }
 
+ssize_t Read_Only_File::Read_Some(int fd, void* buffer, std::size_t length, std::uint64_t offset) const {
+    return ::pread(fd, buffer, length, static_cast<off_t>(offset));
+}
+
 std::size_t Read_Only_File::Read_At(std::uint64_t offset, void* buffer, std::size_t length) const {
     if (fd_ < 0 || offset >= size_) return 0;
+    // Never past the end (or an earlier error), so a later read cannot see
+    // bytes that an earlier one gave up on.
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - offset));
     std::size_t done = 0;
     auto* out = static_cast<unsigned char*>(buffer);
-    while (done < length) {
-        const ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+    while (done < wanted) {
+        const ssize_t n = Read_Some(fd_, out + done, wanted - done, offset + done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) {
+            // An error (or a file that shrank) ends the input here for good.
+            size_ = offset + done;
+            break;
+        }
         done += static_cast<std::size_t>(n);
     }
     return done;
@@ -66,10 +78,9 @@ std::size_t Read_Only_File::Read_At(std::uint64_t offset, void* buffer, std::siz
 
 bool Read_Only_File::Read_Block(std::uint64_t offset, void* buffer, std::size_t length) const {
     if (fd_ < 0) return false;
-    const std::size_t expected = offset >= size_ ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - offset));
     const std::size_t got = Read_At(offset, buffer, length);
     std::memset(static_cast<unsigned char*>(buffer) + got, 0, length - got);
-    return got == expected;
+    return true;
 }
 
 bool Path_Exists(const std::string& path) {

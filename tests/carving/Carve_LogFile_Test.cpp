@@ -23,21 +23,39 @@ constexpr std::uint64_t Base = 0x9000;  // where the logs lie in the carved file
 
 using Carve_Scan = Carving_Fixture;
 
-TEST_F(Carve_Scan, Pages_Are_Found_Only_At_Multiples_Of_4096) {
+TEST_F(Carve_Scan, Pages_Are_Found_At_Every_Sector) {
     const Written_Log log(4, 3, 1);
-    for (const std::uint64_t at : {std::uint64_t{0}, Base, Base + 512, Base + 1024, Base + 8}) {
+    for (const std::uint64_t at : {std::uint64_t{0}, Base, Base + 512, Base + 1024, Base + 3584, Base + 8}) {
         Carving_Image image(0x40000);
-        image.Put(at, log.Layout(Log_Version::V11, 10));
+        image.Put(at, log.Layout(Log_Version::V11, 7));
         const auto lsns = Carve(image);
         EXPECT_EQ(result, 0);
-        if (at % 4096 == 0) {
+        if (at % 512 == 0) {
             EXPECT_EQ(lsns, log.lsns) << at;
             EXPECT_EQ(context.Scanned_Page_Array.size(), 5u) << at;
+            EXPECT_EQ(Replay(at), (std::vector<long long>{4, 5, 6, 2})) << at;
         } else {
             EXPECT_TRUE(lsns.empty()) << at;
             EXPECT_TRUE(context.Scanned_Page_Array.empty()) << at;
         }
     }
+}
+
+TEST_F(Carve_Scan, A_Page_Taken_Is_Not_Searched_Inside) {
+    const Written_Log log(4, 3, 1);
+    // A record page's header planted 1024 bytes into log page 5, where a
+    // record's data may hold any bytes, and one in the other bytes after the log.
+    Bytes page_5 = log.pages.at(5);
+    const Bytes planted = Record_Page_At(1, 9);
+    std::copy_n(planted.begin(), 0x40, page_5.begin() + 1024);
+    Carving_Image image(0x40000);
+    image.Put(Base, log.Layout(Log_Version::V11, 7).Page(5, page_5));
+    image.Put(Base + 7 * 4096 + 1536, planted);
+    Carve(image);
+    std::vector<long long> scanned;
+    for (const _page_info& page : context.Scanned_Page_Array)
+        scanned.push_back(static_cast<long long>(page.FileOffset - Base));
+    EXPECT_EQ(scanned, (std::vector<long long>{2 * 4096, 3 * 4096, 4 * 4096, 5 * 4096, 6 * 4096, 7 * 4096 + 1536}));
 }
 
 TEST_F(Carve_Scan, Scanned_Pages_Carry_Their_Header_Values) {
@@ -254,6 +272,23 @@ TEST_F(Carve_V11, Holes_Of_The_Normal_Area) {
             EXPECT_EQ(lsns.back(), log.lsns.back());
         }
     }
+}
+
+// A record that runs from the last written page of the normal area into
+// the first page never written gives no row: its rest is not there. The
+// walk goes on with the buffer page after the normal area.
+TEST_F(Carve_V11, A_Record_Running_Into_An_Unwritten_Page_Is_Left_Unfinished) {
+    const Written_Log log(4, 3, 1);
+    const Bytes& last_written = log.pages.at(6);
+    const std::uint64_t running_on = logfile_test::Get_U64(last_written, 0x08);
+    ASSERT_NE(logfile_test::Get_U64(last_written, 0x20), running_on);  // it ends on the next page
+    Carving_Image image(0x40000);
+    image.Put(Base, log.Layout(Log_Version::V11, 10));
+    const auto lsns = Carve(image);
+    EXPECT_EQ(Replay(Base), (std::vector<long long>{4, 5, 6, 2}));
+    std::vector<std::uint64_t> expected = log.lsns;
+    std::erase(expected, running_on);
+    EXPECT_EQ(lsns, expected);
 }
 
 TEST_F(Carve_V11, The_Buffer_Page_Replayed_Last) {

@@ -201,6 +201,26 @@ TEST_F(Carve_Without_Restart, The_Start_Of_The_Normal_Area_Is_Found_From_The_Pag
     }
 }
 
+// Pages found at any sector: a gap between two scanned pages is searched
+// only at whole pages that end before the next scanned page begins.
+TEST_F(Carve_Without_Restart, Gap_Positions_End_Before_The_Next_Scanned_Page) {
+    const Written_Log v11(4, 6, 1);
+    Log_Layout layout = v11.Layout(Log_Version::V11, 10).Without_Restart_Page(0).Without_Restart_Page(1);
+    layout.Page(2, Bytes(4096, 0xFF)).Page(3, Bytes(4096, 0xFF)).Page(6, Without_Magic(v11.pages.at(6)));
+    // 512 other bytes before log page 7: pages 7 to 9 lie a sector later.
+    const Bytes log = layout.Image();
+    Carving_Image image(0x30000);
+    image.Put(Log_At, std::span(log).first(7 * Page));
+    image.Put(Log_At + 7 * Page + 512, std::span(log).subspan(7 * Page));
+    Carve(image);
+    std::vector<std::uint64_t> offsets;
+    for (const _page_info& page : context.Record_Page_Array) offsets.push_back(page.FileOffset - Log_At);
+    // Page 6 is found by its records; the position 7 pages in, whose page
+    // would run 512 bytes into the scanned page after it, is not read.
+    EXPECT_EQ(offsets, (std::vector<std::uint64_t>{4 * Page, 5 * Page, 6 * Page, 7 * Page + 512, 8 * Page + 512,
+                                                   9 * Page + 512}));
+}
+
 TEST_F(Carve_Without_Restart, The_Walk_Uses_The_Inferred_Shift) {
     // Buffer copies, then the normal area: the whole log walked with a shift
     // inferred from where the pages lie.

@@ -3,6 +3,7 @@
 // its log holds, and a volume slice gives its change journal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -67,7 +68,17 @@ std::set<std::uint64_t> Oracle_Lsns(const std::string& listing) {
 struct Real_Log {
     const char* log;
     const char* mft;  // or nullptr
+    // Records the reader completes from the buffer page that the carver
+    // leaves unfinished: their rest lies in the log's first page never
+    // written (its pages after the last written one are 0xFF).
+    std::vector<std::uint64_t> unfinished_when_carved = {};
 };
+
+// The walk of the reader without the records the carver leaves unfinished.
+std::vector<std::uint64_t> Without(std::vector<std::uint64_t> lsns, const std::vector<std::uint64_t>& left_out) {
+    std::erase_if(lsns, [&](std::uint64_t lsn) { return std::find(left_out.begin(), left_out.end(), lsn) != left_out.end(); });
+    return lsns;
+}
 
 class Carving_Real_Log : public ::testing::TestWithParam<Real_Log> {};
 
@@ -77,7 +88,7 @@ TEST_P(Carving_Real_Log, Carving_The_Log_File_Gives_The_Rows_Of_The_Reader) {
     Temp_Dir dir;
     // Pages, replay order and walk: the same records in the same order.
     const auto read = Reader_Walk(Real + "/" + c.log, dir.File("read.db"));
-    EXPECT_EQ(Carver_Walk(Real + "/" + c.log, dir.File("carved.db")), read);
+    EXPECT_EQ(Carver_Walk(Real + "/" + c.log, dir.File("carved.db")), Without(read, c.unfinished_when_carved));
     ASSERT_GT(read.size(), 100u);
 
     // The whole program with the analysis: -l on the file and -s -g on a
@@ -100,7 +111,9 @@ TEST_P(Carving_Real_Log, Carving_The_Log_File_Gives_The_Rows_Of_The_Reader) {
 
 INSTANTIATE_TEST_SUITE_P(Windows, Carving_Real_Log,
                          ::testing::Values(Real_Log{"win10-20h1-volume/LogFile", "win10-20h1-volume/MFT"},
-                                           Real_Log{"tiny-volume-2013/LogFile", "tiny-volume-2013/MFT"},
+                                           // A dirty page table dump (no row) runs from the last
+                                           // written page 46 into page 47.
+                                           Real_Log{"tiny-volume-2013/LogFile", "tiny-volume-2013/MFT", {1072576}},
                                            Real_Log{"dfir-ntfs-logfile/LogFile_7.bin", nullptr},
                                            Real_Log{"dfir-ntfs-logfile/LogFile_10.bin", nullptr},
                                            Real_Log{"dfir-ntfs-logfile/LogFile_10_downgraded.bin", nullptr},
@@ -119,24 +132,18 @@ TEST(Carving_Real_Volume, Tiny_Volume_Image) {
     if (!Present({folder + "/partition.dd", folder + "/LogFile", folder + "/MFT",
                   folder + "/oracle/dfir_ntfs_logfile.tsv"}))
         GTEST_SKIP() << "real sample not present: " << Real << "/" << folder;
-    const std::string image = Real + "/" + folder + "/partition.dd";
     Temp_Dir dir;
+    const std::string source = dir.Make_Dir("source");
+    fs::create_symlink(Real + "/" + folder + "/partition.dd", source + "/partition.dd");
 
     // The volume has 512-byte clusters: its $LogFile starts at 2462720, 1024
-    // bytes past a multiple of 4096, where no page is looked for.
-    EXPECT_TRUE(Carver_Walk(image, dir.File("as-is.db")).empty());
-
-    // The same image three sectors later puts the log on a 4096-byte step:
-    // the carver walks the very records the reader walks in the extracted log.
-    const std::string source = dir.Make_Dir("source");
-    {
-        std::ifstream in(image, std::ios::binary);
-        std::ofstream out(source + "/partition-shifted.dd", std::ios::binary);
-        out << std::string(3 * 1024, '\0') << in.rdbuf();
-    }
+    // bytes past a multiple of 4096. The carver walks the very records the
+    // reader walks in the extracted log, but the one whose rest lies in the
+    // first page never written.
     const auto read = Reader_Walk(Real + "/" + folder + "/LogFile", dir.File("read.db"));
-    EXPECT_EQ(Carver_Walk(source + "/partition-shifted.dd", dir.File("shifted.db")), read);
-    EXPECT_EQ(Carver_Walk(source + "/partition-shifted.dd", dir.File("quick.db"), true), read);
+    const auto expected = Without(read, {1072576});
+    EXPECT_EQ(Carver_Walk(source + "/partition.dd", dir.File("image.db")), expected);
+    EXPECT_EQ(Carver_Walk(source + "/partition.dd", dir.File("quick.db"), true), expected);
 
     // Rows (with the $MFT for names): those of -l, with or without -q, and
     // every LSN known to the peer listing except those the reader adds too.
@@ -145,14 +152,20 @@ TEST(Carving_Real_Volume, Tiny_Volume_Image) {
         EXPECT_EQ(Run_Program(args).Exit_Code, 0);
         return Query_Rows(Db_Of(dir.File(out)), "select * from LogFile order by LSN");
     };
+    const auto lsn_set = [](const std::vector<std::string>& table) {
+        std::set<std::uint64_t> lsns;
+        for (const std::string& row : table) lsns.insert(std::stoull(row.substr(0, row.find('|'))));
+        return lsns;
+    };
     const auto carved = rows({"-s", source, "-g"}, "carved");
-    EXPECT_EQ(rows({"-s", source, "-g", "-q"}, "quick"), carved);
     const auto reader = rows({"-l", Real + "/" + folder + "/LogFile"}, "reader");
+    EXPECT_EQ(lsn_set(carved), lsn_set(reader));
     EXPECT_EQ(carved, reader);
+    EXPECT_EQ(rows({"-s", source, "-g", "-q"}, "quick"), carved);
     ASSERT_GT(carved.size(), 50u);
     const std::set<std::uint64_t> listed = Oracle_Lsns(Real + "/" + folder + "/oracle/dfir_ntfs_logfile.tsv");
     std::size_t known = 0;
-    for (const std::string& row : carved) known += listed.count(std::stoull(row.substr(0, row.find('|'))));
+    for (const std::uint64_t lsn : lsn_set(carved)) known += listed.count(lsn);
     EXPECT_GE(known, carved.size() - 1);  // the reader's walk has one record the listing lacks
 }
 

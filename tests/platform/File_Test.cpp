@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "support/Failing_File.h"
 #include "support/Temp_Dir.h"
 
 namespace {
@@ -49,6 +50,25 @@ TEST(Read_Only_File, ReadsByOffsetAndZeroFillsAShortBlock) {
     ASSERT_TRUE(moved.Is_Open());
     EXPECT_EQ(moved.Read_At(0, block.data(), 2), 2u);
     EXPECT_EQ(block[1], 2);
+}
+
+TEST(Read_Only_File, AReadErrorEndsTheFileThereForEveryLaterRead) {
+    Temp_Dir dir;
+    const std::string bytes = Counting_Bytes(10000);
+    Failing_File file(5000);
+    ASSERT_TRUE(file.Open(dir.Write("data.bin", bytes)));
+
+    std::string block(4096, '\xEE');
+    EXPECT_TRUE(file.Read_Block(4096, block.data(), block.size()));
+    EXPECT_EQ(block.substr(0, 904), bytes.substr(4096, 904));
+    EXPECT_EQ(block.substr(904), std::string(4096 - 904, '\0'));
+    EXPECT_EQ(file.Size(), 5000u);
+    // The bytes past the error stay out of reach, though a new read of them
+    // would succeed.
+    EXPECT_EQ(file.Read_At(6000, block.data(), 10), 0u);
+    EXPECT_EQ(file.Read_At(4990, block.data(), 100), 10u);
+    EXPECT_TRUE(file.Read_Block(8192, block.data(), block.size()));
+    EXPECT_EQ(block, std::string(4096, '\0'));
 }
 
 TEST(Read_Only_File, RefusesWhatIsNotARegularFile) {

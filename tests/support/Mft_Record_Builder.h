@@ -119,12 +119,14 @@ public:
         return *this;
     }
 
-    // A non-resident attribute with the given data size.
-    Mft_Record_Builder& Non_Resident(std::uint32_t type, const std::u16string& name, std::uint64_t data_size) {
+    // A non-resident attribute with the given data size, allocated in whole
+    // clusters of the given size.
+    Mft_Record_Builder& Non_Resident(std::uint32_t type, const std::u16string& name, std::uint64_t data_size,
+                                     std::uint64_t cluster_size = 4096) {
         const std::size_t name_offset = 0x40;
         const std::size_t runs_offset = Align8(name_offset + 2 * name.size());
         const std::size_t length = runs_offset + 8;
-        const std::uint64_t clusters = (data_size + 4095) / 4096;
+        const std::uint64_t clusters = (data_size + cluster_size - 1) / cluster_size;
         std::vector<std::uint8_t> a(length, 0);
         Put_U32(a, 0x00, type);                                     // attribute type
         Put_U32(a, 0x04, static_cast<std::uint32_t>(length));       // attribute length
@@ -135,7 +137,7 @@ public:
         Put_U64(a, 0x10, 0);                                        // first VCN
         Put_U64(a, 0x18, clusters ? clusters - 1 : 0);              // last VCN
         Put_U16(a, 0x20, static_cast<std::uint16_t>(runs_offset));  // mapping pairs offset
-        Put_U64(a, 0x28, clusters * 4096);                          // allocated size
+        Put_U64(a, 0x28, clusters * cluster_size);                  // allocated size
         Put_U64(a, 0x30, data_size);                                // data size
         Put_U64(a, 0x38, data_size);                                // initialised size
         Put_Utf16(a, name_offset, name);

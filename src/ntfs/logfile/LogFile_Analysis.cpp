@@ -10,6 +10,7 @@
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/mft/File_Record.h"
 #include "ntfs/mft/Parse_MFT.h"
+#include "ntfs/mft/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 
@@ -192,18 +193,30 @@ std::u16string Shifted_Time_Text(const Global_Parsing_Context& context, std::uin
 
 void Apply_Parent_Path_Rule(Global_Parsing_Context& context, std::uint64_t parent_reference, const std::u16string& name,
                             std::u16string& full_path) {
+    // A path longer than Windows can open is left empty, as the $MFT index
+    // leaves it: a crafted name or $MFT must not make rows of any length.
+    const auto capped = [&full_path](const std::u16string& parent_path, const std::u16string& child) {
+        if (parent_path.size() + 1 + child.size() > Mft_Index::Max_Full_Path_Units) {
+            full_path.clear();
+            return;
+        }
+        full_path = parent_path + u"\\" + child;
+    };
     if (Entry_Number_Of(parent_reference) == 5) {
-        full_path = u"\\" + name;
+        capped(u"", name);
         return;
     }
     const _ENTRYINFO_2* parent = context.Mft.Find_Path_Node(parent_reference);
     if (parent == nullptr) return;
     Build_Full_Path(context, parent_reference, parent->Name);
-    full_path = context.Full_Path + u"\\" + name;
+    capped(context.Full_Path, name);
 }
 
-void Set_MFT_Record_Position(_log_info& record, std::uint64_t reference) {
-    const std::uint64_t entry = Entry_Number_Of(reference);
-    record.MFT_RecordVCN = platform::Format(u"0x%X", {static_cast<std::uint32_t>(entry >> 2)});
-    record.MFT_RecordClusterIndex = (entry & 3) * 2;
+void Set_MFT_Record_Position(const Global_Parsing_Context& context, _log_info& record, std::uint64_t reference) {
+    // From the volume's own sizes: a directory's modified-time update names
+    // its FILE record by target VCN and cluster index, and the look-back
+    // that dates the entries in it compares those with this position.
+    const Log_Position at = Log_Position_Of_Entry(context.Mft.Geometry(), Entry_Number_Of(reference));
+    record.MFT_RecordVCN = platform::Format(u"0x%X", {static_cast<std::uint32_t>(at.Vcn)});
+    record.MFT_RecordClusterIndex = at.Cluster_Index;
 }

@@ -88,14 +88,16 @@ std::u16string Shifted_Time_Text(const Global_Parsing_Context& context, std::uin
 
 // The full path of `name` in the directory `parent_reference`: "\\" + name
 // under the root; the parent's path + "\\" + name when the parent is in the
-// $MFT index; otherwise `full_path` is left as it is.
+// $MFT index; otherwise `full_path` is left as it is. A result longer than
+// Mft_Index::Max_Full_Path_Units is "".
 void Apply_Parent_Path_Rule(Global_Parsing_Context& context, std::uint64_t parent_reference, const std::u16string& name,
                             std::u16string& full_path);
 
 // The position of the FILE record of `reference` in the units of a log
-// record's target VCN and cluster index: MFT_RecordVCN = "0x%X" of the low
-// 32 bits of (entry number >> 2), MFT_RecordClusterIndex = (entry number & 3) * 2.
-void Set_MFT_Record_Position(_log_info& record, std::uint64_t reference);
+// record's target VCN and cluster index, on the volume of the $MFT given
+// (4 KiB clusters and 1 KiB records without one): MFT_RecordVCN = "0x%X" of
+// the low 32 bits of the VCN, MFT_RecordClusterIndex = the cluster index.
+void Set_MFT_Record_Position(const Global_Parsing_Context& context, _log_info& record, std::uint64_t reference);
 
 inline bool Starts_With(std::u16string_view text, std::u16string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;

@@ -17,6 +17,7 @@
 #include "ntfs/logfile/LogFile_Analysis_Update.h"
 #include "ntfs/mft/File_Record.h"
 #include "ntfs/mft/Parse_MFT.h"
+#include "ntfs/mft/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 
@@ -135,16 +136,12 @@ Time_Change Change_Of(const Global_Parsing_Context& context, const Si_Update& up
 
 // ---- Names ----
 
-bool Is_Record_Cluster_Index(std::uint16_t cluster_index) {
-    return cluster_index == 0 || cluster_index == 2 || cluster_index == 4 || cluster_index == 6;
-}
-
 // The entry number of the FILE record the log record changes, from where it
-// lies: four 1024-byte records to a cluster, the cluster index counting
-// 512-byte blocks within it (the product is kept in 32 bits).
-std::uint64_t Guessed_Entry_Number(const Log_Record_Fields& h) {
-    const std::uint32_t first_of_cluster = static_cast<std::uint32_t>(h.Target_Vcn) * 4u;
-    return std::uint64_t{first_of_cluster} + (Is_Record_Cluster_Index(h.Cluster_Index) ? h.Cluster_Index / 2u : 0u);
+// lies. Worked out from the volume's own cluster and record sizes: four
+// 1 KiB records to a 4 KiB cluster names the wrong entry on any other
+// volume (on a 512-byte-cluster volume the root's updates named entry 40).
+std::optional<std::uint64_t> Guessed_Entry_Number(const Global_Parsing_Context& context, const Log_Record_Fields& h) {
+    return Entry_At_Log_Position(context.Mft.Geometry(), h.Target_Vcn, h.Cluster_Index);
 }
 
 // The name of the file the record changes: the $MFT entry this record last
@@ -165,11 +162,12 @@ void Look_Up_Name(const Log_Record_Analysis& a) {
         return;
     }
 
-    if (!Is_Record_Cluster_Index(a.Header.Cluster_Index)) {
+    const std::optional<std::uint64_t> entry = Guessed_Entry_Number(context, a.Header);
+    if (!entry) {
         cur.FileName.clear();
         return;
     }
-    Lookup_MFT_Entry_By_Number(context, Guessed_Entry_Number(a.Header), &cur.FileName, &cur.FullPath);
+    Lookup_MFT_Entry_By_Number(context, *entry, &cur.FileName, &cur.FullPath);
     cur.FileName += u" <Guessed>";
 }
 
@@ -188,7 +186,10 @@ void Name_Files_With_The_Same_Time(const Log_Record_Analysis& a, const Si_Update
     if (cur.FileName.empty() || Contains(cur.FileName, u"<Guessed>") || cur.ParentReference == 0) return;
     const Mft_Index::Entry_Range children = a.Context.Mft.Children_Of(cur.ParentReference);
     if (children.empty()) return;
-    const std::uint64_t own_entry = Guessed_Entry_Number(a.Header);
+    // The file itself is not its own sibling: the entry its record lies at,
+    // by the volume's own sizes, as the name look-up guesses it.
+    const std::optional<std::uint64_t> own_entry =
+        Entry_Of_Log_Cluster(a.Context.Mft.Geometry(), a.Header.Target_Vcn, a.Header.Cluster_Index);
 
     std::array<std::vector<std::u16string>, Kind_Count> same;
     for (const _ENTRYINFO_2& child : children) {

@@ -208,7 +208,7 @@ Case_Outcome Analyze_Index_Entry_Removal(const Log_Record_Analysis& a) {
 
     cur.FileName = data.Read_Utf16(E::Name, data.Read_U8(E::Name_Length));
     Apply_Parent_Path_Rule(context, cur.ParentReference, cur.FileName, cur.FullPath);
-    Set_MFT_Record_Position(cur, cur.ParentReference);
+    Set_MFT_Record_Position(context, cur, cur.ParentReference);
     cur.FileAttribute = File_Attribute_Word(data.Read_U32(E::File_Attributes));
     if (Has_Short_Name_Tail(cur.FileName)) cur.FileName.clear();
     cur.Event = u"Temp Event";
@@ -237,7 +237,7 @@ Case_Outcome Analyze_Index_Entry_Addition(const Log_Record_Analysis& a) {
     }
     cur.FileName = data.Read_Utf16(E::Name, data.Read_U8(E::Name_Length));
     Apply_Parent_Path_Rule(a.Context, cur.ParentReference, cur.FileName, cur.FullPath);
-    Set_MFT_Record_Position(cur, cur.ParentReference);
+    Set_MFT_Record_Position(a.Context, cur, cur.ParentReference);
     cur.Event = u"Temp Event";
     return Case_Outcome::Done;
 }

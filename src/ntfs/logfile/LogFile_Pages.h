@@ -14,6 +14,9 @@ struct _page_info {
     std::uint64_t PagePosition = 0;  // header u16 at 0x16
     std::uint64_t FileOffset = 0;
     std::uint32_t FirstPageFlag = 0;  // 1 on the first normal page of the first run
+    // Set by the carver on a page whose next page in the file was never
+    // written (0xFF): what runs on from this page was lost there.
+    bool Followed_By_Unwritten_Page = false;
 };
 
 // One run of pages whose last LSNs ascend, keyed by the last LSN of its first

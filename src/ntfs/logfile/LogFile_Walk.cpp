@@ -127,14 +127,22 @@ void Record_Walk::Run() {
         first_header_ = true;
         const Position next = Walk_Page(i, o);
         if (next.end) break;
+        const bool lost_rest = (continuing_ || crossing_) && pages_[i].Followed_By_Unwritten_Page;
         i = next.page;
         o = next.offset;
+        if (lost_rest) {
+            // The rest of the record lay in a page never written: it gives
+            // no row, as at the end of the log. The walk goes on where it
+            // would have, where a header that fails its test is searched past.
+            continuing_ = false;
+            crossing_ = false;
+        }
     }
-    // A record whose client data never arrived still counts as seen.
-    if (continuing_) {
-        continuing_ = false;
-        Finish(false);
-    }
+    // A record whose client data is still awaited (or whose header is still
+    // being put together) when the log ends is unfinished and gives no row:
+    // a name from the $MFT alone would otherwise make a row without event.
+    continuing_ = false;
+    crossing_ = false;
 }
 
 std::size_t Record_Walk::Search_By_Last_End_Lsn() const {

@@ -52,7 +52,9 @@ struct Log_Walk_Settings {
     Record_Observer Observe;  // optional
 };
 
-// Whole pages of the open file, zero-filled past its end.
+// Whole pages of the open file, zero-filled past its end; a read error
+// inside a page ends the file at that byte, so the page keeps what lies
+// before it, as a file cut there reads.
 Page_Reader File_Page_Reader(const platform::Read_Only_File& file);
 
 // Walks `pages` (replay order), writing rows to `db` and their copies to

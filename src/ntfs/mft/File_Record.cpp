@@ -62,10 +62,15 @@ bool Read_Data(Byte_View record, std::size_t a, Decoded_File_Record& out) {
             const auto size = record.Read_U64(a + A::Data_Size);
             if (!size) return false;
             out.Data_Size = *size;
+            // Both lie before the data size, so they are there too.
+            out.Data_Non_Resident = true;
+            out.Data_Allocated_Size = *record.Read_U64(a + A::Allocated_Size);
+            out.Data_Last_Vcn = *record.Read_U64(a + A::Last_Vcn);
         } else {
             const auto size = record.Read_U32(a + A::Value_Length);
             if (!size) return false;
             out.Data_Size = *size;
+            out.Data_Non_Resident = false;
         }
         return true;
     }
@@ -146,6 +151,8 @@ bool Decode_File_Record(std::span<std::uint8_t> record, Decoded_File_Record& out
     out.Create_Time = out.Modified_Time = out.Mft_Modified_Time = out.Access_Time = 0;
     out.Names.clear();
     out.Data_Size = 0;
+    out.Data_Non_Resident = false;
+    out.Data_Allocated_Size = out.Data_Last_Vcn = 0;
     out.Has_Zone_Identifier = false;
 
     if (!Is_File_Record(Byte_View(record))) return false;

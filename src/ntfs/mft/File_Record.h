@@ -41,7 +41,8 @@ inline constexpr std::uint16_t Flag_Directory = 0x0002;
 //    0 Type u32 | 4 Length u32 | 8 NonResident u8 | 9 NameLength u8 (UTF-16 units)
 //  0xA NameOffset u16 (from the attribute's start)
 //  resident:     0x10 ValueLength u32 | 0x14 ValueOffset u16
-//  non-resident: 0x20 MappingPairsOffset u16 | 0x30 DataSize u64
+//  non-resident: 0x18 LastVcn u64 | 0x20 MappingPairsOffset u16 | 0x28 AllocatedSize u64
+//                0x30 DataSize u64
 namespace Attribute_Layout {
 inline constexpr std::size_t Type = 0x00;
 inline constexpr std::size_t Length = 0x04;
@@ -50,7 +51,9 @@ inline constexpr std::size_t Name_Length = 0x09;
 inline constexpr std::size_t Name_Offset = 0x0A;
 inline constexpr std::size_t Value_Length = 0x10;
 inline constexpr std::size_t Value_Offset = 0x14;
+inline constexpr std::size_t Last_Vcn = 0x18;
 inline constexpr std::size_t Mapping_Pairs_Offset = 0x20;
+inline constexpr std::size_t Allocated_Size = 0x28;
 inline constexpr std::size_t Data_Size = 0x30;
 
 inline constexpr std::uint32_t End_Marker = 0xFFFFFFFF;
@@ -104,6 +107,11 @@ struct Decoded_File_Record {
     // in attribute order; a name ends at its first NUL unit.
     std::vector<_FILENAME_DATA> Names;
     std::uint64_t Data_Size = 0;  // of the last unnamed $DATA
+    // Of the last unnamed $DATA when it is non-resident: its allocated size
+    // and last VCN, whose ratio is the cluster size.
+    bool Data_Non_Resident = false;
+    std::uint64_t Data_Allocated_Size = 0;
+    std::uint64_t Data_Last_Vcn = 0;
     bool Has_Zone_Identifier = false;
 };
 

@@ -134,13 +134,19 @@ std::uint32_t Mft_Index::Resolve_Prefix(std::uint32_t node) const {
     // its name and a backslash.
     for (auto it = walk_stack_.rbegin(); it != walk_stack_.rend(); ++it) {
         if (base != Prefix_Missing) {
-            std::u16string text;
             const std::u16string& parent_text = prefix_texts_[base];
             const std::u16string& name = entries_[*it].Name;
-            text.reserve(parent_text.size() + name.size() + 1);
-            text.append(parent_text).append(name).push_back(u'\\');
-            prefix_texts_.push_back(std::move(text));
-            base = static_cast<std::uint32_t>(prefix_texts_.size() - 1);
+            // A prefix already past the longest path gives no path below it;
+            // it is not kept, so the memo never holds texts past the limit.
+            if (parent_text.size() + name.size() + 1 > Max_Full_Path_Units) {
+                base = Prefix_Missing;
+            } else {
+                std::u16string text;
+                text.reserve(parent_text.size() + name.size() + 1);
+                text.append(parent_text).append(name).push_back(u'\\');
+                prefix_texts_.push_back(std::move(text));
+                base = static_cast<std::uint32_t>(prefix_texts_.size() - 1);
+            }
         }
         prefix_slot_[*it] = base;
     }
@@ -157,6 +163,7 @@ std::u16string Mft_Index::Full_Path_Of(std::uint64_t reference, std::u16string_v
 void Mft_Index::Full_Path_Of(std::uint64_t reference, std::u16string_view name, std::u16string& out) const {
     out.clear();
     if (Entry_Number_Of(reference) == Root_Entry_Number) {
+        if (1 + name.size() > Max_Full_Path_Units) return;
         out.push_back(u'\\');
         out.append(name);
         return;
@@ -166,6 +173,6 @@ void Mft_Index::Full_Path_Of(std::uint64_t reference, std::u16string_view name, 
     const std::uint32_t parent = Path_Node_Of(entries_[own].ParentReference);
     if (parent == No_Node) return;
     const std::uint32_t slot = Resolve_Prefix(parent);
-    if (slot == Prefix_Missing) return;
+    if (slot == Prefix_Missing || prefix_texts_[slot].size() + name.size() > Max_Full_Path_Units) return;
     out.append(prefix_texts_[slot]).append(name);
 }

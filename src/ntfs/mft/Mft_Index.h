@@ -32,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ntfs/mft/Volume_Geometry.h"
 #include "records/Records.h"
 
 struct Mft_Index {
@@ -94,10 +95,13 @@ struct Mft_Index {
     }
     // Builds the sorted look-ups; call once after the last Add_Entry.
     void Finish();
+    // The cluster and FILE-record sizes of the volume the $MFT came from.
+    void Set_Geometry(const Volume_Geometry& geometry) { geometry_ = geometry; }
 
     // ---- Look-ups (valid after Finish) ----
 
     bool Empty() const { return entries_.empty(); }
+    const Volume_Geometry& Geometry() const { return geometry_; }
     std::size_t Entry_Count() const { return entries_.size(); }
     std::size_t Path_Node_Count() const { return path_node_count_; }
 
@@ -117,10 +121,16 @@ struct Mft_Index {
     // empty when the reference has no children. The root lists itself.
     Entry_Range Children_Of(std::uint64_t parent_reference) const;
 
+    // The longest path, in UTF-16 units, that Windows can open. A crafted
+    // $MFT can nest names into paths of hundreds of thousands of units, and
+    // every row naming such a file would carry one.
+    static constexpr std::size_t Max_Full_Path_Units = 32767;
+
     // The backslash path of `reference` whose own name is `name`: "\\name"
     // for entry 5; "" when the reference or an ancestor has no path node
-    // under its exact reference, or the ancestors form a loop; relative
-    // (no leading backslash) when an ancestor is a file.
+    // under its exact reference, the ancestors form a loop, or the path
+    // would be longer than Max_Full_Path_Units; relative (no leading
+    // backslash) when an ancestor is a file.
     std::u16string Full_Path_Of(std::uint64_t reference, std::u16string_view name) const;
     // The same into `out`, reusing its storage; `name` must not view `out`.
     void Full_Path_Of(std::uint64_t reference, std::u16string_view name, std::u16string& out) const;
@@ -141,6 +151,7 @@ private:
     // child whose parent is that node.
     std::uint32_t Resolve_Prefix(std::uint32_t node) const;
 
+    Volume_Geometry geometry_;
     std::vector<_ENTRYINFO_2> entries_;
     std::vector<std::uint8_t> is_path_node_;  // per entry
     std::size_t path_node_count_ = 0;

@@ -14,10 +14,18 @@ namespace {
 // Turns FILE records, one at a time and in $MFT order, into index entries.
 class Mft_Index_Builder {
 public:
+    explicit Mft_Index_Builder(std::size_t record_size) { geometry_.File_Record_Size = record_size; }
+
     // `record` is fixed up in place. The record at index i is entry i,
     // whatever its content.
     void Add_Record(std::span<std::uint8_t> record, std::uint64_t record_index) {
         if (!Decode_File_Record(record, decoded_)) return;
+        // $MFTMirr is never fragmented, so its one $DATA tells the cluster
+        // size; $MFT's own may be split over several records.
+        if (record_index == Mft_Mirror_Entry_Number && decoded_.Data_Non_Resident) {
+            if (const auto size = Bytes_Per_Cluster_From_Mirror(decoded_.Data_Allocated_Size, decoded_.Data_Last_Vcn))
+                geometry_.Bytes_Per_Cluster = *size;
+        }
         if (!decoded_.Has_Standard_Information) return;
         const bool has_name = std::any_of(decoded_.Names.begin(), decoded_.Names.end(),
                                           [](const _FILENAME_DATA& n) { return !n.Name.empty(); });
@@ -67,12 +75,16 @@ public:
     // Hands the finished index and the $MFT creation time to the state.
     void Finish(Global_Parsing_Context& context) {
         index_.Finish();
+        index_.Set_Geometry(geometry_);
         context.Mft = std::move(index_);
         if (mft_creation_time_) context.MFT_Creation_Time = Format_FileTime_Text(*mft_creation_time_);
     }
 
 private:
+    static constexpr std::uint64_t Mft_Mirror_Entry_Number = 1;
+
     Mft_Index index_;
+    Volume_Geometry geometry_;
     Decoded_File_Record decoded_;
     std::optional<std::uint64_t> mft_creation_time_;
 };
@@ -96,7 +108,7 @@ int Parse_MFT(Global_Parsing_Context& context, const std::string& path) {
     const std::uint64_t record_count = file.Size() / record_size;
     if (record_count == 0) return 0;
 
-    Mft_Index_Builder builder;
+    Mft_Index_Builder builder(record_size);
     builder.Reserve(static_cast<std::size_t>(std::min<std::uint64_t>(record_count, 1u << 24)));
     const std::size_t records_per_read = Records_Per_Read_Bytes / record_size;
     std::vector<std::uint8_t> chunk(records_per_read * record_size);
@@ -116,7 +128,7 @@ int Parse_MFT(Global_Parsing_Context& context, const std::string& path) {
 
 void Index_MFT_Bytes(Global_Parsing_Context& context, std::span<const std::uint8_t> bytes) {
     const std::size_t record_size = File_Record_Size_From_Record_0(Byte_View(bytes));
-    Mft_Index_Builder builder;
+    Mft_Index_Builder builder(record_size);
     std::vector<std::uint8_t> record(record_size);
     builder.Reserve(bytes.size() / record_size);
     const std::size_t count = bytes.size() / record_size;

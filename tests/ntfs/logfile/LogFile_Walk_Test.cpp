@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <numeric>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "ntfs/logfile/LogFile_Walk.h"
 #include "output/Event_Tables.h"
 #include "platform/text.h"
+#include "support/Failing_File.h"
 #include "support/LogFile_Builder.h"
 #include "support/Temp_Dir.h"
 
@@ -58,9 +60,11 @@ protected:
         image.Add_Restart_Pages().Add(pages);
     }
 
-    // Walks the given file pages in the given order.
+    // Walks the given file pages in the given order, read from the image or
+    // through `read`.
     std::vector<Seen> Walk(const std::vector<std::size_t>& file_pages,
-                           Failing_Header_Rule rule = Failing_Header_Rule::Give_Up_Page) {
+                           Failing_Header_Rule rule = Failing_Header_Rule::Give_Up_Page,
+                           const Page_Reader& read = {}) {
         std::vector<_page_info> list;
         for (const std::size_t p : file_pages) {
             Bytes page(4096);
@@ -90,7 +94,7 @@ protected:
         const Page_Reader reader = [&](std::uint64_t offset, std::span<std::uint8_t> page) {
             return image.Read(offset, page);
         };
-        Walk_Log_Records(context, db, list, reader, settings);
+        Walk_Log_Records(context, db, list, read ? read : reader, settings);
         return seen;
     }
 
@@ -223,13 +227,79 @@ TEST_F(LogFile_Walk, Client_Data_Over_Several_Pages_Is_Skipped_Not_Analysed) {
     }
 }
 
-TEST_F(LogFile_Walk, A_Record_Whose_Data_Never_Arrives_Is_Kept_Unanalysed) {
-    const Laid_Log laid =
-        Lay_Records({Sized_Record(Base + 0x80, Lead_Size), Sized_Record(Base + 0x100, 4096 - First + 104)}, 0x40, 2);
-    Use({laid.pages[0]});
-    const std::vector<Seen> seen = Walk({2});
-    ASSERT_EQ(Lsns(seen), (std::vector<std::uint64_t>{Base + 0x80, Base + 0x100}));
-    EXPECT_FALSE(seen[1].analysed);
+// Every record is named by the $MFT (its LSN is a FILE record's), so each
+// one the walk finishes becomes a row. One that the log leaves unfinished
+// gives none: neither its data nor its header is all there.
+TEST_F(LogFile_Walk, A_Record_Unfinished_When_The_Log_Ends_Gives_No_Row) {
+    const Log_Record lead = Sized_Record(Base + 0x80, Lead_Size);
+    struct Case {
+        const char* what;
+        std::vector<Log_Record> records;  // laid from 0x40 of the first page
+        bool unwritten_after;             // a page of 0xFF bytes is listed after it
+        std::vector<std::uint64_t> rows;
+    };
+    const Case cases[] = {
+        {"data awaited, no page left", {lead, Sized_Record(Base + 0x100, 4096 - First + 104)}, false, {Base + 0x80}},
+        {"data awaited, the next page never written",
+         {lead, Sized_Record(Base + 0x100, 4096 - First + 104)}, true, {Base + 0x80}},
+        {"header cut by the page end",
+         {lead, Sized_Record(Base + 0x90, 4096 - First - 0x30), Sized_Record(Base + 0x100, 0x100)}, false,
+         {Base + 0x80, Base + 0x90}},
+        // Data that runs whole pages on is never put together: the record is
+        // finished at once, with the fields it has.
+        {"data running a whole page on", {lead, Sized_Record(Base + 0x100, 4096 - First + 0xFC0 + 104)}, false,
+         {Base + 0x80, Base + 0x100}},
+    };
+    for (const Case& c : cases) {
+        context = Global_Parsing_Context{};
+        db.Run_Query(u"delete from LogFile");
+        for (std::size_t i = 0; i < c.records.size(); ++i) {
+            const Log_Record& r = c.records[i];
+            _ENTRYINFO_2 entry;
+            entry.FileReference = 40 + i;
+            entry.ParentReference = 5;
+            entry.MFT_LSN = r.lsn;
+            entry.Name = u"named";
+            context.Mft.Add_Entry(entry, true);
+        }
+        context.Mft.Finish();
+        std::vector<Bytes> pages = {Lay_Records(c.records, 0x40, 2).pages[0]};
+        if (c.unwritten_after) pages.push_back(Filled_Page(0xFF));
+        Use(pages);
+        Walk(c.unwritten_after ? std::vector<std::size_t>{2, 3} : std::vector<std::size_t>{2});
+        std::vector<std::uint64_t> rows;
+        for (const _log_info& r : context.LogFile_Row_Array) rows.push_back(r.ThisLSN);
+        EXPECT_EQ(rows, c.rows) << c.what;
+    }
+}
+
+TEST_F(LogFile_Walk, A_Read_Error_Inside_A_Page_Reads_As_The_File_Cut_There) {
+    std::vector<Log_Record> records{Sized_Record(Base + 0x80, Lead_Size)};
+    for (std::uint64_t i = 0; i < 40; ++i) records.push_back(Sized_Record(Base + 0x100 + i * 0x10, 0x100));
+    const Laid_Log laid = Lay_Records(records, 0x40, 3);
+    Use(laid.pages);
+    const std::uint64_t bad = image.Offset_Of_Page(3) + 1000;
+    const std::string whole = image.Write(dir.File("whole.bin"));
+    Log_Image cut_image = image;
+    cut_image.Data().resize(bad);
+    platform::Read_Only_File cut;
+    ASSERT_TRUE(cut.Open(cut_image.Write(dir.File("cut.bin"))));
+    Failing_File failing(bad);
+    ASSERT_TRUE(failing.Open(whole));
+
+    const std::vector<std::uint64_t> through_error =
+        Lsns(Walk({2, 3, 4}, Failing_Header_Rule::Give_Up_Page, File_Page_Reader(failing)));
+    EXPECT_EQ(through_error, Lsns(Walk({2, 3, 4}, Failing_Header_Rule::Give_Up_Page, File_Page_Reader(cut))));
+    // The records that end on the second page before the bad byte are kept.
+    std::size_t on_second_page = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const Placement& at = laid.placements[i];
+        if (at.page == 0 || (at.page == 1 && at.offset + 0x100 <= 1000)) {
+            on_second_page += at.page;
+            EXPECT_NE(std::find(through_error.begin(), through_error.end(), records[i].lsn), through_error.end()) << i;
+        }
+    }
+    EXPECT_GE(on_second_page, 2u);
 }
 
 TEST_F(LogFile_Walk, What_Ends_A_Page_Or_The_Walk) {

@@ -300,3 +300,30 @@ TEST(Mft_Index, FourKilobyteRecords) {
     EXPECT_EQ(mft.Path(Mft_Reference(41, 1), u"big.txt"), u"\\dir\\big.txt");
     EXPECT_EQ(mft.Index().Find_By_Number(41)->DataSize, 3000u);
 }
+
+// A chain of directories whose paths pass the longest path Windows can open
+// (32,767 units): past it a path is "", also for every name below.
+TEST(Mft_Index, PathsStopAtTheLongestWindowsCanOpen) {
+    const std::u16string long_name(255, u'd');
+    auto image = Volume();
+    // Entry 40 + i is the directory at depth i + 1, its path (i + 1) x 256 units.
+    const std::uint64_t depth = 130;
+    for (std::uint64_t i = 0; i < depth; ++i)
+        image.Put(40 + i, Dir(1, i == 0 ? Root : Mft_Reference(40 + i - 1, 1), long_name));
+    const std::uint64_t at_127 = Mft_Reference(40 + 126, 1);  // path of 32,512 units
+    image.Put(200, File(1, at_127, std::u16string(254, u'f')));
+    image.Put(201, File(1, at_127, std::u16string(255, u'f')));
+    Indexed mft(image);
+
+    EXPECT_EQ(mft.Path(at_127, long_name).size(), 127u * 256);
+    EXPECT_EQ(mft.Path(Mft_Reference(200, 1), std::u16string(254, u'f')).size(), 32767u);
+    EXPECT_EQ(mft.Path(Mft_Reference(201, 1), std::u16string(255, u'f')), u"");
+    EXPECT_EQ(mft.Path(Mft_Reference(40 + 127, 1), long_name), u"");  // depth 128: 32,768 units
+    EXPECT_EQ(mft.Path(Mft_Reference(40 + depth - 1, 1), long_name), u"");
+    std::u16string name, path = u"untouched";
+    ASSERT_EQ(Lookup_MFT_Entry_By_Number(mft.context, 40 + depth - 1, &name, &path), 1);
+    EXPECT_EQ(path, u"");
+    // A name under the root as long as the limit allows, and one past it.
+    EXPECT_EQ(mft.Path(Root, std::u16string(32766, u'r')).size(), 32767u);
+    EXPECT_EQ(mft.Path(Root, std::u16string(32767, u'r')), u"");
+}

@@ -230,3 +230,25 @@ TEST(Mft_Real_Files, WindowsXpAndNistVolumes) {
         EXPECT_EQ(Path_Of(context, 99), u"\\Y08\\Y08L01\\Y08L02\\Y08L03\\Y08L04\\Y08L05\\Y08L06\\Y08L07");
     }
 }
+
+// The cluster size each volume's $MFTMirr gives, and the record size of
+// record 0. xw_MFT's $MFT is fragmented: its own $DATA in record 0 covers
+// only part of it and would give no whole cluster size.
+TEST(Mft_Real_Files, ClusterAndRecordSizesOfEachVolume) {
+    const struct {
+        const char* mft;
+        std::uint64_t bytes_per_cluster, record_size;
+    } cases[] = {
+        {"win10-20h1-volume/MFT", 4096, 1024}, {"dfir-ntfs-mft/unicode.mft", 4096, 1024},
+        {"dfir-ntfs-mft/orphan.mft", 4096, 1024}, {"dfir-ntfs-mft/deleted.mft", 4096, 1024},
+        {"dfir-ntfs-mft/4k-large.mft", 4096, 4096}, {"tiny-volume-2013/MFT", 512, 1024},
+        {"ez-mft/nist_dfr16_MFT", 512, 1024}, {"ez-mft/xw_MFT", 2048, 1024},
+    };
+    for (const auto& c : cases) {
+        SKIP_WITHOUT(Real(c.mft));
+        Global_Parsing_Context context;
+        ASSERT_EQ(Parse_MFT(context, Real(c.mft)), 0) << c.mft;
+        EXPECT_EQ(context.Mft.Geometry().Bytes_Per_Cluster, c.bytes_per_cluster) << c.mft;
+        EXPECT_EQ(context.Mft.Geometry().File_Record_Size, c.record_size) << c.mft;
+    }
+}

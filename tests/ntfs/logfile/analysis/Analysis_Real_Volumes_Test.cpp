@@ -191,6 +191,9 @@ TEST_F(Tiny_Volume, TulipsCreatedThenDeleted) {
     EXPECT_EQ(run.Row(1061048u).event_time, "2013-05-01 09:20:53");
     Expect_Row(run, 1069905u, "File Deletion", "", "Tulips.jpg", "\\Tulips.jpg");
     EXPECT_EQ(run.Row(1069905u).create_time, "2013-05-01 09:20:53");
+    // Dated by the root's next update, whose header names the root's FILE
+    // record as VCN 10 in 512-byte clusters.
+    EXPECT_EQ(run.Row(1069905u).event_time, "2013-05-01 09:28:03");
 }
 
 // \suspicious.zip (record 33 before file4.txt took it): dfir_ntfs has
@@ -201,6 +204,16 @@ TEST_F(Tiny_Volume, SuspiciousZipCreatedThenDeleted) {
     Expect_Row(run, 1061975u, "File Creation", "Data Runs(in Volume) : 10119(2668)", "suspicious.zip", "\\suspicious.zip");
     EXPECT_EQ(run.Row(1061975u).event_time, "2013-05-01 09:21:02");
     Expect_Row(run, 1067158u, "File Deletion", "", "suspicious.zip", "\\suspicious.zip");
+    EXPECT_EQ(run.Row(1067158u).event_time, "2013-05-01 09:21:51");
+}
+
+// The root (entry 5) at target VCN 10, cluster index 0: with 512-byte
+// clusters and 1 KiB records that is byte 5120 of the $MFT, entry 5, as
+// dfir_ntfs's listing says for LSN 1061114 (an update of the root's times).
+TEST_F(Tiny_Volume, UpdatesOfTheRootAreGuessedAsTheRoot) {
+    const Volume_Run& run = *run_;
+    Expect_Row(run, 1061114u, "Updating Modified Time", "ModifiedTime : 2013-05-01 09:18:41 -> 2013-05-01 09:20:53",
+               ". <Guessed>", "\\.");
 }
 
 // \file4.txt (fls "r/r 33-128-1"): re-uses record 33 right after the zip's

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/logfile/analysis/Analysis_Harness.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
 #include "ntfs/logfile/LogFile_Analysis_Update.h"
@@ -67,6 +68,30 @@ TEST(LogFile_Analysis_Names, AttributeWordOnlyForSingleKnownFlags) {
     EXPECT_EQ(File_Attribute_Word(0x22), u"");          // a combination
     EXPECT_EQ(File_Attribute_Word(0x10000020), u"");
     EXPECT_EQ(File_Attribute_Word(0), u"");
+}
+
+// The path of a name in a directory is never longer than Windows can open
+// (32,767 units); a directory whose own path is already past it counts as
+// one without a path, so its names hang under the root as designed.
+TEST(LogFile_Analysis_Names, ParentPathRuleStopsAtTheLongestPath) {
+    using namespace log_record_test;
+    Global_Parsing_Context context;
+    const std::u16string long_name(255, u'd');
+    std::vector<Mft_Directory> chain;  // entry 40 + i at depth i + 1, path (i + 1) x 256 units
+    for (std::uint64_t i = 0; i < 128; ++i)
+        chain.push_back({40 + i, 1, i == 0 ? Root_Reference : Reference(40 + i - 1, 1), long_name});
+    Index_Directories(context, chain);
+    const std::uint64_t at_127 = Reference(40 + 126, 1);
+
+    std::u16string path = u"untouched";
+    Apply_Parent_Path_Rule(context, at_127, std::u16string(254, u'f'), path);
+    EXPECT_EQ(path.size(), 32767u);
+    Apply_Parent_Path_Rule(context, at_127, std::u16string(255, u'f'), path);
+    EXPECT_EQ(path, u"");
+    Apply_Parent_Path_Rule(context, Reference(40 + 127, 1), u"a.txt", path);
+    EXPECT_EQ(path, u"\\a.txt");
+    Apply_Parent_Path_Rule(context, Root_Reference, std::u16string(32767, u'r'), path);
+    EXPECT_EQ(path, u"");
 }
 
 TEST(LogFile_Analysis_Update, StatementsCarryEscapedValuesAndLeaveTheRowAlone) {

@@ -10,6 +10,7 @@
 #include "ntfs/logfile/analysis/Analysis_Harness.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
+#include "ntfs/mft/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 
@@ -482,6 +483,48 @@ TEST(LogFile_Analysis_Directory_Times, CreationWithAnotherTimeWasTunnelled) {
     EXPECT_EQ(h.Stored(lsn, "Event"), "File Creation(File System Tunneling)");
     EXPECT_EQ(h.Stored(lsn, "EventTime"), "2020-07-25 16:45:00");
     EXPECT_EQ(h.Stored(lsn, "FileName"), "it's.txt");
+}
+
+// Where a FILE record lies follows the volume's own cluster and record
+// sizes both ways: the entry a time update is guessed to be about, and the
+// place of the directory a removed entry was in, with which a later update
+// of that directory's times is matched to date the deletion.
+TEST(LogFile_Analysis_Directory_Times, PlacesFollowTheVolumesClusterAndRecordSizes) {
+    const struct {
+        const char* what;
+        Volume_Geometry geometry;
+        Record_Place file;  // entry 70
+        Record_Place docs;  // entry 41
+        std::u16string docs_vcn;
+    } cases[] = {
+        {"4 KiB clusters, 1 KiB records", {4096, 1024}, {17, 4}, {10, 2}, u"0xA"},
+        {"512-byte clusters", {512, 1024}, {140, 0}, {82, 0}, u"0x52"},
+        {"2 KiB clusters", {2048, 1024}, {35, 0}, {20, 2}, u"0x14"},
+        {"4 KiB records", {4096, 4096}, {70, 0}, {41, 0}, u"0x29"},
+    };
+    for (const auto& c : cases) {
+        Analysis_Harness h;
+        Index_Volume(h.context, {{70, u"guess.txt"}});
+        h.context.Mft.Set_Geometry(c.geometry);
+        const _log_info guessed = h.Run(Update_Standard_Information(
+            c.file, 0x18, Before, 0x20, Changed(Before, &Times::create, Filetime(2019, 1, 1)), 0x20));
+        EXPECT_EQ(guessed.FileName, u"guess.txt <Guessed>") << c.what;
+        EXPECT_EQ(guessed.FullPath, u"\\docs\\guess.txt") << c.what;
+
+        const std::vector<_log_info> rows = h.Run_All(
+            {In_Transaction(Delete_Index_Entry(Index_Place::Root, c.docs, Index_Entry(Reference(70, 1), Docs, u"a.txt")), 9),
+             In_Transaction(Deallocate_File_Record(c.file), 9)});
+        ASSERT_EQ(rows[1].Event, u"File Deletion") << c.what;
+        EXPECT_EQ(rows[1].MFT_RecordVCN, c.docs_vcn) << c.what;
+        EXPECT_EQ(rows[1].MFT_RecordClusterIndex, c.docs.cluster_index) << c.what;
+
+        Times t = Before;
+        t.modified = t.mft_modified = Filetime(2020, 7, 25, 13, 0, 7);
+        const _log_info update =
+            h.Run(Update_Standard_Information(c.docs, 0x20, Before, 0x10000000, t, 0x10000000));
+        EXPECT_EQ(update.FileName, u"docs <Guessed>") << c.what;
+        EXPECT_EQ(h.Stored(rows[1].LSN, "EventTime"), "2020-07-25 13:00:07") << c.what;
+    }
 }
 
 TEST(LogFile_Analysis_Directory_Times, LookBackEndsAtTheDirectorysCreationOrAfterThreeOthers) {
