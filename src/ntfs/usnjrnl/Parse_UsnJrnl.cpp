@@ -222,8 +222,13 @@ void UsnJrnl_Row_Builder::Build_Path(std::uint64_t parent_reference, std::u16str
     path.clear();
     if (context_.MFT_Unavailable != 0) return;
     // The root is recognised by its entry number alone, also without an $MFT.
+    // A path never passes the longest one Windows can open; a crafted record
+    // or $MFT gives "" rather than an ever longer text.
+    const auto fits = [&](std::size_t parent_units) {
+        return parent_units + 1 + file_name.size() <= Mft_Index::Max_Full_Path_Units;
+    };
     if ((parent_reference & Entry_Number_Mask) == Root_Entry_Number) {
-        path.append(u"\\").append(file_name);
+        if (fits(0)) path.append(u"\\").append(file_name);
         return;
     }
     if (context_.Mft.Empty()) return;
@@ -234,7 +239,7 @@ void UsnJrnl_Row_Builder::Build_Path(std::uint64_t parent_reference, std::u16str
     if (parent == nullptr) return;
     // The index's own call, not Build_Full_Path, which takes the name by value.
     context_.Mft.Full_Path_Of(parent_reference, parent->Name, context_.Full_Path);
-    if (context_.Full_Path.empty()) return;
+    if (context_.Full_Path.empty() || !fits(context_.Full_Path.size())) return;
     path.append(context_.Full_Path).append(u"\\").append(file_name);
 }
 

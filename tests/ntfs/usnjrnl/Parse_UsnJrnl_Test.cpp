@@ -271,4 +271,33 @@ TEST_F(UsnJrnl_Full_Path_Test, Parents_Resolve_Through_The_Index_By_Their_Whole_
     EXPECT_EQ(Paths(), (std::vector<std::string>{"\\top.txt", "\\docs\\x.txt", "\\docs\\sub\\y.txt", "", ""}));
 }
 
+// A path never passes 32,767 units: the longest one that fits is kept, one
+// unit more gives "".
+TEST_F(UsnJrnl_Full_Path_Test, A_Path_Past_The_Longest_Windows_Opens_Is_Empty) {
+    using namespace test_support;
+    Mft_Image_Builder image;
+    Put_Volume_Skeleton(image);
+    // Directories 40 to 166, each a level deeper: the last one's path is 127 x 256 units.
+    const std::u16string long_name(255, u'd');
+    for (std::uint64_t i = 0; i < 127; ++i)
+        image.Put(40 + i, Mft_Record_Builder()
+                              .Flags(Record_Flags::Directory)
+                              .Sequence(1)
+                              .Standard_Information(Usn_Test_Time)
+                              .File_Name(i == 0 ? Mft_Reference(5, 5) : Mft_Reference(40 + i - 1, 1), long_name));
+    const std::string mft = dir_.File("deep MFT");
+    image.Write_File(mft, 200);
+    ASSERT_EQ(Parse_MFT(context_, mft), 0);
+    const std::uint64_t deepest = Mft_Reference(166, 1);
+    Usn_Journal_Builder journal;
+    journal.Append(Usn_Record_Builder().Usn(1).Parent(deepest).Name(std::u16string(254, u'f')))
+        .Append(Usn_Record_Builder().Usn(2).Parent(deepest).Name(std::u16string(255, u'f')));
+    Output_Db out(dir_, "long.db");
+    Parse_UsnJrnl(context_, Write(journal), out.Db(), 0);
+    const std::vector<std::string> paths = out.Column("FullPath");
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_EQ(paths[0].size(), 32767u);
+    EXPECT_EQ(paths[1], "");
+}
+
 }  // namespace
