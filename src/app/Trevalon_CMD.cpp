@@ -7,6 +7,7 @@
 
 #include "carving/Carve_Source_Folder.h"
 #include "db/CppSQLite3.h"
+#include "db/Scoped_Transaction.h"
 #include "ntfs/logfile/Parse_LogFile.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "ntfs/usnjrnl/Parse_UsnJrnl.h"
@@ -267,6 +268,9 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
         exported = Export_CSV_And_Detect(*state, db_path, cl.Output_Folder, stamp, cl.Utc_Offset, cl.Dst, cl.Detect,
                                          UsnJrnl_Csv_Page_Rows, platform::Current_Directory());
 
+    // A stage whose COMMIT failed left its rows in an open transaction: one
+    // more try before the run's last row.
+    Commit_Left_Open(db);
     if (!Run_Guarded(db, platform::Format(Event_Table_Sql::Insert_TimeZone, {cl.Utc_Offset, cl.Dst}))) {
         Console_Write("[ERR0R] Inserting TimeZone information to DB fails.");
         Close_Quietly(db);

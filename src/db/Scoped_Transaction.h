@@ -17,13 +17,21 @@ public:
     Scoped_Transaction(const Scoped_Transaction&) = delete;
     Scoped_Transaction& operator=(const Scoped_Transaction&) = delete;
 
-    // Commits now. A COMMIT that fails is reported ("commit Error") and rolled
-    // back, so that later stages write with a connection of their own again.
-    // False when BEGIN or COMMIT failed.
+    // Commits now; a COMMIT that fails (a reader holding the file past the
+    // busy timeout) is tried again a few times, then reported ("commit
+    // Error"). The transaction then stays open, so its rows are not lost:
+    // a later COMMIT (Commit_Left_Open at the end of the run) can still
+    // keep them. False when BEGIN or COMMIT failed.
     bool Commit();
+
+    static constexpr int Commit_Attempts = 3;
 
 private:
     CppSQLite3DB& db_;
     bool open_ = false;
     bool failed_ = false;
 };
+
+// Commits a transaction that a failed COMMIT left open; reports a failure as
+// the stage's did. True when nothing was left open or the COMMIT worked.
+bool Commit_Left_Open(CppSQLite3DB& db);

@@ -149,7 +149,7 @@ public:
     // appending thread raised (memory exhausted).
     void Finish() {
         if (!worker_.joinable()) return;
-        if (current_->rows != 0) Hand_Over();
+        if (current_ && current_->rows != 0) Hand_Over();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             closing_ = true;
@@ -170,23 +170,28 @@ private:
     };
 
     void Hand_Over() {
+        // The next batch is at hand before this one leaves, so that running
+        // out of memory here leaves the appender whole.
         std::unique_ptr<Batch> next;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!spare_.empty()) {
+                next = std::move(spare_.back());
+                spare_.pop_back();
+            }
+        }
+        if (!next) next = std::make_unique<Batch>();
+        next->text.clear();
+        next->ends.clear();
+        next->rows = 0;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             changed_.wait(lock, [this] { return waiting_.size() < Max_Waiting || error_; });
             // After a failure of the appending thread nothing more is kept;
             // Finish reports it.
             if (!error_) waiting_.push_back(std::move(current_));
-            if (!spare_.empty()) {
-                next = std::move(spare_.back());
-                spare_.pop_back();
-            }
         }
         changed_.notify_all();
-        if (!next) next = std::make_unique<Batch>();
-        next->text.clear();
-        next->ends.clear();
-        next->rows = 0;
         current_ = std::move(next);
     }
 
@@ -383,13 +388,14 @@ bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, Csv_File& file,
     int rc = statement ? SQLITE_ROW : SQLITE_ERROR;
     std::int64_t count = 0;
     while (statement && !file.Failed() && (rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        file.Write(pipeline.Read(statement.get()));
         if (paged && ++count == page_rows) {
-            // A key stored as NULL cannot be paged past: the next page then
-            // counts rows instead.
-            sqlite3_value* key = sqlite3_column_value(statement.get(), 0);
-            after.reset(sqlite3_column_type(statement.get(), 0) == SQLITE_NULL ? nullptr : sqlite3_value_dup(key));
+            // The key is taken before the row is read as text, which would
+            // convert it. A key stored as NULL cannot be paged past: the next
+            // page then counts rows instead.
+            const bool null_key = sqlite3_column_type(statement.get(), 0) == SQLITE_NULL;
+            after.reset(null_key ? nullptr : sqlite3_value_dup(sqlite3_column_value(statement.get(), 0)));
         }
+        file.Write(pipeline.Read(statement.get()));
     }
     pipeline.Flush();
     if (rc != SQLITE_DONE && !file.Failed()) {

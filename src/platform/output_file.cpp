@@ -14,7 +14,12 @@ constexpr std::size_t Buffer_Bytes = std::size_t{1} << 20;
 }
 
 Output_File::~Output_File() {
-    if (fd_ >= 0) ::close(fd_);
+    // A file left without Close (an exception on the way) keeps what was
+    // written to it.
+    if (fd_ >= 0) {
+        Flush();
+        ::close(fd_);
+    }
 }
 
 Output_File::Output_File(Output_File&& other) noexcept

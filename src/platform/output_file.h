@@ -14,7 +14,7 @@ namespace platform {
 class Output_File {
 public:
     Output_File() = default;
-    ~Output_File();  // closes quietly
+    ~Output_File();  // writes what is buffered and closes, quietly
     Output_File(const Output_File&) = delete;
     Output_File& operator=(const Output_File&) = delete;
     Output_File(Output_File&& other) noexcept;

@@ -163,6 +163,8 @@ Compact_Row_Store::Compact_Row_Store(Layout layout) : layout_(std::move(layout))
     group_size_.assign(groups_, 0);
     for (int g : layout_.Group_Of) position_.push_back(group_size_[g]++);
     if (groups_ > Max_Groups) throw std::logic_error("too many groups of shared fields");
+    for (int g = 0; g < groups_; ++g)
+        if (group_size_[g] == 0) throw std::logic_error("a group of the layout holds no field");
     for (int g = 0, start = 0; g < groups_; start += group_size_[g++]) group_start_.push_back(start);
     gathered_.resize(layout_.Group_Of.size());
     tuples_ = std::make_unique<Tuple_Table[]>(static_cast<std::size_t>(groups_));

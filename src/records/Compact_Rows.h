@@ -77,7 +77,9 @@ private:
     std::vector<int> position_;  // index of each field inside its group
     std::vector<int> group_size_;
     std::vector<int> group_start_;                // of each group's fields in gathered_
-    mutable std::vector<std::u16string_view> gathered_;  // scratch: a row's fields by group
+    // Scratch: a row's fields by group. One thread at a time hashes and
+    // appends rows.
+    mutable std::vector<std::u16string_view> gathered_;
     std::unique_ptr<Arena> arena_;
     std::unique_ptr<Tuple_Table[]> tuples_;
     std::vector<std::unique_ptr<std::uint32_t[]>> row_chunks_;

@@ -42,23 +42,46 @@ TEST(Scoped_Transaction, CommitsWhatTheStageInsertedAlsoWhenItEndsEarly) {
     EXPECT_FALSE(f.db.Transaction_Failed());
 }
 
-// A COMMIT the database refuses is reported and rolled back, so the next
-// stage writes on a connection of its own again; the run learns of it.
-TEST(Scoped_Transaction, RefusedCommitIsReportedAndRolledBack) {
+// A COMMIT the database refuses is reported; the transaction stays open, so
+// its rows are kept once a later COMMIT succeeds.
+TEST(Scoped_Transaction, RefusedCommitIsReportedAndItsRowsKeptOpen) {
     Transaction_Fixture f;
     platform::Scoped_Output output(f.console, f.messages);
     {
         Scoped_Transaction transaction(f.db);
-        f.Exec("insert into Rows values('lost')");
+        f.Exec("insert into Rows values('kept')");
         f.Exec("insert into Child values(7)");
         EXPECT_FALSE(transaction.Commit());
     }
     EXPECT_EQ(f.messages.str(), "commit Error\n");
     EXPECT_EQ(f.console.str(), "");
     EXPECT_TRUE(f.db.Transaction_Failed());
-    EXPECT_TRUE(sqlite3_get_autocommit(f.db.Connection()));
-    f.Exec("insert into Rows values('later')");
-    EXPECT_EQ(Query_Rows(f.path, "select Value from Rows"), std::vector<std::string>{"later"});
+    EXPECT_FALSE(sqlite3_get_autocommit(f.db.Connection()));
+    EXPECT_FALSE(Commit_Left_Open(f.db));  // still refused
+    EXPECT_EQ(f.messages.str(), "commit Error\ncommit Error\n");
+    f.Exec("delete from Child");
+    EXPECT_TRUE(Commit_Left_Open(f.db));
+    EXPECT_EQ(Query_Rows(f.path, "select Value from Rows"), std::vector<std::string>{"kept"});
+}
+
+// A reader that holds the file past the busy timeout makes COMMIT fail; the
+// rows wait in the open transaction and are kept once the reader is gone.
+TEST(Scoped_Transaction, CommitBlockedByAReaderKeepsItsRows) {
+    Transaction_Fixture f;
+    sqlite3_busy_timeout(f.db.Connection(), 20);
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(f.path.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_exec(reader, "BEGIN; select count(*) from Rows;", nullptr, nullptr, nullptr);
+    platform::Scoped_Output output(f.console, f.messages);
+    {
+        Scoped_Transaction transaction(f.db);
+        f.Exec("insert into Rows values('waited')");
+    }
+    EXPECT_EQ(f.messages.str(), "commit Error\n");
+    sqlite3_exec(reader, "COMMIT;", nullptr, nullptr, nullptr);
+    sqlite3_close(reader);
+    EXPECT_TRUE(Commit_Left_Open(f.db));
+    EXPECT_EQ(Query_Rows(f.path, "select Value from Rows"), std::vector<std::string>{"waited"});
 }
 
 TEST(Scoped_Transaction, FailedBeginIsReportedAndTheCommitStillIssued) {

@@ -457,16 +457,20 @@ namespace {
 class File_Size_Limit {
 public:
     explicit File_Size_Limit(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN);
+        saved_handler_ = std::signal(SIGXFSZ, SIG_IGN);
         getrlimit(RLIMIT_FSIZE, &saved_);
         rlimit limit = saved_;
         limit.rlim_cur = bytes;
         setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~File_Size_Limit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+    ~File_Size_Limit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, saved_handler_);
+    }
 
 private:
     rlimit saved_{};
+    void (*saved_handler_)(int) = SIG_DFL;
 };
 
 }  // namespace
@@ -501,4 +505,48 @@ TEST(Csv_Export, FileCutShortIsReportedInsteadOfDone) {
         EXPECT_EQ(f.console.str(), c.console);
         EXPECT_EQ(completed, c.log_rows + c.usn_rows == 2);
     }
+}
+
+// Keys of every storage class page in the order the whole table sorts them,
+// each row once: a NULL key is paged past by counting, and a key is taken
+// before the row's text is read (which would convert it).
+TEST(Csv_Export, PagesPastKeysOfEveryKind) {
+    Export_Fixture f;
+    const std::vector<std::string> keys = {"NULL", "NULL", "X'00'", "X'01'", "X'02'", "'abc'", "'zz'", "1.5", "2"};
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        Run_Sql(f.db, "insert into UsnJrnl values(" + keys[i] + ", 't', 'n" + std::to_string(i) +
+                          "', 'p', 'e', 's', 'a', '', 'f', 'r')");
+    f.Export(0, 0, 2);
+    const auto expected = Query_Rows(f.db_path, "select FileName from UsnJrnl order by USN");
+    std::vector<std::string> seen;
+    for (int p = 1; p <= 5; ++p) {
+        const std::string csv = f.Csv("UsnJrnl", "_" + std::to_string(p) + ".csv");
+        for (std::size_t at = csv.find("\"n"); at != std::string::npos; at = csv.find("\"n", at + 1))
+            seen.push_back(csv.substr(at + 1, csv.find('"', at + 1) - at - 1));
+    }
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(f.state.g_UsnJrnl_Info_Array.size(), keys.size());
+}
+
+// The LogFile query failing part-way leaves its file with the header only,
+// keeps none of its rows and ends the export with its message.
+TEST(Csv_Export, LogFileQueryThatFailsPartWayLeavesItsHeaderOnly) {
+    Export_Fixture f;
+    for (int i = 0; i < 5; ++i) {
+        _log_info r = Log_Row(static_cast<std::uint64_t>(i + 1));
+        r.FullPath = u"\\MARK" + platform::Format(u"%d", {i}) + std::u16string(3000, u'p');
+        Insert_LogFile_Row(f.db, r);
+    }
+    f.db.Close_Database();
+    std::string bytes = Read_File(f.db_path);
+    const std::size_t mark = bytes.find("\\MARK3");
+    ASSERT_NE(mark, std::string::npos);
+    for (std::size_t k = 0; k < 16; ++k) bytes[mark / 4096 * 4096 + k] = '\x7F';
+    f.dir.Write("QVM_test.db", bytes);
+    EXPECT_FALSE(std::filesystem::exists(f.dir.File("QVM_LogFile_" + std::string(Stamp) + ".csv")));
+    f.Export();
+    EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Acquiring $LogFile Information fails...");
+    const std::string csv = f.Csv("LogFile");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1);
+    EXPECT_TRUE(f.state.g_Log_Info_Array.empty());
 }

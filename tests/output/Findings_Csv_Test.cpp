@@ -75,7 +75,7 @@ TEST(Findings_Csv, FileCutShortIsReported) {
     for (int i = 0; i < 200; ++i)
         Record_Finding(f.state.g_Detection_Overview_Array, Finding_Category::Execution, Finding_Source::LogFile, u"1",
                        std::u16string(100, u'm'));
-    std::signal(SIGXFSZ, SIG_IGN);
+    const auto saved_handler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
     rlimit limit = saved;
@@ -87,6 +87,7 @@ TEST(Findings_Csv, FileCutShortIsReported) {
         written = Export_Findings_Csv(f.state, f.dir.Path(), Stamp);
     }
     setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, saved_handler);
     EXPECT_FALSE(written);
     EXPECT_EQ(f.console.str(), std::string(Exporting) + "[ERROR] Writing CSV file fails.");
     EXPECT_TRUE(f.state.g_Detection_Overview_Array.empty());

@@ -135,3 +135,28 @@ TEST(Compact_Rows, LogRowsKeepTheirThirteenFields) {
     EXPECT_EQ(v.ClusterIndex, u"4");
     EXPECT_EQ(table[0].Event.data(), v.Event.data());
 }
+
+// Many distinct shared texts (the tables grow again and again) and texts at
+// the edges of the length marks, including ones longer than a chunk.
+TEST(Compact_Rows, GrowingTablesAndLengthEdges) {
+    UsnJrnl_Info_Rows table;
+    std::vector<_USNJRNLINFO> rows;
+    const std::size_t lengths[] = {0, 1, 0x7FFF, 0x8000, 0xFFFF, 0x10000, (1u << 20) - 3, (3u << 20) + 1};
+    for (std::size_t n : lengths) {
+        _USNJRNLINFO r = Usn(std::u16string(n, u'\xFFFF'), u"f", u"\\" + std::u16string(n % 7, u'\x8000') + u"\\f");
+        r.Event = std::u16string(n, u'e');
+        rows.push_back(r);
+    }
+    for (int i = 0; i < 30000; ++i) {
+        _USNJRNLINFO r = Usn(u"u", u"n", u"\\n");
+        r.TimeStamp = u"t" + std::u16string(static_cast<std::size_t>(i % 97), u'x') + static_cast<char16_t>(u'A' + i % 50);
+        r.FileReferenceNumber = u"0x" + std::u16string(1, static_cast<char16_t>(0x4E00 + i));
+        rows.push_back(r);
+    }
+    for (const auto& r : rows) table.push_back(r);
+    for (std::size_t i = 0; i < rows.size(); i += (i < 20 ? 1 : 997)) {
+        SCOPED_TRACE(i);
+        Expect_Same(table[i], rows[i]);
+    }
+    Expect_Same(table[rows.size() - 1], rows.back());
+}
