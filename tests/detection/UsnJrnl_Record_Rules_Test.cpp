@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "detection/Detect_Suspicious_Behavior.h"
 #include "detection/Detection_Test_Support.h"
+#include "platform/console.h"
 #include "support/Detection_Builders.h"
 
 using namespace test_support;
@@ -432,4 +436,70 @@ TEST(UsnJrnl_Record_Rules, LifecycleMaps) {
     // A second run of the pass starts from empty maps.
     Detect_UsnJrnl_Record_Rules(context);
     EXPECT_EQ(renamed_new(0x2A), (Indices{2, 4}));
+}
+
+// Journal texts of any shape and an $MFT whose directories list each other:
+// the whole $UsnJrnl half runs to its end.
+TEST(UsnJrnl_Record_Rules, TextsOfAnyShapeAndAnMftCycle) {
+    Program_State s;
+    ASSERT_TRUE(Add_Signatures(
+        s, {u"ProgramUpdatePath|\\|Same|0", u"ProgramUpdatePath|\\|Include|1", u"ProgramUpdatePath|x|Include|x",
+            u"ProgramUpdatePath|\\|Include|18446744073709551615", u"Installation|T|\\|P", u"Installation|T|\\Tool|P",
+            u"Execution|T|Include|.|P", u"Execution|T|Same|.|P", u"Trace|T|Creation|Include|.|P",
+            u"Trace|T|Rename|Same|x|P", u"KeyTempPath|\\|Include"}));
+    // \A (40) and \A\B (41), each listed under the other.
+    Mft_Entries mft;
+    mft.Root()
+        .Directory(40, 1, Mft_Reference(41, 1), u"A")
+        .Directory(41, 1, Mft_Reference(40, 1), u"B")
+        .File(42, 1, Mft_Reference(41, 1), u"f");
+    mft.Install(s.g_Parsing_Context);
+
+    const std::vector<std::u16string> texts = {u"",      u"\\",    u"\\\\",  u"x",         u"\\A",
+                                               u"\\A\\", u".pf",   u".EX.pf", u"garbage",  u"0x",
+                                               u"-1",    u"\\A\\B", u"\\A\\B\\f", std::u16string(u"a\0b", 3),
+                                               u"SYSTEMSETTINGSADMINFLOWS.EXE.pf", u"2020-13-45 25:61:61",
+                                               u"0x0001000000000029", u"0x0001000000000028"};
+    const std::vector<std::u16string> reasons = {u"",
+                                                 u"File_Created",
+                                                 u"File_Deleted",
+                                                 u"File_Renamed_Old",
+                                                 u"File_Created , File_Closed , File_Deleted , File_Renamed_New",
+                                                 u"Basic_Info_Changed , File_Closed",
+                                                 u" , , "};
+    const std::vector<std::u16string> times = {u"", u"garbage", u"2020-08-02 10:00:00", u"1601-01-01 00:00:00",
+                                               u"9999-12-31 23:59:59", u"2020-02-30 10:00:00", u"0000-00-00 00:00:00"};
+    std::size_t k = 0;
+    for (const std::u16string& a : texts) {
+        for (const std::u16string& b : texts) {
+            _USNJRNLINFO r;
+            r.USN = a;
+            r.TimeStamp = times[k % times.size()];
+            r.FileName = b;
+            r.FullPath = (k % 3 == 0 ? a + u"\\" : a) + b;
+            r.Event = reasons[k % reasons.size()];
+            r.FileAttr = k % 2 == 0 ? u"Directory" : a;
+            r.CarvingFlag = k % 5 == 0 ? u"Y" : b;
+            r.FileReferenceNumber = k % 4 == 0 ? u"0x0001000000000029" : a;
+            r.ParentFileReferenceNumber = k % 4 == 1 ? u"0x0001000000000028" : b;
+            s.g_UsnJrnl_Info_Array.push_back(r);
+            ++k;
+        }
+    }
+    Detection_Context context(s);
+    Run_UsnJrnl_Periods(context);
+    // Some folder count went round the cycle.
+    std::uint64_t most_directories = 0;
+    for (const auto& group : context.Program_Update_Period_Group_Array)
+        for (const auto& period : group->Periods)
+            most_directories = std::max(most_directories, period->FolderDirectoryCount);
+    EXPECT_EQ(most_directories, 2u);
+
+    std::ostringstream console, messages;
+    {
+        platform::Scoped_Output output(console, messages);
+        Detect_Suspicious_Behavior(s);
+    }
+    EXPECT_EQ(console.str(), "\r\nDetecting Suspicious Behavior in $LogFile...[Done]"
+                             "\r\nDetecting Suspicious Behavior in $UsnJrnl...[Done]");
 }
