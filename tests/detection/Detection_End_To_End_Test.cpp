@@ -177,3 +177,41 @@ TEST(Detection_Real, TraceFindingForEachCreationOfNewTextDocument) {
     }
     EXPECT_EQ(traces, expected);
 }
+
+// The same volume's change journal, with a signature naming that file: one
+// journal trace finding for each record that only creates it, at its USN.
+TEST(Detection_Real, JournalTraceFindingForEachCreationOfNewTextDocument) {
+    const std::string data = std::string(TREVALON_REAL_DATA_DIR) + "/win10-20h1-volume";
+    if (!std::filesystem::exists(data + "/UsnJrnl_J") || !std::filesystem::exists(data + "/MFT"))
+        GTEST_SKIP() << "real sample folder absent: " << data;
+    Temp_Dir dir;
+    const std::string out = dir.Make_Dir("out");
+    const std::string cwd = dir.Make_Dir("cwd");
+    ASSERT_TRUE(Signature_Db_Builder().Add("Trace|Test|Creation|Same|New Text Document.txt|TestTool").Write(cwd));
+    Run_Result r;
+    {
+        Scoped_Working_Directory in(cwd);
+        r = Run_Program({"-u", data + "/UsnJrnl_J", "-m", data + "/MFT", "-o", out, "-c", "-b"});
+    }
+    ASSERT_EQ(r.Exit_Code, 0) << r.Console;
+
+    // The creations, read from the run's own UsnJrnl table: Explorer creates
+    // the file (one record), closes it (a second) and renames it.
+    const std::vector<std::string> created =
+        Query_Rows(out + "/QVM_" + Pinned_Stamp + ".db",
+                   "select USN from UsnJrnl where Event = 'File_Created' and FileName = 'New Text Document.txt' "
+                   "order by USN");
+    ASSERT_EQ(created.size(), 13u);
+    std::vector<std::string> expected;
+    for (const std::string& usn : created)
+        expected.push_back("\"Traces of Suspicious Programs\",\"TestTool (Test)'s trace has been remained.\","
+                           "\"$UsnJrnl:$J\",\"" + usn + "\"");
+
+    std::vector<std::string> traces;
+    std::istringstream findings(Read_File(out + "/QVM_SuspiciousBehaviorDetection_" + Pinned_Stamp + ".csv"));
+    for (std::string line; std::getline(findings, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("\"Traces of Suspicious Programs\"", 0) == 0) traces.push_back(line);
+    }
+    EXPECT_EQ(traces, expected);
+}
