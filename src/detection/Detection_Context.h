@@ -6,9 +6,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "detection/Findings.h"
+#include "detection/UsnJrnl_Working_Objects.h"
 #include "records/Compact_Rows.h"
 #include "records/Parsing_State.h"
 #include "records/Records.h"
@@ -55,8 +59,36 @@ struct Detection_Context {
     // ---- $UsnJrnl half ----
     //
     // The per-record pass, the update periods and the journal's timestamp
-    // rules keep their working objects here as they arrive: the candidate
-    // groups by program folder and their update periods, the lifecycle maps
-    // of created, renamed and deleted files, the tracked "Basic_Info_Changed"
-    // entries, and the file and directory counters of the periods.
+    // rules keep their working objects here: groups, periods and maps hold
+    // record indices into g_UsnJrnl_Info_Array, never copies of records.
+
+    // Each record's TimeStamp as whole seconds (Time_Text_Seconds), read once
+    // when the per-record pass starts; one element per record.
+    std::vector<std::int64_t> UsnJrnl_Record_Seconds;
+
+    // The records of each program folder under an update path, in the order
+    // the folders were first met, and each folder's group by its key.
+    std::vector<std::unique_ptr<Program_Operation_Candidate_Group>> Program_Operation_Candidate_Group_Array;
+    // Views of the groups' own keys.
+    std::unordered_map<std::u16string_view, std::size_t> Program_Group_Of_Key;
+    // One period group per candidate group, in the same order (so the key map
+    // finds both).
+    std::vector<std::unique_ptr<Program_Update_Period_Group>> Program_Update_Period_Group_Array;
+
+    // The lifecycle maps, filled record by record. File references are the
+    // FileReferenceNumber texts read as hexadecimal; names and parents are
+    // the FileName and ParentFileReferenceNumber texts.
+    // The first record holding "File_Created" of each reference (a later one
+    // under the same reference is never looked up).
+    std::unordered_map<std::uint64_t, Record_Index> g_File_Created_Map;
+    // Every record holding "File_Renamed_New" of each reference.
+    std::unordered_map<std::uint64_t, UsnJrnl_Record_Group2> g_File_Renamed_New_Map;
+    // Every record holding "File_Deleted", and every one holding
+    // "File_Renamed_Old", by name and parent.
+    UsnJrnl_Name_Parent_Map g_File_Deleted_Map;
+    UsnJrnl_Name_Parent_Map g_File_Renamed_Old_Map;
+
+    // Files and directories below the program folder being counted.
+    std::uint64_t g_File_Count = 0;
+    std::uint64_t g_Directory_Count = 0;
 };

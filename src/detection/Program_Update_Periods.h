@@ -1,10 +1,26 @@
 // The update periods of the programs listed by update path, which tell a
-// program's own rewriting of its files from timestamp manipulation.
+// program's own rewriting of its files from timestamp manipulation, and the
+// lifecycle maps of created, renamed and deleted files.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
 
 #include "detection/Detection_Context.h"
 
-// Cuts each program folder's activity into periods at its pauses.
+// Step of the per-record pass: record i joins the candidate group of its
+// program folder when its FullPath lies under an update path.
+void Group_By_Update_Path(Detection_Context& context, std::size_t i);
+// Step of the per-record pass: record i enters the lifecycle maps of the
+// creations, renames and deletions it holds.
+void Add_To_Lifecycle_Maps(Detection_Context& context, std::size_t i);
+
+// Cuts each program folder's activity into periods at its pauses, and counts
+// the files and directories below the folder in the $MFT.
 void Build_Program_Periods(Detection_Context& context);
 // Counts what each period creates, deletes and changes.
 void Index_Period_Events(Detection_Context& context);
+
+// Adds the files and directories below the directory `reference` to
+// g_File_Count and g_Directory_Count, each listing once. Returns 1.
+int Count_Entries_Under_Directory(Detection_Context& context, std::uint64_t reference);

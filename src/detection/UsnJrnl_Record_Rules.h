@@ -8,3 +8,7 @@
 // pass, groups records by update path, tracks "Basic_Info_Changed" records and
 // fills the lifecycle maps.
 void Detect_UsnJrnl_Record_Rules(Detection_Context& context);
+
+// Reads every record's TimeStamp once into context.UsnJrnl_Record_Seconds,
+// unless it has been read already.
+void Read_UsnJrnl_Record_Seconds(Detection_Context& context);

@@ -60,6 +60,32 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
         const std::vector<Usn_Event> records = {
             Usn_Event(0).Reasons({u"File_Created"}).Name(u"plan.txt").File_Reference(Mft_Reference(41, 1)),
             Usn_Event(96).Reasons({u"File_Created", u"File_Closed"}).Name(u"plan.txt").File_Reference(Mft_Reference(41, 1)),
+            Usn_Event(200).Reasons({u"File_Created"}).Name(u"Eraser").Path(u"\\Program Files\\Eraser")
+                .Attributes(u"Directory"),
+            Usn_Event(300).Reasons({u"File_Created", u"File_Closed"}).Name(u"SDELETE.EXE-2C5A1D3B.pf")
+                .Path(u"\\Windows\\Prefetch\\SDELETE.EXE-2C5A1D3B.pf"),
+            Usn_Event(400).Reasons({u"File_Created"}).Name(u"sdelete.exe").Path(u"\\Users\\Me\\sdelete.exe"),
+            // A file renamed in place twice, renamed once more, deleted.
+            Usn_Event(500).Reasons({u"File_Renamed_Old"}).Name(u"plan.docx").Path(u"\\Users\\Me\\plan.docx")
+                .File_Reference(0x50).Parent_Reference(0x60),
+            Usn_Event(600).Reasons({u"File_Renamed_Old"}).Name(u"AAAA.AAAA").Path(u"\\Users\\Me\\AAAA.AAAA")
+                .File_Reference(0x50).Parent_Reference(0x60),
+            Usn_Event(700).Reasons({u"File_Renamed_New"}).Name(u"ZZZZ.ZZZZ").Path(u"\\Users\\Me\\ZZZZ.ZZZZ")
+                .File_Reference(0x50).Parent_Reference(0x60),
+            Usn_Event(800).Reasons({u"File_Deleted", u"File_Closed"}).Name(u"ZZZZ.ZZZZ")
+                .Path(u"\\Users\\Me\\ZZZZ.ZZZZ").File_Reference(0x50).Parent_Reference(0x60),
+            // A comma in a name comes back from the table as it was.
+            Usn_Event(900).Reasons({u"File_Deleted"}).Name(u"Plan, final.docx")
+                .Path(u"\\Users\\Me\\Documents\\Plan, final.docx"),
+            // The clock set back two minutes, then moved forward with the
+            // settings tool.
+            Usn_Event(1000).Time(u"2020-08-02 09:58:00").Reasons({u"Data_Extend"}).Name(u"log.txt")
+                .Path(u"\\Users\\Me\\log.txt"),
+            Usn_Event(1100).Time(u"2020-08-02 09:58:30").Reasons({u"File_Created", u"File_Closed"})
+                .Name(u"SYSTEMSETTINGSADMINFLOWS.EXE-4D8A1F2B.pf")
+                .Path(u"\\Windows\\Prefetch\\SYSTEMSETTINGSADMINFLOWS.EXE-4D8A1F2B.pf"),
+            Usn_Event(1200).Time(u"2020-08-02 10:05:00").Reasons({u"Data_Extend"}).Name(u"log.txt")
+                .Path(u"\\Users\\Me\\log.txt"),
         };
         for (const Usn_Event& r : records) ASSERT_EQ(Insert_UsnJrnl_Row(db, r.Read_Record()), 0);
         db.Close_Database();
@@ -68,6 +94,7 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
                     .Add("Execution|Data Wiping|Same|SDELETE|SDelete")
                     .Add("Trace|Data Wiping|Creation|Same|sdelete.exe|SDelete")
                     .Add("Trace|Data Wiping|Rename|Include|ZZ.ZZZ|SDelete")
+                    .Add("Installation|Data Wiping|\\Eraser|Eraser")
                     .Write(signatures));
 
     Program_State state;
@@ -90,10 +117,21 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
                   "\"Traces of Suspicious Programs\",\"SDelete (Data Wiping)'s trace has been remained.\",\"$LogFile\",\"1300\"\r\n"
                   "\"Traces of Suspicious Programs\",\"The Trace of Typical Data Wiping : Deletion after Renaming and "
                   "Timestamp Manipulation\",\"$LogFile\",\"1400\"\r\n"
-                  "\"Deletion of Document File\",\"'Plan, 'final' O'Brien.docx' has been deleted.\",\"$LogFile\",\"1500\"\r\n");
+                  "\"Deletion of Document File\",\"'Plan, 'final' O'Brien.docx' has been deleted.\",\"$LogFile\",\"1500\"\r\n"
+                  "\"Installation of Suspicious Programs\",\"Eraser (Data Wiping) has been installed.\",\"$UsnJrnl:$J\",\"200\"\r\n"
+                  "\"Execution of Suspicious Programs\",\"SDelete (Data Wiping) has been executed.\",\"$UsnJrnl:$J\",\"300\"\r\n"
+                  "\"Traces of Suspicious Programs\",\"SDelete (Data Wiping)'s trace has been remained.\",\"$UsnJrnl:$J\",\"400\"\r\n"
+                  "\"Traces of Suspicious Programs\",\"SDelete (Data Wiping)'s trace has been remained.\",\"$UsnJrnl:$J\",\"700\"\r\n"
+                  "\"Traces of Suspicious Programs\",\"The Trace of Typical Data Wiping : Deletion after renaming more than 2 "
+                  "times\",\"$UsnJrnl:$J\",\"800\"\r\n"
+                  "\"Deletion of Document File\",\"'Plan, final.docx' has been deleted.\",\"$UsnJrnl:$J\",\"900\"\r\n"
+                  "\"Manipulation of System Time\",\"The system time reversal has occurred. (2020-08-02 10:00:00 -> "
+                  "2020-08-02 09:58:00)\",\"$UsnJrnl:$J\",\"1000\"\r\n"
+                  "\"Manipulation of System Time\",\"The system time has moved forward more than 1 minute with running "
+                  "SystemSettingsAdminFlows.exe. (2020-08-02 09:58:30 -> 2020-08-02 10:05:00)\",\"$UsnJrnl:$J\",\"1200\"\r\n");
 
     // The journal rules match on the reason words as the reload joins them.
-    ASSERT_EQ(state.g_UsnJrnl_Info_Array.size(), 2u);
+    ASSERT_EQ(state.g_UsnJrnl_Info_Array.size(), 13u);
     EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(0, Usn_Field::Event), u"File_Created");
     EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(1, Usn_Field::Event), u"File_Created , File_Closed");
     EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(1, Usn_Field::FileReferenceNumber), u"0x0001000000000029");
@@ -130,6 +168,44 @@ TEST(Detection_Real, TraceFindingForEachCreationOfNewTextDocument) {
     for (const std::string& lsn : created)
         expected.push_back("\"Traces of Suspicious Programs\",\"TestTool (Test)'s trace has been remained.\","
                            "\"$LogFile\",\"" + lsn + "\"");
+
+    std::vector<std::string> traces;
+    std::istringstream findings(Read_File(out + "/QVM_SuspiciousBehaviorDetection_" + Pinned_Stamp + ".csv"));
+    for (std::string line; std::getline(findings, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("\"Traces of Suspicious Programs\"", 0) == 0) traces.push_back(line);
+    }
+    EXPECT_EQ(traces, expected);
+}
+
+// The same volume's change journal, with a signature naming that file: one
+// journal trace finding for each record that only creates it, at its USN.
+TEST(Detection_Real, JournalTraceFindingForEachCreationOfNewTextDocument) {
+    const std::string data = std::string(TREVALON_REAL_DATA_DIR) + "/win10-20h1-volume";
+    if (!std::filesystem::exists(data + "/UsnJrnl_J") || !std::filesystem::exists(data + "/MFT"))
+        GTEST_SKIP() << "real sample folder absent: " << data;
+    Temp_Dir dir;
+    const std::string out = dir.Make_Dir("out");
+    const std::string cwd = dir.Make_Dir("cwd");
+    ASSERT_TRUE(Signature_Db_Builder().Add("Trace|Test|Creation|Same|New Text Document.txt|TestTool").Write(cwd));
+    Run_Result r;
+    {
+        Scoped_Working_Directory in(cwd);
+        r = Run_Program({"-u", data + "/UsnJrnl_J", "-m", data + "/MFT", "-o", out, "-c", "-b"});
+    }
+    ASSERT_EQ(r.Exit_Code, 0) << r.Console;
+
+    // The creations, read from the run's own UsnJrnl table: Explorer creates
+    // the file (one record), closes it (a second) and renames it.
+    const std::vector<std::string> created =
+        Query_Rows(out + "/QVM_" + Pinned_Stamp + ".db",
+                   "select USN from UsnJrnl where Event = 'File_Created' and FileName = 'New Text Document.txt' "
+                   "order by USN");
+    ASSERT_EQ(created.size(), 13u);
+    std::vector<std::string> expected;
+    for (const std::string& usn : created)
+        expected.push_back("\"Traces of Suspicious Programs\",\"TestTool (Test)'s trace has been remained.\","
+                           "\"$UsnJrnl:$J\",\"" + usn + "\"");
 
     std::vector<std::string> traces;
     std::istringstream findings(Read_File(out + "/QVM_SuspiciousBehaviorDetection_" + Pinned_Stamp + ".csv"));

@@ -8,6 +8,8 @@
 
 #include "detection/Detection_Context.h"
 #include "detection/LogFile_Event_Rules.h"
+#include "detection/Program_Update_Periods.h"
+#include "detection/UsnJrnl_Record_Rules.h"
 #include "platform/text.h"
 #include "records/Parsing_State.h"
 
@@ -18,6 +20,21 @@ namespace test_support {
 inline void Run_LogFile_Event_Rules(Program_State& state) {
     Detection_Context context(state);
     Detect_LogFile_Event_Rules(context);
+}
+
+// The per-record pass of the $UsnJrnl half over the state's rows and
+// signatures, with a context as the detection makes it.
+inline void Run_UsnJrnl_Record_Rules(Program_State& state) {
+    Detection_Context context(state);
+    Detect_UsnJrnl_Record_Rules(context);
+}
+
+// The per-record pass, then the update periods and their counts, in the
+// detection's order, over a context the caller keeps to look into.
+inline void Run_UsnJrnl_Periods(Detection_Context& context) {
+    Detect_UsnJrnl_Record_Rules(context);
+    Build_Program_Periods(context);
+    Index_Period_Events(context);
 }
 
 // The findings of one category and source as "<location>|<message>", in the

@@ -97,6 +97,10 @@ public:
         reasons_.assign(words.begin(), words.end());
         return *this;
     }
+    Usn_Event& Reasons(const std::vector<std::u16string_view>& words) {
+        reasons_.assign(words.begin(), words.end());
+        return *this;
+    }
     Usn_Event& Attributes(std::u16string_view v) { record_.FileAttr = v; return *this; }
     Usn_Event& Carved() { record_.CarvingFlag = u"Y"; return *this; }
     // References as the reader writes them: "0x" and 16 upper-case digits.

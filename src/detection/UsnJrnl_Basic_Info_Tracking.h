@@ -1,0 +1,11 @@
+// The tracking step of the per-record pass: the "Basic_Info_Changed" records
+// of each file, for the journal's timestamp rules.
+#pragma once
+
+#include <cstddef>
+
+#include "detection/Detection_Context.h"
+
+// Runs for record i after the system-time rules and before the installation
+// rule. Nothing is tracked yet.
+void Track_Basic_Info_Changed(Detection_Context& context, std::size_t i);

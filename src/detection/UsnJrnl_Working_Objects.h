@@ -1,0 +1,115 @@
+// What the $UsnJrnl half builds from the reloaded journal and keeps for its
+// later phases: the records of each program folder under an update path, cut
+// into update periods, and the lifecycle maps of created, renamed and deleted
+// files. Everything here names journal records by their record index (their
+// position in g_UsnJrnl_Info_Array); the texts are read from the rows, which
+// stay unchanged and in place for the whole detection, so no record is
+// copied.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// A position in g_UsnJrnl_Info_Array (also what a finding keeps in RecordIndex).
+using Record_Index = std::uint32_t;
+
+// The records of one program folder under an update path, in record order.
+struct Program_Operation_Candidate_Group {
+    // The program folder with its trailing "\" ("\Program Files\Vendor\").
+    std::u16string ProgramKey;
+    std::vector<Record_Index> Records;
+};
+
+// A run of a program folder's activity without a long pause, with what it
+// created, deleted and changed.
+struct Program_Update_Period {
+    std::u16string ProgramKey;
+    // TimeStamp texts of the first and the last record (views of the rows).
+    std::u16string_view StartTime;
+    std::u16string_view EndTime;
+    // 1 when the period holds the creation record of the program folder itself.
+    std::uint32_t FolderCreated = 0;
+    // Records holding "Close" (the period's first record not counted); of
+    // those, the ones that also hold "Basic_Info_Changed", and the others.
+    std::uint32_t CloseCount = 0;
+    std::uint32_t BasicInfoCloseCount = 0;
+    std::uint32_t OtherCloseCount = 0;
+    // Tracked files attached to the period by the timestamp rules.
+    std::uint32_t TrackedEntries = 0;
+    // Files below the program folder in the $MFT.
+    std::uint64_t FolderFileCount = 0;
+    // Distinct files among the period's records; with a "Basic_Info_Changed"
+    // record; without one.
+    std::uint32_t FilesSeen = 0;
+    std::uint32_t FilesWithBasicInfo = 0;
+    std::uint32_t FilesWithoutBasicInfo = 0;
+    // Attached files with a creation-time gap, and with an MFT-modified-time
+    // gap only (written by the timestamp rules).
+    std::uint32_t CreationGapEntries = 0;
+    std::uint32_t ModifiedGapEntries = 0;
+    std::uint32_t FilesCreated = 0;
+    std::uint32_t FilesDeleted = 0;
+    // Directories below the program folder in the $MFT.
+    std::uint64_t FolderDirectoryCount = 0;
+    // Distinct parent references of the period's file records.
+    std::uint32_t ParentFolders = 0;
+    // Distinct directories other than the program folder; with a
+    // "Basic_Info_Changed" record; created here whose $SI creation time no
+    // longer equals their creation record's time; without a
+    // "Basic_Info_Changed" record; created; deleted.
+    std::uint32_t DirectoriesSeen = 0;
+    std::uint32_t DirectoriesWithBasicInfo = 0;
+    std::uint32_t DirectoriesTimeChanged = 0;
+    std::uint32_t DirectoriesWithoutBasicInfo = 0;
+    std::uint32_t DirectoriesCreated = 0;
+    std::uint32_t DirectoriesDeleted = 0;
+    // Seconds from the first to the last record.
+    std::uint32_t Span = 0;
+    std::vector<Record_Index> Records;
+};
+
+// The update periods of one candidate group, in time order. A period's
+// address stays put for as long as its group lives: tracked files point to it.
+struct Program_Update_Period_Group {
+    std::u16string ProgramKey;
+    std::vector<std::unique_ptr<Program_Update_Period>> Periods;
+};
+
+// Records of one file (or of one name under one parent), in record order.
+struct UsnJrnl_Record_Group2 {
+    std::vector<Record_Index> Records;
+};
+
+// The records of one FileName under each ParentFileReferenceNumber text: a
+// look-up takes both, as every reader of these maps has both at hand.
+class UsnJrnl_Name_Parent_Map {
+public:
+    // The group of (name, parent); nullptr when there is none.
+    const UsnJrnl_Record_Group2* Find(std::u16string_view file_name, std::u16string_view parent_reference) const;
+    // Appends the record to the group of (name, parent), making the group
+    // when it is the first. The texts must outlive the map (views of rows).
+    void Append(std::u16string_view file_name, std::u16string_view parent_reference, Record_Index record);
+    std::size_t size() const { return groups_.size(); }
+    void clear() { groups_.clear(); }
+
+private:
+    struct Key {
+        std::u16string_view Name;
+        std::u16string_view Parent;
+        bool operator==(const Key&) const = default;
+    };
+    struct Key_Hash {
+        std::size_t operator()(const Key& key) const {
+            const std::size_t name = std::hash<std::u16string_view>()(key.Name);
+            return name ^ (std::hash<std::u16string_view>()(key.Parent) + 0x9E3779B97F4A7C15ull + (name << 6) +
+                           (name >> 2));
+        }
+    };
+    std::unordered_map<Key, UsnJrnl_Record_Group2, Key_Hash> groups_;
+};
