@@ -249,7 +249,8 @@ void Suppress_Program_Folder_Timestamp_Groups(Detection_Context& context) {
             bool suppress = group.Count >= Installer_Group_Size;
             if (!suppress && group.Count >= Copied_Times_Group_Size) {
                 bool in_folder = Holds(group.Key, Update_Download_Folder);
-                for (const std::u16string_view folder : Program_Folders) in_folder = in_folder || Holds(group.Key, folder);
+                for (const std::u16string_view folder : Program_Folders)
+                    in_folder = in_folder || Holds(group.Key, folder);
                 suppress = in_folder && std::all_of(group.Details.begin(), group.Details.end(),
                                                     [](const Detail* d) { return Copied_Package_Times(d->Message); });
             }

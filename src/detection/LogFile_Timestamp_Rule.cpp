@@ -297,7 +297,8 @@ private:
 int Is_Paired_Time_Reversal(const Log_Info_Rows& rows, std::size_t i) {
     if (!Holds(rows.Field(i, Log_Field::Event), u"Time Reversal Event")) return 0;
     const auto reversal_with = [&](std::size_t j, bool (*shape)(std::u16string_view)) {
-        return Holds(rows.Field(j, Log_Field::Event), u"Time Reversal Event") && shape(rows.Field(j, Log_Field::Detail));
+        return Holds(rows.Field(j, Log_Field::Event), u"Time Reversal Event") &&
+               shape(rows.Field(j, Log_Field::Detail));
     };
     const std::u16string_view detail = rows.Field(i, Log_Field::Detail);
     if (Modified_Pair(detail)) return i + 1 < rows.size() && reversal_with(i + 1, Creation_Only) ? 1 : 0;
