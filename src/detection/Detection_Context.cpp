@@ -1,5 +1,7 @@
 #include "detection/Detection_Context.h"
 
+#include "detection/LogFile_Event_Index.h"
+
 Detection_Context::Detection_Context(Program_State& state)
     : g_Log_Info_Array(state.g_Log_Info_Array),
       g_UsnJrnl_Info_Array(state.g_UsnJrnl_Info_Array),
@@ -10,3 +12,5 @@ Detection_Context::Detection_Context(Program_State& state)
       g_Key_Temp_Path_Array(state.g_Key_Temp_Path_Array),
       g_Parsing_Context(state.g_Parsing_Context),
       g_Detection_Overview_Array(state.g_Detection_Overview_Array) {}
+
+Detection_Context::~Detection_Context() = default;

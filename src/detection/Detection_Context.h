@@ -17,8 +17,11 @@
 #include "records/Parsing_State.h"
 #include "records/Records.h"
 
+class LogFile_Event_Index;
+
 struct Detection_Context {
     explicit Detection_Context(Program_State& state);
+    ~Detection_Context();
     Detection_Context(const Detection_Context&) = delete;
     Detection_Context& operator=(const Detection_Context&) = delete;
 
@@ -55,6 +58,11 @@ struct Detection_Context {
     // of repeated findings on the same path.
     std::vector<_normal_time_reversal_event> g_Normal_Time_Reversal_Array;
     std::vector<_normal_creation_time_update_event> g_Normal_Creation_Time_Update_Array;
+
+    // The events of g_Log_Info_Array read once and indexed by file and name
+    // for the timestamp rule; made when that rule first needs it
+    // (LogFile_Event_Index_Of).
+    std::unique_ptr<LogFile_Event_Index> g_LogFile_Event_Index;
 
     // ---- $UsnJrnl half ----
     //
