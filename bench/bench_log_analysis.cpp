@@ -140,7 +140,8 @@ Result Run(const std::string& log_path, const std::string& db_path) {
     db.Run_Query(Event_Table_Sql::Create_LogFile);
     Global_Parsing_Context context;
     Result result;
-    const auto analyse = [&](Byte_View header, _log_info& cur, const _log_info& prev, const Client_Data_View& data) {
+    const auto analyse = [&](const Log_Record_Header& header, _log_info& cur, const _log_info& prev,
+                             const Client_Data_View& data) {
         const auto begin = std::chrono::steady_clock::now();
         Analyze_LogFile_Record(context, header, cur, prev, data, db);
         result.analysis_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();

@@ -107,7 +107,7 @@ int Carve_LogFile_Records(Global_Parsing_Context& context, const std::string& pa
                           bool quick) {
     return Carve_LogFile_Records_With(
         context, path, db, hour_offset, quick,
-        [&](Byte_View header, _log_info& cur, const _log_info& prev, const Client_Data_View& data) {
+        [&](const Log_Record_Header& header, _log_info& cur, const _log_info& prev, const Client_Data_View& data) {
             Analyze_LogFile_Record(context, header, cur, prev, data, db);
         });
 }

@@ -235,7 +235,7 @@ TEST_F(Carve_V11, A_Whole_Log_Inside_Other_Bytes_Is_Walked_As_The_Reader_Walks_I
     Global_Parsing_Context reader;
     std::vector<std::uint64_t> read;
     Parse_LogFile_With(reader, alone.Write(dir.File("LogFile")), db, 0,
-                       [](Byte_View, _log_info&, const _log_info&, const Client_Data_View&) {},
+                       [](const Log_Record_Header&, _log_info&, const _log_info&, const Client_Data_View&) {},
                        [&](const _log_info& r, bool) { read.push_back(r.ThisLSN); });
     EXPECT_EQ(read, lsns);
 }

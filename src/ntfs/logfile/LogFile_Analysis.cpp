@@ -16,26 +16,6 @@
 
 namespace {
 
-namespace H = Log_Record_Layout;
-
-Log_Record_Fields Decode_Header(Byte_View header) {
-    Log_Record_Fields f;
-    f.Lsn = header.Read_U64(H::This_Lsn).value_or(0);
-    f.Client_Data_Length = header.Read_U32(H::Client_Data_Length).value_or(0);
-    f.Transaction_Id = header.Read_U32(H::Transaction_Id).value_or(0);
-    f.Redo_Operation = header.Read_U16(H::Redo_Operation).value_or(0);
-    f.Undo_Operation = header.Read_U16(H::Undo_Operation).value_or(0);
-    f.Redo_Offset = header.Read_U16(H::Redo_Offset).value_or(0);
-    f.Redo_Length = header.Read_U16(H::Redo_Length).value_or(0);
-    f.Undo_Offset = header.Read_U16(H::Undo_Offset).value_or(0);
-    f.Undo_Length = header.Read_U16(H::Undo_Length).value_or(0);
-    f.Record_Offset = header.Read_U16(H::Record_Offset).value_or(0);
-    f.Attribute_Offset = header.Read_U16(H::Attribute_Offset).value_or(0);
-    f.Cluster_Index = header.Read_U16(H::Cluster_Index).value_or(0);
-    f.Target_Vcn = header.Read_U64(H::Target_Vcn).value_or(0);
-    return f;
-}
-
 bool Data_Starts_With(const Client_Data_View& data, std::initializer_list<std::uint8_t> bytes) {
     std::int64_t at = 0;
     for (const std::uint8_t b : bytes)
@@ -48,7 +28,7 @@ bool In_Range(std::uint16_t value, std::uint16_t low, std::uint16_t high) { retu
 // An update of a resident value: content of a resident attribute, or a field
 // of $STANDARD_INFORMATION chosen by where the update starts.
 Case_Outcome Dispatch_Resident_Update(const Log_Record_Analysis& a) {
-    const Log_Record_Fields& h = a.Header;
+    const Log_Record_Header& h = a.Header;
     const std::uint16_t ao = h.Attribute_Offset;
     const std::uint16_t rl = h.Redo_Length;
     if (h.Record_Offset >= 0xF8 && ao == 0x18) return Analyze_Resident_Content_Write(a);
@@ -100,14 +80,13 @@ Case_Outcome Dispatch(const Log_Record_Analysis& a) {
 
 }  // namespace
 
-void Analyze_LogFile_Record(Global_Parsing_Context& context, Byte_View header, _log_info& cur, const _log_info& prev,
-                            const Client_Data_View& data, CppSQLite3DB& db) {
+void Analyze_LogFile_Record(Global_Parsing_Context& context, const Log_Record_Header& header, _log_info& cur,
+                            const _log_info& prev, const Client_Data_View& data, CppSQLite3DB& db) {
     cur.Event.clear();
     cur.EventTime.clear();
     if (cur.RecordType == u"Commit Record") context.Transaction_Log_Group_Array.Commit(cur.TransactionID);
 
-    const Log_Record_Fields fields = Decode_Header(header);
-    const Log_Record_Analysis analysis{context, fields, cur, prev, data, db};
+    const Log_Record_Analysis analysis{context, header, cur, prev, data, db};
     if (Dispatch(analysis) == Case_Outcome::Update_Failed) return;
 
     if (!cur.Event.empty()) context.Transaction_Log_Group_Array.Append(cur);

@@ -1,5 +1,5 @@
 // The cases of the log-record analysis and what they share. Analyze_LogFile_Record
-// decodes the header, chooses one case by the redo and undo operations, and
+// chooses one case by the redo and undo operations of the decoded header, and
 // after it files a record with an event under its transaction.
 #pragma once
 
@@ -9,33 +9,14 @@
 
 #include "db/CppSQLite3.h"
 #include "ntfs/logfile/Client_Data_View.h"
+#include "ntfs/logfile/LogFile_Format.h"
 #include "records/Parsing_State.h"
 #include "records/Records.h"
-
-// The log-record header fields the cases read (layout in LogFile_Format.h).
-struct Log_Record_Fields {
-    std::uint64_t Lsn = 0;
-    std::uint32_t Client_Data_Length = 0;
-    std::uint32_t Transaction_Id = 0;
-    std::uint16_t Redo_Operation = 0;
-    std::uint16_t Undo_Operation = 0;
-    std::uint16_t Redo_Offset = 0;
-    std::uint16_t Redo_Length = 0;
-    std::uint16_t Undo_Offset = 0;
-    std::uint16_t Undo_Length = 0;
-    std::uint16_t Record_Offset = 0;
-    std::uint16_t Attribute_Offset = 0;
-    std::uint16_t Cluster_Index = 0;
-    std::uint64_t Target_Vcn = 0;
-
-    // Where the undo data starts in the client data view.
-    std::int64_t Undo_Position() const { return std::int64_t{Undo_Offset} - std::int64_t{Redo_Offset}; }
-};
 
 // One record under analysis.
 struct Log_Record_Analysis {
     Global_Parsing_Context& Context;
-    const Log_Record_Fields& Header;
+    const Log_Record_Header& Header;
     _log_info& Cur;
     const _log_info& Prev;
     const Client_Data_View& Data;

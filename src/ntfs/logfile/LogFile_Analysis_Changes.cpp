@@ -98,7 +98,7 @@ Si_Values Read_Si_Values(const Client_Data_View& data, std::int64_t start, std::
 }
 
 Si_Update Read_Si_Update(const Log_Record_Analysis& a, Time_Kind first) {
-    const Log_Record_Fields& h = a.Header;
+    const Log_Record_Header& h = a.Header;
     const unsigned skew = h.Attribute_Offset - (First_Time_Offset + 8 * first);
     const std::int64_t undo = h.Undo_Position();
     Si_Update update;
@@ -140,7 +140,7 @@ Time_Change Change_Of(const Global_Parsing_Context& context, const Si_Update& up
 // lies. Worked out from the volume's own cluster and record sizes: four
 // 1 KiB records to a 4 KiB cluster names the wrong entry on any other
 // volume (on a 512-byte-cluster volume the root's updates named entry 40).
-std::optional<std::uint64_t> Guessed_Entry_Number(const Global_Parsing_Context& context, const Log_Record_Fields& h) {
+std::optional<std::uint64_t> Guessed_Entry_Number(const Global_Parsing_Context& context, const Log_Record_Header& h) {
     return Entry_At_Log_Position(context.Mft.Geometry(), h.Target_Vcn, h.Cluster_Index);
 }
 
@@ -151,7 +151,7 @@ std::optional<std::uint64_t> Guessed_Entry_Number(const Global_Parsing_Context& 
 void Look_Up_Name(const Log_Record_Analysis& a) {
     Global_Parsing_Context& context = a.Context;
     _log_info& cur = a.Cur;
-    if (Lookup_MFT_Entry_By_LSN(context, a.Header.Lsn, &cur.FileName, &cur.FullPath) == 1) return;
+    if (Lookup_MFT_Entry_By_LSN(context, a.Header.This_Lsn, &cur.FileName, &cur.FullPath) == 1) return;
 
     const std::vector<_log_info>& rows = context.LogFile_Row_Array;
     if (const auto at = context.LogFile_Row_Lookup.Newest_Naming_Row(rows, cur.TargetVCN, cur.ClusterIndex)) {
@@ -458,7 +458,7 @@ Case_Outcome Analyze_Access_Time_Change(const Log_Record_Analysis& a) {
 }
 
 Case_Outcome Analyze_Attribute_Change(const Log_Record_Analysis& a) {
-    const Log_Record_Fields& h = a.Header;
+    const Log_Record_Header& h = a.Header;
     const std::int64_t undo = h.Undo_Position();
     // Both words must be in the record: a word it does not carry did not change.
     if (Area_Length(a.Data, 0, h.Redo_Length) < 4 || Area_Length(a.Data, undo, h.Undo_Length) < 4)

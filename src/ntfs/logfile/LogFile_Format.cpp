@@ -111,6 +111,35 @@ std::optional<Restart_Info> Decode_Restart_Page(Byte_View page) {
     return info;
 }
 
+std::optional<Log_Record_Header> Decode_Log_Record_Header(Byte_View bytes) {
+    namespace L = Log_Record_Layout;
+    const auto view = bytes.Sub(0, L::Header_Size);
+    if (!view) return std::nullopt;
+    // Every field lies inside the Header_Size bytes just checked.
+    const auto u16 = [&](std::size_t at) { return *view->Read_U16(at); };
+    const auto u32 = [&](std::size_t at) { return *view->Read_U32(at); };
+    const auto u64 = [&](std::size_t at) { return *view->Read_U64(at); };
+    Log_Record_Header h;
+    h.This_Lsn = u64(L::This_Lsn);
+    h.Client_Previous_Lsn = u64(L::Client_Previous_Lsn);
+    h.Client_Undo_Next_Lsn = u64(L::Client_Undo_Next_Lsn);
+    h.Client_Data_Length = u32(L::Client_Data_Length);
+    h.Record_Type = u32(L::Record_Type);
+    h.Transaction_Id = u32(L::Transaction_Id);
+    h.Redo_Operation = u16(L::Redo_Operation);
+    h.Undo_Operation = u16(L::Undo_Operation);
+    h.Redo_Offset = u16(L::Redo_Offset);
+    h.Redo_Length = u16(L::Redo_Length);
+    h.Undo_Offset = u16(L::Undo_Offset);
+    h.Undo_Length = u16(L::Undo_Length);
+    h.Record_Offset = u16(L::Record_Offset);
+    h.Attribute_Offset = u16(L::Attribute_Offset);
+    h.Cluster_Index = u16(L::Cluster_Index);
+    h.Target_Vcn = u64(L::Target_Vcn);
+    h.Target_Lcn = u64(L::Target_Lcn);
+    return h;
+}
+
 bool Is_Record_Page(Byte_View page) { return Starts_With(page, Record_Page_Header); }
 
 _page_info Read_Page_Info(Byte_View page, std::uint64_t page_index, std::uint64_t file_offset) {

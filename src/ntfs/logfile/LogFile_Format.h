@@ -31,6 +31,11 @@ namespace Restart_Page_Layout {
 inline constexpr std::size_t Fixed_Header_Size = 0x18;  // the bytes that must match exactly
 inline constexpr std::size_t Restart_Area_Offset = 0x18, Minor_Version = 0x1A, Major_Version = 0x1C;
 inline constexpr std::size_t Area_Sequence_Number_Bits = 0x10, Area_File_Size = 0x18, Area_Fixed_Size = 0x20;
+
+// The fields read follow the bytes compared exactly, and the restart-area
+// test (Area_Fixed_Size bytes inside the page) covers both fields read from it.
+static_assert(Fixed_Header_Size == Restart_Area_Offset);
+static_assert(Area_File_Size + 8 == Area_Fixed_Size && Area_Sequence_Number_Bits + 4 <= Area_File_Size);
 }  // namespace Restart_Page_Layout
 
 // Record page (RCRD), little-endian:
@@ -41,6 +46,13 @@ namespace Record_Page_Layout {
 inline constexpr std::size_t Fixed_Header_Size = 8;
 inline constexpr std::size_t Last_Lsn = 0x08, Page_Count = 0x14, Page_Position = 0x16, Last_End_Lsn = 0x20;
 inline constexpr std::size_t Update_Sequence_Array = 0x28, Sector_Size = 512, Sector_Count = 8;
+
+// The sectors the fix-up restores make up the whole page, and the header
+// fields, the update-sequence number and its eight saved values all lie
+// before the first log record.
+static_assert(Sector_Size * Sector_Count == LogFile_Page_Size);
+static_assert(Last_End_Lsn + 8 <= Update_Sequence_Array);
+static_assert(Update_Sequence_Array + 2 * (1 + Sector_Count) <= LogFile_Page_Data_Start);
 }  // namespace Record_Page_Layout
 
 // Log-record header, 0x58 bytes at a record offset; the client data starts at
@@ -64,7 +76,49 @@ inline constexpr std::size_t Header_Size = 0x58;
 // The fields a header search tests: the three LSNs and the record type.
 inline constexpr std::size_t Match_Size = 0x24;
 inline constexpr std::uint32_t Client_Record = 1, Checkpoint_Record = 2;
+
+// The last field ends the header, and the client data starts with the redo
+// operation: the fields from there on are the client data's first bytes.
+static_assert(Target_Lcn + 8 == Header_Size);
+static_assert(Client_Data_Start == Redo_Operation);
+// A header search reads the three LSNs and the record type, nothing more.
+static_assert(Match_Size == Record_Type + 4 && Client_Undo_Next_Lsn + 8 <= Match_Size);
+// Where fewer than Client_Data_Start bytes are left, the walk ends the page:
+// what is left must still hold the next record's LSN and the 16 bytes whose
+// zeros mark the end of the records.
+static_assert(Client_Data_Start >= 16 && This_Lsn + 8 <= Client_Data_Start);
 }  // namespace Log_Record_Layout
+
+// One log-record header, decoded. Nothing in it is validated: the record
+// walk tests the LSNs, and the analysis reads the client data through a view
+// that answers zero outside the record, whatever the offsets and lengths say.
+struct Log_Record_Header {
+    std::uint64_t This_Lsn = 0;
+    std::uint64_t Client_Previous_Lsn = 0;
+    std::uint64_t Client_Undo_Next_Lsn = 0;
+    std::uint32_t Client_Data_Length = 0;
+    std::uint32_t Record_Type = 0;
+    std::uint32_t Transaction_Id = 0;
+    std::uint16_t Redo_Operation = 0;
+    std::uint16_t Undo_Operation = 0;
+    std::uint16_t Redo_Offset = 0;
+    std::uint16_t Redo_Length = 0;
+    std::uint16_t Undo_Offset = 0;
+    std::uint16_t Undo_Length = 0;
+    std::uint16_t Record_Offset = 0;
+    std::uint16_t Attribute_Offset = 0;
+    std::uint16_t Cluster_Index = 0;
+    std::uint64_t Target_Vcn = 0;
+    std::uint64_t Target_Lcn = 0;
+
+    // Where the undo data starts, counted from the start of the redo data
+    // (negative when it lies before it).
+    std::int64_t Undo_Position() const { return std::int64_t{Undo_Offset} - std::int64_t{Redo_Offset}; }
+};
+
+// The header at the start of `bytes`; nothing when fewer than
+// Log_Record_Layout::Header_Size bytes are there.
+std::optional<Log_Record_Header> Decode_Log_Record_Header(Byte_View bytes);
 
 inline constexpr std::uint64_t All_Ones_Lsn = ~std::uint64_t{0};
 // A sequence number that no header matches (a search for it is skipped).

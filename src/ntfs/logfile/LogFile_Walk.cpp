@@ -21,6 +21,7 @@ constexpr std::size_t Data_Size = LogFile_Page_Data_Size;
 // A record may be analysed when its client data ends at the latest on the
 // page after the one its header is on, so it never exceeds two data areas.
 constexpr std::size_t Client_Capacity = 8192;
+static_assert(2 * Data_Size <= Client_Capacity);
 // The walk treats two LSNs as close when they agree in all but their low
 // three bytes (bytes 3 to 7 of the u64).
 constexpr unsigned Close_Lsn_Shift = 24;
@@ -55,6 +56,10 @@ private:
     Position Next_Page(std::size_t i) const { return Position{i + 1, Data_Start, false}; }
     // Keeps the part of a header that the page end cuts off.
     Position Begin_Crossing(std::size_t i, std::size_t o);
+    // The header at offset `o` of the page; nothing when it runs past the page end.
+    std::optional<Log_Record_Header> Header_At(std::size_t o) const {
+        return Decode_Log_Record_Header(Byte_View(page_.data() + o, Page_Size - o));
+    }
     void Fill_Header_Fields(std::uint64_t redo_data_offset);
     void Append_Client(std::span<const std::uint8_t> bytes);
     void Analyze_And_Finish();
@@ -85,7 +90,8 @@ private:
     bool continuing_ = false;
     std::size_t awaited_ = 0;
 
-    std::array<std::uint8_t, L::Header_Size> header_{};
+    // The header of the record in hand.
+    Log_Record_Header header_;
     std::array<std::uint8_t, Client_Capacity> client_{};
     std::size_t client_length_ = 0;   // bytes of client data in hand
     std::size_t client_expected_ = 0; // the record's client data length, capped
@@ -179,11 +185,12 @@ Position Record_Walk::Walk_Page(std::size_t i, std::size_t o) {
         if (crossing_) {
             crossing_ = false;
             // The header as if this page's data area followed the previous page directly.
-            std::memcpy(header_.data(), cross_part_.data(), cross_length_);
-            std::memcpy(header_.data() + cross_length_, page_.data() + Data_Start, L::Header_Size - cross_length_);
-            const Byte_View header(header_.data(), header_.size());
-            if (*header.Read_U64(L::This_Lsn) == All_Ones_Lsn) return Next_Page(i);
-            if (*header.Read_U32(L::Client_Data_Length) >= *header.Read_U16(L::Redo_Offset)) {
+            std::array<std::uint8_t, L::Header_Size> joined{};
+            std::memcpy(joined.data(), cross_part_.data(), cross_length_);
+            std::memcpy(joined.data() + cross_length_, page_.data() + Data_Start, L::Header_Size - cross_length_);
+            header_ = *Decode_Log_Record_Header(Byte_View(joined));
+            if (header_.This_Lsn == All_Ones_Lsn) return Next_Page(i);
+            if (header_.Client_Data_Length >= header_.Redo_Offset) {
                 crossed = true;
             } else {
                 const std::size_t found =
@@ -194,10 +201,11 @@ Position Record_Walk::Walk_Page(std::size_t i, std::size_t o) {
                 if (o + L::Header_Size > Page_Size) return Begin_Crossing(i, o);
             }
         } else {
-            if (o + L::Header_Size > Page_Size) return Begin_Crossing(i, o);
-            const std::uint64_t lsn = *view_.Read_U64(o + L::This_Lsn);
+            const std::optional<Log_Record_Header> at_o = Header_At(o);
+            if (!at_o) return Begin_Crossing(i, o);
+            const std::uint64_t lsn = at_o->This_Lsn;
             if (lsn == All_Ones_Lsn) return Next_Page(i);
-            const std::uint32_t length = *view_.Read_U32(o + L::Client_Data_Length);
+            const std::uint32_t length = at_o->Client_Data_Length;
             bool replace = false;
             if (lsn == 0 && !first_header_) {
                 if (give_up) return Next_Page(i);
@@ -229,27 +237,25 @@ Position Record_Walk::Walk_Page(std::size_t i, std::size_t o) {
             // may still lie in the bytes kept from the previous page.
             saved_client = cross_length_ > L::Client_Data_Start ? cross_length_ - L::Client_Data_Start : 0;
             client_start = Data_Start + (L::Client_Data_Start - (cross_length_ - saved_client));
-            const Byte_View header(header_.data(), header_.size());
-            const std::uint64_t record_length =
-                L::Client_Data_Start + std::uint64_t{*header.Read_U32(L::Client_Data_Length)};
+            const std::uint64_t record_length = L::Client_Data_Start + std::uint64_t{header_.Client_Data_Length};
             end = record_length >= cross_length_ ? Data_Start + record_length - cross_length_ : Data_Start;
-            const std::uint64_t redo_at = L::Client_Data_Start + std::uint64_t{*header.Read_U16(L::Redo_Offset)};
+            const std::uint64_t redo_at = L::Client_Data_Start + std::uint64_t{header_.Redo_Offset};
             redo_data_offset = redo_at < cross_length_ ? cross_page_offset_ + cross_start_ + redo_at
                                                        : info.FileOffset + Data_Start + (redo_at - cross_length_);
         } else {
-            std::memcpy(header_.data(), page_.data() + o, L::Header_Size);
-            const Byte_View header(header_.data(), header_.size());
+            // A header that replaced the one at the first offset was found
+            // whole on the page (a crossing one went to Begin_Crossing).
+            header_ = *Header_At(o);
             client_start = o + L::Client_Data_Start;
-            end = client_start + std::uint64_t{*header.Read_U32(L::Client_Data_Length)};
-            redo_data_offset = info.FileOffset + client_start + *header.Read_U16(L::Redo_Offset);
+            end = client_start + std::uint64_t{header_.Client_Data_Length};
+            redo_data_offset = info.FileOffset + client_start + header_.Redo_Offset;
         }
 
-        const Byte_View header(header_.data(), header_.size());
-        last_lsn_ = *header.Read_U64(L::This_Lsn);
+        last_lsn_ = header_.This_Lsn;
         Fill_Header_Fields(redo_data_offset);
         Fill_Mft_Entry_Fields(context_, cur_);
 
-        client_expected_ = std::min<std::uint64_t>(*header.Read_U32(L::Client_Data_Length), Client_Capacity);
+        client_expected_ = std::min<std::size_t>(header_.Client_Data_Length, Client_Capacity);
         if (saved_client > 0)
             Append_Client(std::span(cross_part_).subspan(L::Client_Data_Start, saved_client));
 
@@ -268,7 +274,8 @@ Position Record_Walk::Walk_Page(std::size_t i, std::size_t o) {
                 last_lsn_ = ((last_lsn_ >> Close_Lsn_Shift) + 1) << Close_Lsn_Shift;
                 first_header_ = false;
             }
-            if (!Close_Lsns(*view_.Read_U64(o + L::This_Lsn), last_lsn_)) return Next_Page(i);
+            // At least Client_Data_Start bytes are left, so the next LSN is on the page.
+            if (!Close_Lsns(view_.Read_U64(o + L::This_Lsn).value_or(0), last_lsn_)) return Next_Page(i);
             continue;
         }
 
@@ -296,23 +303,20 @@ Position Record_Walk::Walk_Page(std::size_t i, std::size_t o) {
 }
 
 void Record_Walk::Fill_Header_Fields(std::uint64_t redo_data_offset) {
-    const Byte_View header(header_.data(), header_.size());
-    const std::uint64_t lsn = *header.Read_U64(L::This_Lsn);
-    const std::uint16_t redo_operation = *header.Read_U16(L::Redo_Operation);
-    const std::uint16_t cluster_index = *header.Read_U16(L::Cluster_Index);
-    cur_.LSN = platform::Unsigned_Decimal_Text(lsn);
-    cur_.ThisLSN = lsn;
-    cur_.RecordType = LogFile_Record_Type_Text(*header.Read_U32(L::Record_Type), redo_operation);
+    const Log_Record_Header& h = header_;
+    cur_.LSN = platform::Unsigned_Decimal_Text(h.This_Lsn);
+    cur_.ThisLSN = h.This_Lsn;
+    cur_.RecordType = LogFile_Record_Type_Text(h.Record_Type, h.Redo_Operation);
     // Written out directly rather than through Format: four per record.
-    cur_.TransactionID = platform::Hex_Text(*header.Read_U32(L::Transaction_Id));
-    cur_.ClusterIndex = platform::Hex_Text(cluster_index);
-    cur_.TargetVCN = platform::Hex_Text(static_cast<std::uint32_t>(*header.Read_U64(L::Target_Vcn)));
-    cur_.RedoInfo = LogFile_Operation_Name(redo_operation);
-    cur_.UndoInfo = LogFile_Operation_Name(*header.Read_U16(L::Undo_Operation));
+    cur_.TransactionID = platform::Hex_Text(h.Transaction_Id);
+    cur_.ClusterIndex = platform::Hex_Text(h.Cluster_Index);
+    cur_.TargetVCN = platform::Hex_Text(static_cast<std::uint32_t>(h.Target_Vcn));
+    cur_.RedoInfo = LogFile_Operation_Name(h.Redo_Operation);
+    cur_.UndoInfo = LogFile_Operation_Name(h.Undo_Operation);
     cur_.RedoDataOffset = redo_data_offset;
-    cur_.RedoDataLength = *header.Read_U16(L::Redo_Length);
-    cur_.UndoDataLength = *header.Read_U16(L::Undo_Length);
-    cur_.MFT_ClusterIndex = cluster_index;
+    cur_.RedoDataLength = h.Redo_Length;
+    cur_.UndoDataLength = h.Undo_Length;
+    cur_.MFT_ClusterIndex = h.Cluster_Index;
 }
 
 void Record_Walk::Append_Client(std::span<const std::uint8_t> bytes) {
@@ -324,10 +328,8 @@ void Record_Walk::Append_Client(std::span<const std::uint8_t> bytes) {
 }
 
 void Record_Walk::Analyze_And_Finish() {
-    const Byte_View header(header_.data(), header_.size());
-    const Client_Data_View data(std::span<const std::uint8_t>(client_.data(), client_length_),
-                                *header.Read_U16(L::Redo_Offset));
-    settings_.Analyze(header, cur_, prev_, data);
+    const Client_Data_View data(std::span<const std::uint8_t>(client_.data(), client_length_), header_.Redo_Offset);
+    settings_.Analyze(header_, cur_, prev_, data);
     client_length_ = 0;
     Finish(true);
 }

@@ -39,6 +39,15 @@ inline constexpr std::size_t Max_Record_Length = 0xFFFF;
 inline constexpr std::uint8_t Time_Stamp_High_Byte_Value = 0x01;
 // The name is cut to what a 1024-unit buffer holds beside its terminator.
 inline constexpr std::size_t Max_File_Name_Units = 1023;
+
+// The fixed part ends with the name offset: a RecordLength of at least
+// Fixed_Size holds every field the decoder reads before the name.
+static_assert(File_Name_Offset + 2 == Fixed_Size && File_Attributes + 4 == File_Name_Length);
+// The pattern's eight bytes are RecordLength and both version numbers.
+static_assert(Record_Length == 0 && Minor_Version + 2 == Pattern_Size && Major_Version + 2 == Minor_Version);
+static_assert(Time_Stamp_High_Byte == Time_Stamp + 7);
+// A RecordLength whose upper half is 0, as the pattern demands.
+static_assert(Max_Record_Length == 0xFFFF && Fixed_Size <= Max_Record_Length);
 }  // namespace Usn_Record_V2_Layout
 
 // One change-journal record, decoded.

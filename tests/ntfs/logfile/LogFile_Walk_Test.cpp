@@ -76,12 +76,13 @@ protected:
         Log_Walk_Settings settings;
         settings.Shift = Shift;
         settings.Rule = rule;
-        settings.Analyze = [&](Byte_View header, _log_info& cur, const _log_info& prev, const Client_Data_View& data) {
+        settings.Analyze = [&](const Log_Record_Header& header, _log_info& cur, const _log_info& prev,
+                               const Client_Data_View& data) {
             pending = Seen{};
-            pending.redo.resize(*header.Read_U16(0x36));
+            pending.redo.resize(header.Redo_Length);
             data.Copy(0, pending.redo);
-            pending.undo.resize(*header.Read_U16(0x3A));
-            data.Copy(std::int64_t{*header.Read_U16(0x38)} - *header.Read_U16(0x34), pending.undo);
+            pending.undo.resize(header.Undo_Length);
+            data.Copy(header.Undo_Position(), pending.undo);
             pending.previous_lsn = prev.LSN;
             if (set_event) set_event(cur, data);
         };

@@ -50,7 +50,7 @@ public:
         cur.MFT_ClusterIndex = record.cluster_index;
         Fill_Mft_Entry_Fields(context, cur);
 
-        Analyze_LogFile_Record(context, Byte_View(header.data(), header.size()), cur, prev,
+        Analyze_LogFile_Record(context, *Decode_Log_Record_Header(Byte_View(header.data(), header.size())), cur, prev,
                                Client_Data_View(client, record.Redo_Offset()), db);
         prev = cur;
         if (!cur.FileName.empty() || !cur.Event.empty()) {

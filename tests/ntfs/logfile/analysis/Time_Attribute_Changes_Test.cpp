@@ -634,7 +634,8 @@ TEST(LogFile_Analysis_Time_Change, ValuesOutsideTheRecordAreNotCompared) {
         _log_info cur;
         cur.TargetVCN = u"0x11";
         cur.ClusterIndex = u"0x4";
-        Analyze_LogFile_Record(context, Byte_View(header.data(), header.size()), cur, _log_info{},
+        Analyze_LogFile_Record(context, *Decode_Log_Record_Header(Byte_View(header.data(), header.size())), cur,
+                               _log_info{},
                                Client_Data_View(client, r.Redo_Offset()), db);
         EXPECT_EQ(cur.Event, u"");  // no old value in hand
     }
