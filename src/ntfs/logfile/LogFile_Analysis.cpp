@@ -8,22 +8,26 @@
 
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
 #include "ntfs/logfile/LogFile_Format.h"
-#include "ntfs/mft/File_Record.h"
 #include "ntfs/mft/Parse_MFT.h"
-#include "ntfs/mft/Volume_Geometry.h"
+#include "ntfs/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 
 namespace {
 
-bool Data_Starts_With(const Client_Data_View& data, std::initializer_list<std::uint8_t> bytes) {
-    std::int64_t at = 0;
-    for (const std::uint8_t b : bytes)
-        if (data.Read_U8(at++) != b) return false;
-    return true;
-}
+namespace S = Standard_Information_Layout;
 
-bool In_Range(std::uint16_t value, std::uint16_t low, std::uint16_t high) { return value >= low && value <= high; }
+// The first four bytes of the client data: an attribute's type or a FILE
+// record's signature.
+std::uint32_t Leading_Word(const Client_Data_View& data) { return data.Read_U32(0); }
+
+// True when an update that starts at `attribute_offset` changes the
+// $STANDARD_INFORMATION value at `field`: Windows logs an update from the
+// first byte that changes, so it may start up to two bytes into the value.
+bool Starts_In(std::uint16_t attribute_offset, std::size_t field) {
+    const std::size_t at = Resident_Field(field);
+    return attribute_offset >= at && attribute_offset <= at + 2;
+}
 
 // An update of a resident value: content of a resident attribute, or a field
 // of $STANDARD_INFORMATION chosen by where the update starts.
@@ -31,13 +35,15 @@ Case_Outcome Dispatch_Resident_Update(const Log_Record_Analysis& a) {
     const Log_Record_Header& h = a.Header;
     const std::uint16_t ao = h.Attribute_Offset;
     const std::uint16_t rl = h.Redo_Length;
-    if (h.Record_Offset >= 0xF8 && ao == 0x18) return Analyze_Resident_Content_Write(a);
-    if (h.Record_Offset != 0x38) return Case_Outcome::Done;
-    if (In_Range(ao, 0x18, 0x1A) && rl >= 8) return Analyze_Creation_Time_Change(a);
-    if (In_Range(ao, 0x20, 0x22) && rl >= 8) return Analyze_Modified_Time_Change(a);
-    if (In_Range(ao, 0x28, 0x2A) && rl >= 8) return Analyze_MFT_Modified_Time_Change(a);
-    if (In_Range(ao, 0x30, 0x32) && rl >= 8) return Analyze_Access_Time_Change(a);
-    if (ao == 0x38 && rl >= 4) return Analyze_Attribute_Change(a);
+    // A resident attribute well past the first ones, changed from its content on.
+    if (h.Record_Offset >= 0xF8 && ao == Attribute_Layout::Resident_Content) return Analyze_Resident_Content_Write(a);
+    // Otherwise only $STANDARD_INFORMATION, the first attribute, counts.
+    if (h.Record_Offset != File_Record_Layout::Usual_First_Attribute) return Case_Outcome::Done;
+    if (Starts_In(ao, S::Create_Time) && rl >= 8) return Analyze_Creation_Time_Change(a);
+    if (Starts_In(ao, S::Modified_Time) && rl >= 8) return Analyze_Modified_Time_Change(a);
+    if (Starts_In(ao, S::Mft_Modified_Time) && rl >= 8) return Analyze_MFT_Modified_Time_Change(a);
+    if (Starts_In(ao, S::Access_Time) && rl >= 8) return Analyze_Access_Time_Change(a);
+    if (ao == Resident_Field(S::File_Attributes) && rl >= 4) return Analyze_Attribute_Change(a);
     return Case_Outcome::Done;
 }
 
@@ -45,7 +51,7 @@ Case_Outcome Dispatch_Resident_Update(const Log_Record_Analysis& a) {
 // FILE record header and attributes, the data is the attribute from its type).
 bool Is_Whole_File_Name(const Log_Record_Analysis& a) {
     return a.Header.Record_Offset >= 0x98 && a.Header.Attribute_Offset == 0 &&
-           Data_Starts_With(a.Data, {0x30, 0x00, 0x00, 0x00});
+           Attribute_Type{Leading_Word(a.Data)} == Attribute_Type::File_Name;
 }
 
 Case_Outcome Dispatch(const Log_Record_Analysis& a) {
@@ -54,7 +60,7 @@ Case_Outcome Dispatch(const Log_Record_Analysis& a) {
     const auto is = [&](std::uint16_t r, std::uint16_t u) { return redo == r && undo == u; };
 
     if (is(0x02, 0x00)) {
-        if (Data_Starts_With(a.Data, {'F', 'I', 'L', 'E'})) return Analyze_File_Record_Creation(a);
+        if (Leading_Word(a.Data) == File_Record_Layout::Signature_Value) return Analyze_File_Record_Creation(a);
         return Case_Outcome::Done;
     }
     if (is(0x03, 0x02)) return Analyze_File_Record_Deletion(a);
@@ -62,6 +68,8 @@ Case_Outcome Dispatch(const Log_Record_Analysis& a) {
     if (is(0x0E, 0x0F) || is(0x0C, 0x0D)) return Analyze_Index_Entry_Addition(a);
     if (is(0x07, 0x07)) return Dispatch_Resident_Update(a);
     if (is(0x09, 0x09)) {
+        // The update starts at the mapping pairs of a non-resident
+        // attribute, which begin at 0x40 of its header.
         if (a.Header.Record_Offset > 0xF8 && a.Header.Attribute_Offset == 0x40)
             return Analyze_Nonresident_Content_Write(a);
         return Case_Outcome::Done;
@@ -181,7 +189,7 @@ void Apply_Parent_Path_Rule(Global_Parsing_Context& context, std::uint64_t paren
         }
         full_path = parent_path + u"\\" + child;
     };
-    if (Entry_Number_Of(parent_reference) == 5) {
+    if (Is_Root_Reference(parent_reference)) {
         capped(u"", name);
         return;
     }

@@ -9,6 +9,7 @@
 
 #include "db/CppSQLite3.h"
 #include "ntfs/logfile/Client_Data_View.h"
+#include "ntfs/Ntfs_Layout.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "records/Parsing_State.h"
 #include "records/Records.h"
@@ -79,6 +80,14 @@ void Apply_Parent_Path_Rule(Global_Parsing_Context& context, std::uint64_t paren
 // (4 KiB clusters and 1 KiB records without one): MFT_RecordVCN = "0x%X" of
 // the low 32 bits of the VCN, MFT_RecordClusterIndex = the cluster index.
 void Set_MFT_Record_Position(const Global_Parsing_Context& context, _log_info& record, std::uint64_t reference);
+
+// Positions in the client data (Client_Data_View) of the NTFS fields that a
+// record's data carries: a field of an attribute's header or of its resident
+// content, from the attribute's start; a field of an index entry's
+// $FILE_NAME key, from the entry's start.
+constexpr std::int64_t Header_Field(std::size_t offset) { return static_cast<std::int64_t>(offset); }
+constexpr std::int64_t Content_Field(std::size_t offset) { return static_cast<std::int64_t>(Resident_Field(offset)); }
+constexpr std::int64_t Key_Field(std::size_t offset) { return static_cast<std::int64_t>(Index_Key_Field(offset)); }
 
 inline bool Starts_With(std::u16string_view text, std::u16string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;

@@ -10,7 +10,7 @@
 #include "ntfs/logfile/analysis/Analysis_Harness.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
-#include "ntfs/mft/Volume_Geometry.h"
+#include "ntfs/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 
