@@ -151,7 +151,8 @@ Result Run(const std::string& log_path, const std::string& db_path) {
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     result.rows = context.LogFile_Row_Array.size();
     for (const _log_info& row : context.LogFile_Row_Array)
-        result.time_events += row.RedoInfo == u"Update Resident Value" && !row.Event.empty();
+        result.time_events +=
+            Log_Operation{row.Redo_Operation} == Log_Operation::Update_Resident_Value && !row.Event.empty();
     db.Close_Database();
     if (db_path != ":memory:") std::filesystem::remove(db_path);
     return result;

@@ -243,6 +243,8 @@ void Analyze_Random_Records(const std::uint8_t* data, std::size_t size, CppSQLit
         cur.TargetVCN = platform::Format(u"0x%X", {header[0x48] % 4u});
         cur.RedoInfo = LogFile_Operation_Name(pair[0]);
         cur.UndoInfo = LogFile_Operation_Name(pair[1]);
+        cur.Redo_Operation = pair[0];
+        cur.Undo_Operation = pair[1];
         cur.RedoDataLength = *view.Read_U16(0x36);
         cur.UndoDataLength = *view.Read_U16(0x3A);
         const Log_Record_Header decoded = *Decode_Log_Record_Header(view);

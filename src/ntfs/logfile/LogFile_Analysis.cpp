@@ -55,34 +55,42 @@ bool Is_Whole_File_Name(const Log_Record_Analysis& a) {
 }
 
 Case_Outcome Dispatch(const Log_Record_Analysis& a) {
-    const std::uint16_t redo = a.Header.Redo_Operation;
-    const std::uint16_t undo = a.Header.Undo_Operation;
-    const auto is = [&](std::uint16_t r, std::uint16_t u) { return redo == r && undo == u; };
+    using Op = Log_Operation;
+    const Op redo{a.Header.Redo_Operation};
+    const Op undo{a.Header.Undo_Operation};
+    const auto is = [&](Op r, Op u) { return redo == r && undo == u; };
 
-    if (is(0x02, 0x00)) {
+    if (is(Op::Initialize_File_Record_Segment, Op::Noop)) {
         if (Leading_Word(a.Data) == File_Record_Layout::Signature_Value) return Analyze_File_Record_Creation(a);
         return Case_Outcome::Done;
     }
-    if (is(0x03, 0x02)) return Analyze_File_Record_Deletion(a);
-    if (is(0x0F, 0x0E) || is(0x0D, 0x0C)) return Analyze_Index_Entry_Removal(a);
-    if (is(0x0E, 0x0F) || is(0x0C, 0x0D)) return Analyze_Index_Entry_Addition(a);
-    if (is(0x07, 0x07)) return Dispatch_Resident_Update(a);
-    if (is(0x09, 0x09)) {
+    if (is(Op::Deallocate_File_Record_Segment, Op::Initialize_File_Record_Segment))
+        return Analyze_File_Record_Deletion(a);
+    if (is(Op::Delete_Index_Entry_Allocation, Op::Add_Index_Entry_Allocation) ||
+        is(Op::Delete_Index_Entry_Root, Op::Add_Index_Entry_Root))
+        return Analyze_Index_Entry_Removal(a);
+    if (is(Op::Add_Index_Entry_Allocation, Op::Delete_Index_Entry_Allocation) ||
+        is(Op::Add_Index_Entry_Root, Op::Delete_Index_Entry_Root))
+        return Analyze_Index_Entry_Addition(a);
+    if (is(Op::Update_Resident_Value, Op::Update_Resident_Value)) return Dispatch_Resident_Update(a);
+    if (is(Op::Update_Mapping_Pairs, Op::Update_Mapping_Pairs)) {
         // The update starts at the mapping pairs of a non-resident
         // attribute, which begin at 0x40 of its header.
         if (a.Header.Record_Offset > 0xF8 && a.Header.Attribute_Offset == 0x40)
             return Analyze_Nonresident_Content_Write(a);
         return Case_Outcome::Done;
     }
-    if (is(0x06, 0x05)) {
+    if (is(Op::Delete_Attribute, Op::Create_Attribute)) {
         if (Is_Whole_File_Name(a)) return Analyze_File_Name_Removal(a);
         return Case_Outcome::Done;
     }
-    if (is(0x05, 0x06)) {
+    if (is(Op::Create_Attribute, Op::Delete_Attribute)) {
         if (Is_Whole_File_Name(a)) return Analyze_File_Name_Addition(a);
         return Case_Outcome::Done;
     }
-    a.Cur.Event = a.Cur.RecordType == u"Check Point Record" ? u"# Check Point" : u"";
+    const bool check_point = Log_Record_Kind_Of(a.Header.Record_Type, a.Header.Redo_Operation) ==
+                             Log_Record_Kind::Check_Point;
+    a.Cur.Event = check_point ? u"# Check Point" : u"";
     return Case_Outcome::Done;
 }
 
@@ -92,7 +100,8 @@ void Analyze_LogFile_Record(Global_Parsing_Context& context, const Log_Record_He
                             const _log_info& prev, const Client_Data_View& data, CppSQLite3DB& db) {
     cur.Event.clear();
     cur.EventTime.clear();
-    if (cur.RecordType == u"Commit Record") context.Transaction_Log_Group_Array.Commit(cur.TransactionID);
+    if (Log_Record_Kind_Of(header.Record_Type, header.Redo_Operation) == Log_Record_Kind::Commit)
+        context.Transaction_Log_Group_Array.Commit(cur.TransactionID);
 
     const Log_Record_Analysis analysis{context, header, cur, prev, data, db};
     if (Dispatch(analysis) == Case_Outcome::Update_Failed) return;

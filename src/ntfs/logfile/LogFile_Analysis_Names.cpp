@@ -42,7 +42,7 @@ Case_Outcome Analyze_File_Name_Addition(const Log_Record_Analysis& a) {
             return Case_Outcome::Done;
         }
         const _log_info& old = rows[rows.size() - 1 - k];
-        if (old.RedoInfo != u"Delete Attribute" || old.TargetVCN != cur.TargetVCN ||
+        if (Log_Operation{old.Redo_Operation} != Log_Operation::Delete_Attribute || old.TargetVCN != cur.TargetVCN ||
             old.MFT_ClusterIndex != cur.MFT_ClusterIndex)
             continue;
 

@@ -24,10 +24,6 @@ namespace F = File_Name_Layout;
 // bytes, zero-filled past the attribute.
 constexpr std::size_t Run_List_Capacity = 4096;
 
-bool Is_Entry_Addition(const std::u16string& redo) {
-    return redo == u"Add Index Entry Allocation" || redo == u"Add Index Entry Root";
-}
-
 }  // namespace
 
 Case_Outcome Analyze_File_Record_Creation(const Log_Record_Analysis& a) {
@@ -91,7 +87,7 @@ Case_Outcome Analyze_File_Record_Creation(const Log_Record_Analysis& a) {
         const std::size_t examined = std::min<std::size_t>(rows.size(), 10);
         for (std::size_t k = 0; k < examined; ++k) {
             const _log_info& row = rows[rows.size() - 1 - k];
-            if (Is_Entry_Addition(row.RedoInfo) && row.FileName == cur.FileName) {
+            if (Is_Index_Entry_Addition(Log_Operation{row.Redo_Operation}) && row.FileName == cur.FileName) {
                 cur.MFT_RecordVCN = row.MFT_RecordVCN;
                 cur.MFT_RecordClusterIndex = row.MFT_RecordClusterIndex;
                 break;
@@ -203,8 +199,11 @@ Case_Outcome Analyze_File_Name_Removal(const Log_Record_Analysis& a) {
     cur.Event = u"Temp Event";
     // The directory entry of the old name is removed just before; its
     // position is that of the parent's index.
-    if ((prev.RedoInfo == u"Delete Index Entry Allocation" && prev.UndoInfo == u"Add Index Entry Allocation") ||
-        (prev.RedoInfo == u"Delete Index Entry Root" && prev.UndoInfo == u"Add Index Entry Root"))
+    const auto prev_is = [&](Log_Operation redo, Log_Operation undo) {
+        return Log_Operation{prev.Redo_Operation} == redo && Log_Operation{prev.Undo_Operation} == undo;
+    };
+    if (prev_is(Log_Operation::Delete_Index_Entry_Allocation, Log_Operation::Add_Index_Entry_Allocation) ||
+        prev_is(Log_Operation::Delete_Index_Entry_Root, Log_Operation::Add_Index_Entry_Root))
         cur.MFT_RecordVCN = prev.MFT_RecordVCN;
     cur.MFT_RecordClusterIndex = prev.MFT_RecordClusterIndex;
     return Case_Outcome::Done;

@@ -183,8 +183,58 @@ int Find_Last_LSN_In_Page_Bounded(std::span<std::uint8_t> page, std::uint64_t se
 int Compare_Page_Info_By_LSN(const _page_info& a, const _page_info& b);
 int Compare_Page_Group_By_LSN(const Page_Group& a, const Page_Group& b);
 
-// The name of a redo or undo operation code; unlisted codes as "0x%x".
+// The redo and undo operation codes of a log record. A code read from disk
+// may be any other value too; its text is then "0x%x". Each code's text is in
+// the one table of LogFile_Operation_Name; the analysis compares codes.
+enum class Log_Operation : std::uint16_t {
+    Noop = 0x00,
+    Compensation_Log_Record = 0x01,
+    Initialize_File_Record_Segment = 0x02,
+    Deallocate_File_Record_Segment = 0x03,
+    Write_End_Of_File_Record_Segment = 0x04,
+    Create_Attribute = 0x05,
+    Delete_Attribute = 0x06,
+    Update_Resident_Value = 0x07,
+    Update_Nonresident_Value = 0x08,
+    Update_Mapping_Pairs = 0x09,
+    Delete_Dirty_Clusters = 0x0A,
+    Set_New_Attribute_Sizes = 0x0B,
+    Add_Index_Entry_Root = 0x0C,
+    Delete_Index_Entry_Root = 0x0D,
+    Add_Index_Entry_Allocation = 0x0E,
+    Delete_Index_Entry_Allocation = 0x0F,
+    Set_Index_Entry_Vcn_Allocation = 0x12,
+    Update_File_Name_Root = 0x13,
+    Update_File_Name_Allocation = 0x14,
+    Set_Bits_In_Nonresident_Bit_Map = 0x15,
+    Clear_Bits_In_Nonresident_Bit_Map = 0x16,
+    Prepare_Transaction = 0x19,
+    Commit_Transaction = 0x1A,
+    Forget_Transaction = 0x1B,
+    Open_Nonresident_Attribute = 0x1C,
+    Dirty_Page_Table_Dump = 0x1F,
+    Transaction_Table_Dump = 0x20,
+    Update_Record_Data_Root = 0x21,
+};
+
+// A directory entry added to or removed from an index root or allocation.
+constexpr bool Is_Index_Entry_Addition(Log_Operation operation) {
+    return operation == Log_Operation::Add_Index_Entry_Allocation || operation == Log_Operation::Add_Index_Entry_Root;
+}
+constexpr bool Is_Index_Entry_Removal(Log_Operation operation) {
+    return operation == Log_Operation::Delete_Index_Entry_Allocation ||
+           operation == Log_Operation::Delete_Index_Entry_Root;
+}
+
+// The text of a redo or undo operation code; unlisted codes as "0x%x".
 std::u16string LogFile_Operation_Name(std::uint16_t code);
+inline std::u16string LogFile_Operation_Name(Log_Operation operation) {
+    return LogFile_Operation_Name(static_cast<std::uint16_t>(operation));
+}
+
+// What a record is, by its record type and redo operation.
+enum class Log_Record_Kind { Check_Point, Commit, Update };
+Log_Record_Kind Log_Record_Kind_Of(std::uint32_t record_type, std::uint16_t redo_operation);
 
 // "Check Point Record", "Commit Record" or "Update Record".
 std::u16string LogFile_Record_Type_Text(std::uint32_t record_type, std::uint16_t redo_operation);

@@ -313,6 +313,8 @@ void Record_Walk::Fill_Header_Fields(std::uint64_t redo_data_offset) {
     cur_.TargetVCN = platform::Hex_Text(static_cast<std::uint32_t>(h.Target_Vcn));
     cur_.RedoInfo = LogFile_Operation_Name(h.Redo_Operation);
     cur_.UndoInfo = LogFile_Operation_Name(h.Undo_Operation);
+    cur_.Redo_Operation = h.Redo_Operation;
+    cur_.Undo_Operation = h.Undo_Operation;
     cur_.RedoDataOffset = redo_data_offset;
     cur_.RedoDataLength = h.Redo_Length;
     cur_.UndoDataLength = h.Undo_Length;

@@ -45,6 +45,8 @@ public:
         cur.TargetVCN = platform::Format(u"0x%X", {static_cast<std::uint32_t>(record.target_vcn)});
         cur.RedoInfo = LogFile_Operation_Name(record.redo_operation);
         cur.UndoInfo = LogFile_Operation_Name(record.undo_operation);
+        cur.Redo_Operation = record.redo_operation;
+        cur.Undo_Operation = record.undo_operation;
         cur.RedoDataLength = record.redo.size();
         cur.UndoDataLength = record.undo.size();
         cur.MFT_ClusterIndex = record.cluster_index;
