@@ -15,8 +15,8 @@
 #include <sstream>
 #include <string>
 
+#include "app/Signature_Loading.h"
 #include "detection/Detect_Suspicious_Behavior.h"
-#include "output/Signature_Loading.h"
 #include "platform/console.h"
 #include "platform/text.h"
 

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/usnjrnl/Parse_UsnJrnl.h"
 #include "ntfs/usnjrnl/Usn_Record.h"
 #include "platform/Byte_View.h"
-#include "records/Parsing_State.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Byte_View bytes(data, size);

@@ -21,16 +21,6 @@ constexpr std::uint64_t Quick_Record_Page_Window = 0x4000000;
 
 std::uint64_t Saturating_Add(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
-void Empty_Page_Lists(Global_Parsing_Context& context) {
-    context.Scanned_Page_Array.clear();
-    context.Record_Page_Array.clear();
-    context.Replay_Page_Array.clear();
-    context.Carved_Page_Array.clear();
-    context.Older_Buffer_Page_Array.clear();
-    context.Newer_Buffer_Page_Array.clear();
-    context.Page_Group_Array.clear();
-}
-
 }  // namespace
 
 Carving_Scan Scan_For_Log_Pages(const platform::Read_Only_File& file, bool quick, std::vector<_page_info>& scanned) {
@@ -118,7 +108,7 @@ int Carve_LogFile_Records_With(Global_Parsing_Context& context, const std::strin
     context.Hour_Offset = hour_offset;
     platform::Read_Only_File file;
     if (!file.Open(path)) return 1;
-    Empty_Page_Lists(context);
+    context.Clear_Page_Lists();
 
     const Carving_Scan scan = Scan_For_Log_Pages(file, quick, context.Scanned_Page_Array);
     if (context.Scanned_Page_Array.empty()) return 0;

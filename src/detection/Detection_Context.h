@@ -10,7 +10,7 @@
 
 #include "detection/Findings.h"
 #include "records/Compact_Rows.h"
-#include "records/Parsing_State.h"
+#include "detection/Program_State.h"
 #include "records/Records.h"
 
 struct Detection_Context {

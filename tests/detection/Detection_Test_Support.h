@@ -9,7 +9,7 @@
 #include "detection/Detection_Context.h"
 #include "detection/LogFile_Event_Rules.h"
 #include "platform/text.h"
-#include "records/Parsing_State.h"
+#include "detection/Program_State.h"
 
 namespace test_support {
 

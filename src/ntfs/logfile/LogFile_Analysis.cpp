@@ -6,10 +6,10 @@
 #include <initializer_list>
 #include <string>
 
+#include "ntfs/Volume_Geometry.h"
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/mft/Parse_MFT.h"
-#include "ntfs/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 

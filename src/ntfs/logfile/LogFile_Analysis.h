@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/Client_Data_View.h"
 #include "ntfs/logfile/LogFile_Format.h"
-#include "records/Parsing_State.h"
 #include "records/Records.h"
 
 // Called by the record walk (and the carver's walk) once per record whose

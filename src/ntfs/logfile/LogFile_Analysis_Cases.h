@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "db/CppSQLite3.h"
-#include "ntfs/logfile/Client_Data_View.h"
 #include "ntfs/Ntfs_Layout.h"
+#include "ntfs/Parsing_Context.h"
+#include "ntfs/logfile/Client_Data_View.h"
 #include "ntfs/logfile/LogFile_Format.h"
-#include "records/Parsing_State.h"
 #include "records/Records.h"
 
 // One record under analysis.

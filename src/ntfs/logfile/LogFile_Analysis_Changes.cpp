@@ -12,12 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "ntfs/Run_List.h"
+#include "ntfs/Volume_Geometry.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
 #include "ntfs/logfile/LogFile_Analysis_Update.h"
 #include "ntfs/mft/Parse_MFT.h"
-#include "ntfs/Run_List.h"
-#include "ntfs/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/Run_List.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
-#include "ntfs/Run_List.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 

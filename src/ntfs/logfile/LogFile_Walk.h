@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/Client_Data_View.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Pages.h"
 #include "platform/Byte_View.h"
 #include "platform/file.h"
-#include "records/Parsing_State.h"
 #include "records/Records.h"
 
 // What the walk does with a header that fails its tests (or an LSN of 0) once

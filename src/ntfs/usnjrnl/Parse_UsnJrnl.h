@@ -11,10 +11,10 @@
 #include <string_view>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/usnjrnl/Usn_Record.h"
 #include "output/Time_Text.h"
 #include "platform/Byte_View.h"
-#include "records/Parsing_State.h"
 #include "records/Records.h"
 
 namespace Usn_Scan {

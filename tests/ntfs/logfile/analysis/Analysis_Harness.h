@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/Client_Data_View.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Walk.h"
 #include "output/Event_Tables.h"
 #include "platform/text.h"
-#include "records/Parsing_State.h"
 #include "support/Log_Record_Builder.h"
 
 namespace log_record_test {

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "output/Signature_Loading.h"
+#include "app/Signature_Loading.h"
 #include "platform/console.h"
 #include "support/Signature_Db_Builder.h"
 #include "support/Temp_Dir.h"

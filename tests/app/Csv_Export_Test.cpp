@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "db/CppSQLite3.h"
-#include "output/Csv_Export.h"
+#include "app/Csv_Export.h"
 #include "output/Csv_File.h"
 #include "output/Event_Tables.h"
 #include "platform/console.h"
