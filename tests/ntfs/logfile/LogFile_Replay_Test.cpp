@@ -117,6 +117,8 @@ TEST(LogFile_Replay_V20, Older_Buffer_Pages_First_Newer_Last_Others_Left_Out) {
         Page_At(3, 50),    // older
         Page_At(9, 0),     // older: 0 is below the smallest normal LSN
         Page_At(13, 400),  // between the smallest and largest: left out
+        Page_At(14, 700),  // equal to the largest normal LSN: left out
+        Page_At(15, 300),  // equal to the smallest normal LSN: left out
         Page_At(20, 20),   // older
         Page_At(33, 920),  // newer
         Page_At(34, 600),  // normal area from file page 34, though only 6 record pages precede it
