@@ -88,15 +88,6 @@ TEST(LogFile_Analysis_Creation, FileRecordImages) {
     }
 }
 
-TEST(LogFile_Analysis_Creation, OnlyFileRecordImagesAreDecoded) {
-    Analysis_Harness h;
-    Bytes image = File_Record_Image({File_Name_Attribute(Root_Reference, u"a.txt")});
-    std::memcpy(image.data(), "BAAD", 4);
-    EXPECT_EQ(h.Run(Initialize_File_Record(Place_Of(52), image)).Event, u"");
-    EXPECT_TRUE(h.context.LogFile_Row_Array.empty());
-    EXPECT_TRUE(h.context.Transaction_Log_Group_Array.Empty());
-}
-
 Bytes Runs(std::initializer_list<std::initializer_list<std::uint8_t>> runs) {
     Bytes b;
     for (const auto& r : runs) b.insert(b.end(), r.begin(), r.end());
@@ -400,16 +391,6 @@ TEST(LogFile_Analysis_Transactions, CheckPoints) {
     EXPECT_EQ(h.Group(0x40)->Records().size(), 1u);
     EXPECT_EQ(h.Stored(check_point.LSN, "Event"), "# Check Point");
 
-    // A check-point record whose operations name a case, without its
-    // conditions, gives no event.
-    Log_Record mapping_pairs = Check_Point();
-    mapping_pairs.redo_operation = 0x09;
-    mapping_pairs.undo_operation = 0x09;
-    mapping_pairs.record_offset = 0xF8;
-    mapping_pairs.attribute_offset = 0x40;
-    EXPECT_EQ(h.Run(mapping_pairs).Event, u"");
-    // An ordinary record of an unhandled pair gives none either.
-    EXPECT_EQ(h.Run(Other_Record(0x15, 0x16)).Event, u"");
 }
 
 }  // namespace
