@@ -7,6 +7,7 @@
 #include "db/Scoped_Transaction.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Format.h"
+#include "platform/arithmetic.h"
 
 namespace {
 
@@ -18,8 +19,6 @@ constexpr std::size_t Scan_Chunk_Size = 1 << 20;
 // In quick mode, how far past a record page met before any restart page the
 // scan goes on (a log is rarely larger).
 constexpr std::uint64_t Quick_Record_Page_Window = 0x4000000;
-
-std::uint64_t Saturating_Add(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 }  // namespace
 
