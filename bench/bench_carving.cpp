@@ -26,9 +26,10 @@
 
 #include "carving/Carve_Source_Folder.h"
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "output/Event_Tables.h"
 #include "platform/console.h"
-#include "records/Parsing_State.h"
+#include "records/Run_Options.h"
 
 namespace {
 

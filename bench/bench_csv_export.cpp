@@ -18,8 +18,8 @@
 #include <sstream>
 #include <string>
 
+#include "app/Csv_Export.h"
 #include "db/CppSQLite3.h"
-#include "output/Csv_Export.h"
 #include "output/Event_Tables.h"
 #include "platform/console.h"
 #include "platform/text.h"

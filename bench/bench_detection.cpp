@@ -31,11 +31,12 @@
 #include <sstream>
 #include <string>
 
+#include "app/Signature_Loading.h"
 #include "detection/Detect_Suspicious_Behavior.h"
+#include "app/Signature_Loading.h"
 #include "detection/Detection_Context.h"
 #include "detection/Program_Update_Periods.h"
 #include "detection/UsnJrnl_Record_Rules.h"
-#include "output/Signature_Loading.h"
 #include "output/Time_Text.h"
 #include "platform/console.h"
 #include "platform/text.h"

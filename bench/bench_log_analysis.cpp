@@ -140,7 +140,8 @@ Result Run(const std::string& log_path, const std::string& db_path) {
     db.Run_Query(Event_Table_Sql::Create_LogFile);
     Global_Parsing_Context context;
     Result result;
-    const auto analyse = [&](Byte_View header, _log_info& cur, const _log_info& prev, const Client_Data_View& data) {
+    const auto analyse = [&](const Log_Record_Header& header, _log_info& cur, const _log_info& prev,
+                             const Client_Data_View& data) {
         const auto begin = std::chrono::steady_clock::now();
         Analyze_LogFile_Record(context, header, cur, prev, data, db);
         result.analysis_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
@@ -150,7 +151,8 @@ Result Run(const std::string& log_path, const std::string& db_path) {
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     result.rows = context.LogFile_Row_Array.size();
     for (const _log_info& row : context.LogFile_Row_Array)
-        result.time_events += row.RedoInfo == u"Update Resident Value" && !row.Event.empty();
+        result.time_events +=
+            Log_Operation{row.Redo_Operation} == Log_Operation::Update_Resident_Value && !row.Event.empty();
     db.Close_Database();
     if (db_path != ":memory:") std::filesystem::remove(db_path);
     return result;

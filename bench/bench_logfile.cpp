@@ -39,7 +39,7 @@ double Run(const std::string& log, bool analyse, std::size_t* records, std::size
         Parse_LogFile(context, log, db, 0);
     else
         Parse_LogFile_With(
-            context, log, db, 0, [](Byte_View, _log_info&, const _log_info&, const Client_Data_View&) {},
+            context, log, db, 0, [](const Log_Record_Header&, _log_info&, const _log_info&, const Client_Data_View&) {},
             [&](const _log_info&, bool) { ++*records; });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     *rows = context.LogFile_Row_Array.size();

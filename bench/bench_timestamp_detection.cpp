@@ -23,7 +23,7 @@
 #include "detection/Literal_LogFile_Timestamp.h"
 #include "detection/LogFile_Event_Rules.h"
 #include "detection/LogFile_Refinement.h"
-#include "output/Signature_Loading.h"
+#include "app/Signature_Loading.h"
 #include "platform/text.h"
 
 namespace {

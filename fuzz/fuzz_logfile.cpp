@@ -243,9 +243,12 @@ void Analyze_Random_Records(const std::uint8_t* data, std::size_t size, CppSQLit
         cur.TargetVCN = platform::Format(u"0x%X", {header[0x48] % 4u});
         cur.RedoInfo = LogFile_Operation_Name(pair[0]);
         cur.UndoInfo = LogFile_Operation_Name(pair[1]);
+        cur.Redo_Operation = pair[0];
+        cur.Undo_Operation = pair[1];
         cur.RedoDataLength = *view.Read_U16(0x36);
         cur.UndoDataLength = *view.Read_U16(0x3A);
-        Analyze_LogFile_Record(context, view, cur, prev, Client_Data_View(client, *view.Read_U16(0x34)), db);
+        const Log_Record_Header decoded = *Decode_Log_Record_Header(view);
+        Analyze_LogFile_Record(context, decoded, cur, prev, Client_Data_View(client, decoded.Redo_Offset), db);
         prev = cur;
         if (!cur.FileName.empty() || !cur.Event.empty()) {
             Insert_LogFile_Row(db, cur);
@@ -289,9 +292,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Log_Walk_Settings settings;
     settings.Shift = size > 0 ? data[0] % 64 : 24;
     settings.Rule = Failing_Header_Rule::Search_Onward;
-    settings.Analyze = [](Byte_View header, _log_info&, const _log_info&, const Client_Data_View& view) {
+    settings.Analyze = [](const Log_Record_Header& header, _log_info&, const _log_info&, const Client_Data_View& view) {
         // Reads anywhere around the record must stay inside it.
-        const std::int64_t undo = std::int64_t{header.Read_U16(0x38).value_or(0)} - header.Read_U16(0x34).value_or(0);
+        const std::int64_t undo = header.Undo_Position();
         volatile std::uint64_t sum = view.Read_U64(undo) + view.Read_U64(-1) + view.Read_U64(0x1FFF);
         (void)sum;
     };

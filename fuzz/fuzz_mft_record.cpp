@@ -1,12 +1,13 @@
-// libFuzzer target: one FILE record on its own (both record sizes), then the
-// input as a whole $MFT image, with a path built for every entry indexed.
+// libFuzzer target: one FILE record on its own (both record sizes and exactly
+// the input's length), and the input as a run list. Links the decoder
+// library only.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "ntfs/Run_List.h"
 #include "ntfs/mft/File_Record.h"
-#include "ntfs/mft/Parse_MFT.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Single record: the input, cut or zero-padded to a record, decoded in
@@ -23,18 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Decoded_File_Record decoded;
         Decode_File_Record(exact, decoded);
         Apply_Update_Sequence_Fixup(exact);
+        (void)File_Record_Size_From_Record_0(Byte_View(exact));
     }
-
-    // Whole image: index every record, then walk every path and look-up.
-    Global_Parsing_Context context;
-    Index_MFT_Bytes(context, std::span<const std::uint8_t>(data, size));
-    for (const _ENTRYINFO_2& e : context.Mft.Entry_List()) {
-        Build_Full_Path(context, e.FileReference, e.Name);
-        Build_Full_Path(context, e.ParentReference, e.Name);
-        std::u16string name, path;
-        Lookup_MFT_Entry_By_LSN(context, e.MFT_LSN, &name, &path);
-        Lookup_MFT_Entry_By_Number(context, Entry_Number_Of(e.FileReference), &name, &path);
-        for (const _ENTRYINFO_2& child : context.Mft.Children_Of(e.FileReference)) (void)child.Name.size();
-    }
+    // The input as the mapping pairs of a non-resident attribute.
+    (void)Run_List_Text(Decode_Run_List(std::span<const std::uint8_t>(data, size)));
     return 0;
 }

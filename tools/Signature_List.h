@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Signature_Loading.h"
+#include "detection/Program_State.h"
 #include "detection/Signature_Descramble.h"
-#include "output/Signature_Loading.h"
 #include "platform/text.h"
-#include "records/Parsing_State.h"
 
 struct Signature_List_Row {
     int Line = 0;      // 1-based line of the list

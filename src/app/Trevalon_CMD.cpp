@@ -5,20 +5,20 @@
 #include <memory>
 #include <optional>
 
+#include "app/Csv_Export.h"
 #include "carving/Carve_Source_Folder.h"
 #include "db/CppSQLite3.h"
 #include "db/Scoped_Transaction.h"
+#include "detection/Program_State.h"
 #include "ntfs/logfile/Parse_LogFile.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "ntfs/usnjrnl/Parse_UsnJrnl.h"
-#include "output/Csv_Export.h"
 #include "output/Event_Tables.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/output_file.h"
 #include "platform/text.h"
-#include "records/Parsing_State.h"
 
 #include <iostream>
 

@@ -7,6 +7,7 @@
 #include "db/Scoped_Transaction.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Format.h"
+#include "platform/arithmetic.h"
 
 namespace {
 
@@ -18,18 +19,6 @@ constexpr std::size_t Scan_Chunk_Size = 1 << 20;
 // In quick mode, how far past a record page met before any restart page the
 // scan goes on (a log is rarely larger).
 constexpr std::uint64_t Quick_Record_Page_Window = 0x4000000;
-
-std::uint64_t Saturating_Add(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
-
-void Empty_Page_Lists(Global_Parsing_Context& context) {
-    context.Scanned_Page_Array.clear();
-    context.Record_Page_Array.clear();
-    context.Replay_Page_Array.clear();
-    context.Carved_Page_Array.clear();
-    context.Older_Buffer_Page_Array.clear();
-    context.Newer_Buffer_Page_Array.clear();
-    context.Page_Group_Array.clear();
-}
 
 }  // namespace
 
@@ -107,7 +96,7 @@ int Carve_LogFile_Records(Global_Parsing_Context& context, const std::string& pa
                           bool quick) {
     return Carve_LogFile_Records_With(
         context, path, db, hour_offset, quick,
-        [&](Byte_View header, _log_info& cur, const _log_info& prev, const Client_Data_View& data) {
+        [&](const Log_Record_Header& header, _log_info& cur, const _log_info& prev, const Client_Data_View& data) {
             Analyze_LogFile_Record(context, header, cur, prev, data, db);
         });
 }
@@ -118,7 +107,7 @@ int Carve_LogFile_Records_With(Global_Parsing_Context& context, const std::strin
     context.Hour_Offset = hour_offset;
     platform::Read_Only_File file;
     if (!file.Open(path)) return 1;
-    Empty_Page_Lists(context);
+    context.Clear_Page_Lists();
 
     const Carving_Scan scan = Scan_For_Log_Pages(file, quick, context.Scanned_Page_Array);
     if (context.Scanned_Page_Array.empty()) return 0;

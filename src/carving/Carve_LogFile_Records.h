@@ -9,10 +9,10 @@
 
 #include "carving/Carved_Page_List.h"
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/LogFile_Pages.h"
 #include "ntfs/logfile/LogFile_Walk.h"
 #include "platform/file.h"
-#include "records/Parsing_State.h"
 
 // Carves the log records of one file into LogFile rows. `quick` stops the
 // scan at the end of the log that the first restart page describes, or 64 MiB

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "db/CppSQLite3.h"
-#include "records/Parsing_State.h"
+#include "ntfs/Parsing_Context.h"
+#include "records/Run_Options.h"
 
 // Carves $LogFile pages (-g, -q) and $UsnJrnl records (-n, -a) out of every
 // regular file of the source folder, one file after another: the per-file

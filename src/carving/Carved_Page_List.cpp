@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ntfs/logfile/LogFile_Replay.h"
+#include "platform/arithmetic.h"
 
 namespace {
 
@@ -30,8 +31,6 @@ constexpr std::uint64_t V20_Second_Form_Low = 0x22001, V20_Second_Form_High = 0x
 constexpr std::size_t Copy_Compare_Offset = 0x40, Copy_Compare_Size = 64;
 constexpr unsigned Default_Shift = 24;
 constexpr std::size_t No_Index = static_cast<std::size_t>(-1);
-
-std::uint64_t Saturating_Add(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 // The LSN with its top `bits` bits (the sequence number) cleared.
 std::uint64_t Offset_Part(std::uint64_t lsn, std::uint32_t bits) { return bits >= 64 ? 0 : (lsn << bits) >> bits; }

@@ -13,10 +13,10 @@
 #include <optional>
 #include <span>
 
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Pages.h"
 #include "ntfs/logfile/LogFile_Walk.h"
-#include "records/Parsing_State.h"
 
 // What the page scan of one carved file found, besides the record pages it
 // appended to Scanned_Page_Array.

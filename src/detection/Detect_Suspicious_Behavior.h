@@ -2,7 +2,7 @@
 // loaded signatures; fills g_Detection_Overview_Array.
 #pragma once
 
-#include "records/Parsing_State.h"
+#include "detection/Program_State.h"
 
 // The $LogFile half (per-event rules, then the refinement of its timestamp
 // findings), then the $UsnJrnl half, each announced on the console and

@@ -14,7 +14,7 @@
 #include "detection/Findings.h"
 #include "detection/UsnJrnl_Working_Objects.h"
 #include "records/Compact_Rows.h"
-#include "records/Parsing_State.h"
+#include "detection/Program_State.h"
 #include "records/Records.h"
 
 class LogFile_Event_Index;

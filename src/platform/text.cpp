@@ -82,14 +82,14 @@ std::u16string Utf8_To_Utf16(std::string_view text) {
             ++i;
             continue;
         }
-        int length = 0;
+        std::size_t length = 0;
         char32_t cp = 0;
         char32_t min = 0;
         if ((b0 & 0xE0) == 0xC0) { length = 2; cp = b0 & 0x1F; min = 0x80; }
         else if ((b0 & 0xF0) == 0xE0) { length = 3; cp = b0 & 0x0F; min = 0x800; }
         else if ((b0 & 0xF8) == 0xF0) { length = 4; cp = b0 & 0x07; min = 0x10000; }
         bool valid = length != 0 && i + length <= text.size();
-        for (int k = 1; valid && k < length; ++k) {
+        for (std::size_t k = 1; valid && k < length; ++k) {
             const unsigned char b = byte(i + k);
             if ((b & 0xC0) != 0x80) valid = false;
             else cp = (cp << 6) | (b & 0x3F);
@@ -133,7 +133,7 @@ std::u16string_view Cut_At_Nul(std::u16string_view text) {
 
 std::u16string Left(std::u16string_view text, long long count) {
     if (count <= 0) return {};
-    return std::u16string(text.substr(0, static_cast<std::size_t>(std::min<long long>(count, text.size()))));
+    return std::u16string(text.substr(0, std::min(static_cast<std::size_t>(count), text.size())));
 }
 
 std::u16string Mid(std::u16string_view text, long long first) {
@@ -286,10 +286,12 @@ void Append_Padded(std::u16string& out, const Spec& spec, std::u16string_view si
     std::size_t zeros = 0;
     if (numeric && spec.precision >= 0) {
         if (spec.precision == 0 && body == u"0") body = {};
-        if (body.size() < static_cast<std::size_t>(spec.precision)) zeros = spec.precision - body.size();
+        if (body.size() < static_cast<std::size_t>(spec.precision))
+            zeros = static_cast<std::size_t>(spec.precision) - body.size();
     }
-    const int length = static_cast<int>(sign.size() + zeros + body.size());
-    const int pad = spec.width > length ? spec.width - length : 0;
+    const std::size_t length = sign.size() + zeros + body.size();
+    const std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+    const std::size_t pad = width > length ? width - length : 0;
     if (spec.left) {
         out.append(sign).append(zeros, u'0').append(body).append(pad, u' ');
     } else if (numeric && spec.zero && spec.precision < 0) {
@@ -305,7 +307,8 @@ void Append_Argument(std::u16string& out, const Spec& spec, const Format_Arg* ar
     if (spec.conversion == 's') {
         std::u16string_view text;
         if (const auto* s = std::get_if<std::u16string_view>(&v)) text = Cut_At_Nul(*s);
-        if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) text = text.substr(0, spec.precision);
+        if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision))
+            text = text.substr(0, static_cast<std::size_t>(spec.precision));
         Append_Padded(out, spec, u"", text, false);
         return;
     }

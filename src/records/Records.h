@@ -21,6 +21,10 @@ struct _log_info {
     std::u16string FullPath;
     std::u16string RedoInfo;
     std::u16string UndoInfo;
+    // The operation codes that RedoInfo and UndoInfo name; the analysis
+    // compares these, not the texts.
+    std::uint16_t Redo_Operation = 0;
+    std::uint16_t Undo_Operation = 0;
     std::u16string CreateTime;
     std::u16string ModifiedTime;     // column ModifiedTIme
     std::u16string MFT_ModifiedTime;

@@ -7,6 +7,7 @@
 #include "support/Run_Harness.h"
 #include "support/Sqlite_Query.h"
 #include "support/Temp_Dir.h"
+#include "support/Usn_Record_Builder.h"
 
 namespace {
 
@@ -84,6 +85,17 @@ TEST(Command_Line, OptionErrorsPrintTheirMessageAndLeaveNoDatabase) {
          true},
         {{"-s", s, "-o", o, "-b"},
          "[ERROR] Suspicious Behavior Detection option(-b) has to be used with CSV option(-c).", true},
+        // Several checks after the loop fail at once: the first in that order wins.
+        {{"-g", "-q", "-b"}, "[ERROR] There are no source parameters~!!! (-l or -u or -s)", true},
+        {{"-l", l, "-g", "-q", "-b"}, "[ERROR] There are no output parameters~!!! (-o)", true},
+        {{"-l", l, "-o", o, "-n", "-q", "-b"},
+         "[ERROR] $LogFile Record Carving option(-g) / $UsnJrnl Record Carving option(-n) / $MFT Entry Carving "
+         "option(-f) has to be used with Source Folder option(-s).",
+         true},
+        {{"-s", s, "-o", o, "-q", "-b"},
+         "[ERROR] Quick Mode for $LogFile Record Carving option(-q) has to be used with $LogFile Record Carving "
+         "option(-g).",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -144,6 +156,35 @@ TEST(Order_Of_A_Run, TimeZoneFromOptionOrSystemBias) {
         const bool dst = c.row.back() == '1';
         EXPECT_EQ(r.Console, Banner(c.zone, dst, false) + "\r\n");
         EXPECT_EQ(Query_Rows(f.db, "select UTC, DST from TimeZone"), (std::vector<std::string>{c.row}));
+    }
+}
+
+// The hour that -d adds reaches the times the stages store, and so the
+// exported ones, not only the banner and the TimeZone row.
+TEST(Order_Of_A_Run, DstHourReachesStoredAndExportedTimes) {
+    struct Case {
+        std::vector<std::string> zone;
+        std::string time;  // of a journal record written at 2020-07-31 12:34:56 UTC
+        std::string header;
+    };
+    const std::vector<Case> cases = {
+        {{"-t", "0"}, "2020-07-31 12:34:56", "TimeStamp(UTC 0)"},
+        {{"-t", "0", "-d"}, "2020-07-31 13:34:56", "TimeStamp(UTC 0,DST)"},
+        {{"-t", "-5", "-d"}, "2020-07-31 08:34:56", "TimeStamp(UTC-5,DST)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.zone));
+        Fixture f;
+        const std::vector<std::uint8_t> record = test_support::Usn_Record_Builder().Name(u"a.txt").Build();
+        const std::string j = f.dir.Write("J", std::string(record.begin(), record.end()));
+        std::vector<std::string> args{"-u", j, "-o", f.out, "-c"};
+        args.insert(args.end(), c.zone.begin(), c.zone.end());
+        const Run_Result r = Run_Program(args);
+        EXPECT_EQ(r.Exit_Code, 0);
+        EXPECT_EQ(Query_Rows(f.db, "select TimeStamp from UsnJrnl"), (std::vector<std::string>{c.time}));
+        const std::string csv = Read_File(f.out + "/QVM_UsnJrnl_" + Pinned_Stamp + ".csv");
+        EXPECT_EQ(csv.substr(0, csv.find("\",") + 1), "\"" + c.header + "\"");
+        EXPECT_EQ(csv.substr(csv.find("\r\n") + 2, c.time.size() + 2), "\"" + c.time + "\"");
     }
 }
 

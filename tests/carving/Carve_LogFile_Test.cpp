@@ -235,41 +235,50 @@ TEST_F(Carve_V11, A_Whole_Log_Inside_Other_Bytes_Is_Walked_As_The_Reader_Walks_I
     Global_Parsing_Context reader;
     std::vector<std::uint64_t> read;
     Parse_LogFile_With(reader, alone.Write(dir.File("LogFile")), db, 0,
-                       [](Byte_View, _log_info&, const _log_info&, const Client_Data_View&) {},
+                       [](const Log_Record_Header&, _log_info&, const _log_info&, const Client_Data_View&) {},
                        [&](const _log_info& r, bool) { read.push_back(r.ThisLSN); });
     EXPECT_EQ(read, lsns);
 }
 
 TEST_F(Carve_V11, Holes_Of_The_Normal_Area) {
     const Written_Log log(4, 6, 1);
-    const std::uint64_t page_5_last = logfile_test::Get_U64(log.pages.at(5), 0x08);
+    const auto last_lsn_of = [&](std::size_t page) { return logfile_test::Get_U64(log.pages.at(page), 0x08); };
     struct Case {
         const char* what;
-        Bytes page_6;
+        std::size_t hole;  // the log page changed
+        Bytes bytes;
         std::vector<long long> replay;
         bool all_records;
+        // The last LSN the hole's entry carries, when it keeps its place without records.
+        std::optional<std::uint64_t> carried;
     };
     const Case cases[] = {
-        {"a page that lost its magic is found by its records", Without_Magic(log.pages.at(6)),
-         Concat(Page_Range(4, 9), {2}), true},
-        {"a page without records keeps its place", Bytes(4096, 0), Concat(Page_Range(4, 9), {2}), false},
-        {"an unwritten page gets no entry", Bytes(4096, 0xFF), {4, 5, 7, 8, 9, 2}, false},
+        {"a page that lost its magic is found by its records", 6, Without_Magic(log.pages.at(6)),
+         Concat(Page_Range(4, 9), {2}), true, std::nullopt},
+        // The entry carries the last LSN of the scanned page before it.
+        {"a page without records keeps its place", 6, Bytes(4096, 0), Concat(Page_Range(4, 9), {2}), false,
+         last_lsn_of(5)},
+        // Before any page was carried, that of the last page the scan listed,
+        // which puts it after the run of pages 5 to 9.
+        {"a first normal page without records takes the last scanned page's LSN", 4, Bytes(4096, 0),
+         Concat(Page_Range(5, 9), {4, 2}), false, last_lsn_of(9)},
+        {"an unwritten page gets no entry", 6, Bytes(4096, 0xFF), {4, 5, 7, 8, 9, 2}, false, std::nullopt},
     };
     for (const Case& c : cases) {
         Carving_Image image(0x30000);
-        image.Put(Base, log.Layout(Log_Version::V11, 16).Page(6, c.page_6));
+        image.Put(Base, log.Layout(Log_Version::V11, 16).Page(c.hole, c.bytes));
         const auto lsns = Carve(image);
         EXPECT_EQ(Replay(Base), c.replay) << c.what;
         if (c.all_records) {
             EXPECT_EQ(lsns, log.lsns) << c.what;
         }
-        if (c.page_6[0] == 0) {
-            // The entry carries the last LSN of the scanned page before it.
-            EXPECT_EQ(context.Record_Page_Array[2].FileOffset, Base + 6 * 4096);
-            EXPECT_EQ(context.Record_Page_Array[2].LastLSN, page_5_last);
-            // The walk goes on after the hole with the records of page 7.
-            EXPECT_LT(lsns.size(), log.lsns.size());
-            EXPECT_EQ(lsns.back(), log.lsns.back());
+        if (c.carried) {
+            const _page_info& entry = context.Record_Page_Array[c.hole - 4];
+            EXPECT_EQ(entry.FileOffset, Base + c.hole * 4096) << c.what;
+            EXPECT_EQ(entry.LastLSN, *c.carried) << c.what;
+            // The walk goes on after the hole with the records of the pages after it.
+            EXPECT_LT(lsns.size(), log.lsns.size()) << c.what;
+            EXPECT_EQ(lsns.back(), log.lsns.back()) << c.what;
         }
     }
 }

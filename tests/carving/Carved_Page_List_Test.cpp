@@ -31,6 +31,11 @@ TEST_F(Carve_V11_One_Restart, Which_Restart_Page_Was_Lost) {
     const Case cases[] = {
         {"the second lost, page 3 of an older sequence than page 4: first form", wrapped, 1, {}, whole},
         {"the first lost, pages 4 and 5 of one sequence: second form", plain, 0, {}, whole},
+        // The writer wrapped onto page 4: it is one sequence above page 5,
+        // which also means the first restart page was lost. Page 7 without
+        // records keeps its place, as only the rebuilt normal area keeps it.
+        {"the first lost, page 4 one sequence above page 5: second form", plain, 0,
+         {{4, Record_Page_At(2, 4)}, {7, Bytes(4096, 0)}}, Concat(Page_Range(5, 9), {4})},
         {"the first lost, page 5 not scanned, the first scanned page right after the restart page: second form",
          plain, 0, {{5, Without_Magic(plain.pages.at(5))}}, whole},
         {"second form, page 3 read wins a tie against scanned page 2", plain, 0,

@@ -30,7 +30,7 @@ bool Present(const std::vector<std::string>& paths) {
 std::string Db_Of(const std::string& out) { return out + "/QVM_" + Pinned_Stamp + ".db"; }
 
 // The LSNs of every record the walk finishes, in walk order.
-const auto No_Analysis = [](Byte_View, _log_info&, const _log_info&, const Client_Data_View&) {};
+const auto No_Analysis = [](const Log_Record_Header&, _log_info&, const _log_info&, const Client_Data_View&) {};
 
 std::vector<std::uint64_t> Reader_Walk(const std::string& log, const std::string& db_path) {
     CppSQLite3DB db;

@@ -67,7 +67,7 @@ protected:
         std::vector<std::uint64_t> lsns;
         result = Carve_LogFile_Records_With(
             context, image.Write(dir.File("carved.bin")), db, 0, quick,
-            [](Byte_View, _log_info&, const _log_info&, const Client_Data_View&) {},
+            [](const Log_Record_Header&, _log_info&, const _log_info&, const Client_Data_View&) {},
             [&](const _log_info& record, bool) { lsns.push_back(record.ThisLSN); });
         return lsns;
     }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "db/CppSQLite3.h"
-#include "output/Csv_Export.h"
+#include "app/Csv_Export.h"
 #include "output/Event_Tables.h"
 #include "platform/console.h"
 #include "platform/text.h"

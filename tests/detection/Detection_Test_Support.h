@@ -11,7 +11,7 @@
 #include "detection/Program_Update_Periods.h"
 #include "detection/UsnJrnl_Record_Rules.h"
 #include "platform/text.h"
-#include "records/Parsing_State.h"
+#include "detection/Program_State.h"
 
 namespace test_support {
 

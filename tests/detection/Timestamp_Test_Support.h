@@ -14,7 +14,7 @@
 #include "detection/LogFile_Event_Rules.h"
 #include "detection/LogFile_Refinement.h"
 #include "platform/text.h"
-#include "records/Parsing_State.h"
+#include "detection/Program_State.h"
 #include "support/Detection_Builders.h"
 
 namespace test_support {

@@ -19,9 +19,9 @@
 #include <string_view>
 #include <vector>
 
-#include "output/Signature_Loading.h"
+#include "app/Signature_Loading.h"
+#include "detection/Program_State.h"
 #include "platform/text.h"
-#include "records/Parsing_State.h"
 #include "records/Records.h"
 #include "support/Mft_Record_Builder.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/Signature_Loading.h"
 #include "detection/Signature_Descramble.h"
-#include "output/Signature_Loading.h"
 
 class Signature_Db_Builder {
 public:

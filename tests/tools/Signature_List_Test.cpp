@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Signature_List.h"
+#include "app/Signature_Loading.h"
 #include "detection/Match_Modes.h"
-#include "output/Signature_Loading.h"
 #include "platform/console.h"
 #include "platform/text.h"
 

@@ -6,58 +6,44 @@
 #include <initializer_list>
 #include <string>
 
+#include "ntfs/Volume_Geometry.h"
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
 #include "ntfs/logfile/LogFile_Format.h"
-#include "ntfs/mft/File_Record.h"
 #include "ntfs/mft/Parse_MFT.h"
-#include "ntfs/mft/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 
 namespace {
 
-namespace H = Log_Record_Layout;
+namespace S = Standard_Information_Layout;
 
-Log_Record_Fields Decode_Header(Byte_View header) {
-    Log_Record_Fields f;
-    f.Lsn = header.Read_U64(H::This_Lsn).value_or(0);
-    f.Client_Data_Length = header.Read_U32(H::Client_Data_Length).value_or(0);
-    f.Transaction_Id = header.Read_U32(H::Transaction_Id).value_or(0);
-    f.Redo_Operation = header.Read_U16(H::Redo_Operation).value_or(0);
-    f.Undo_Operation = header.Read_U16(H::Undo_Operation).value_or(0);
-    f.Redo_Offset = header.Read_U16(H::Redo_Offset).value_or(0);
-    f.Redo_Length = header.Read_U16(H::Redo_Length).value_or(0);
-    f.Undo_Offset = header.Read_U16(H::Undo_Offset).value_or(0);
-    f.Undo_Length = header.Read_U16(H::Undo_Length).value_or(0);
-    f.Record_Offset = header.Read_U16(H::Record_Offset).value_or(0);
-    f.Attribute_Offset = header.Read_U16(H::Attribute_Offset).value_or(0);
-    f.Cluster_Index = header.Read_U16(H::Cluster_Index).value_or(0);
-    f.Target_Vcn = header.Read_U64(H::Target_Vcn).value_or(0);
-    return f;
+// The first four bytes of the client data: an attribute's type or a FILE
+// record's signature.
+std::uint32_t Leading_Word(const Client_Data_View& data) { return data.Read_U32(0); }
+
+// True when an update that starts at `attribute_offset` changes the
+// $STANDARD_INFORMATION value at `field`: Windows logs an update from the
+// first byte that changes, so it may start up to two bytes into the value.
+bool Starts_In(std::uint16_t attribute_offset, std::size_t field) {
+    const std::size_t at = Resident_Field(field);
+    return attribute_offset >= at && attribute_offset <= at + 2;
 }
-
-bool Data_Starts_With(const Client_Data_View& data, std::initializer_list<std::uint8_t> bytes) {
-    std::int64_t at = 0;
-    for (const std::uint8_t b : bytes)
-        if (data.Read_U8(at++) != b) return false;
-    return true;
-}
-
-bool In_Range(std::uint16_t value, std::uint16_t low, std::uint16_t high) { return value >= low && value <= high; }
 
 // An update of a resident value: content of a resident attribute, or a field
 // of $STANDARD_INFORMATION chosen by where the update starts.
 Case_Outcome Dispatch_Resident_Update(const Log_Record_Analysis& a) {
-    const Log_Record_Fields& h = a.Header;
+    const Log_Record_Header& h = a.Header;
     const std::uint16_t ao = h.Attribute_Offset;
     const std::uint16_t rl = h.Redo_Length;
-    if (h.Record_Offset >= 0xF8 && ao == 0x18) return Analyze_Resident_Content_Write(a);
-    if (h.Record_Offset != 0x38) return Case_Outcome::Done;
-    if (In_Range(ao, 0x18, 0x1A) && rl >= 8) return Analyze_Creation_Time_Change(a);
-    if (In_Range(ao, 0x20, 0x22) && rl >= 8) return Analyze_Modified_Time_Change(a);
-    if (In_Range(ao, 0x28, 0x2A) && rl >= 8) return Analyze_MFT_Modified_Time_Change(a);
-    if (In_Range(ao, 0x30, 0x32) && rl >= 8) return Analyze_Access_Time_Change(a);
-    if (ao == 0x38 && rl >= 4) return Analyze_Attribute_Change(a);
+    // A resident attribute well past the first ones, changed from its content on.
+    if (h.Record_Offset >= 0xF8 && ao == Attribute_Layout::Resident_Content) return Analyze_Resident_Content_Write(a);
+    // Otherwise only $STANDARD_INFORMATION, the first attribute, counts.
+    if (h.Record_Offset != File_Record_Layout::Usual_First_Attribute) return Case_Outcome::Done;
+    if (Starts_In(ao, S::Create_Time) && rl >= 8) return Analyze_Creation_Time_Change(a);
+    if (Starts_In(ao, S::Modified_Time) && rl >= 8) return Analyze_Modified_Time_Change(a);
+    if (Starts_In(ao, S::Mft_Modified_Time) && rl >= 8) return Analyze_MFT_Modified_Time_Change(a);
+    if (Starts_In(ao, S::Access_Time) && rl >= 8) return Analyze_Access_Time_Change(a);
+    if (ao == Resident_Field(S::File_Attributes) && rl >= 4) return Analyze_Attribute_Change(a);
     return Case_Outcome::Done;
 }
 
@@ -65,49 +51,59 @@ Case_Outcome Dispatch_Resident_Update(const Log_Record_Analysis& a) {
 // FILE record header and attributes, the data is the attribute from its type).
 bool Is_Whole_File_Name(const Log_Record_Analysis& a) {
     return a.Header.Record_Offset >= 0x98 && a.Header.Attribute_Offset == 0 &&
-           Data_Starts_With(a.Data, {0x30, 0x00, 0x00, 0x00});
+           Attribute_Type{Leading_Word(a.Data)} == Attribute_Type::File_Name;
 }
 
 Case_Outcome Dispatch(const Log_Record_Analysis& a) {
-    const std::uint16_t redo = a.Header.Redo_Operation;
-    const std::uint16_t undo = a.Header.Undo_Operation;
-    const auto is = [&](std::uint16_t r, std::uint16_t u) { return redo == r && undo == u; };
+    using Op = Log_Operation;
+    const Op redo{a.Header.Redo_Operation};
+    const Op undo{a.Header.Undo_Operation};
+    const auto is = [&](Op r, Op u) { return redo == r && undo == u; };
 
-    if (is(0x02, 0x00)) {
-        if (Data_Starts_With(a.Data, {'F', 'I', 'L', 'E'})) return Analyze_File_Record_Creation(a);
+    if (is(Op::Initialize_File_Record_Segment, Op::Noop)) {
+        if (Leading_Word(a.Data) == File_Record_Layout::Signature_Value) return Analyze_File_Record_Creation(a);
         return Case_Outcome::Done;
     }
-    if (is(0x03, 0x02)) return Analyze_File_Record_Deletion(a);
-    if (is(0x0F, 0x0E) || is(0x0D, 0x0C)) return Analyze_Index_Entry_Removal(a);
-    if (is(0x0E, 0x0F) || is(0x0C, 0x0D)) return Analyze_Index_Entry_Addition(a);
-    if (is(0x07, 0x07)) return Dispatch_Resident_Update(a);
-    if (is(0x09, 0x09)) {
+    if (is(Op::Deallocate_File_Record_Segment, Op::Initialize_File_Record_Segment))
+        return Analyze_File_Record_Deletion(a);
+    if (is(Op::Delete_Index_Entry_Allocation, Op::Add_Index_Entry_Allocation) ||
+        is(Op::Delete_Index_Entry_Root, Op::Add_Index_Entry_Root))
+        return Analyze_Index_Entry_Removal(a);
+    if (is(Op::Add_Index_Entry_Allocation, Op::Delete_Index_Entry_Allocation) ||
+        is(Op::Add_Index_Entry_Root, Op::Delete_Index_Entry_Root))
+        return Analyze_Index_Entry_Addition(a);
+    if (is(Op::Update_Resident_Value, Op::Update_Resident_Value)) return Dispatch_Resident_Update(a);
+    if (is(Op::Update_Mapping_Pairs, Op::Update_Mapping_Pairs)) {
+        // The update starts at the mapping pairs of a non-resident
+        // attribute, which begin at 0x40 of its header.
         if (a.Header.Record_Offset > 0xF8 && a.Header.Attribute_Offset == 0x40)
             return Analyze_Nonresident_Content_Write(a);
         return Case_Outcome::Done;
     }
-    if (is(0x06, 0x05)) {
+    if (is(Op::Delete_Attribute, Op::Create_Attribute)) {
         if (Is_Whole_File_Name(a)) return Analyze_File_Name_Removal(a);
         return Case_Outcome::Done;
     }
-    if (is(0x05, 0x06)) {
+    if (is(Op::Create_Attribute, Op::Delete_Attribute)) {
         if (Is_Whole_File_Name(a)) return Analyze_File_Name_Addition(a);
         return Case_Outcome::Done;
     }
-    a.Cur.Event = a.Cur.RecordType == u"Check Point Record" ? u"# Check Point" : u"";
+    const bool check_point = Log_Record_Kind_Of(a.Header.Record_Type, a.Header.Redo_Operation) ==
+                             Log_Record_Kind::Check_Point;
+    a.Cur.Event = check_point ? u"# Check Point" : u"";
     return Case_Outcome::Done;
 }
 
 }  // namespace
 
-void Analyze_LogFile_Record(Global_Parsing_Context& context, Byte_View header, _log_info& cur, const _log_info& prev,
-                            const Client_Data_View& data, CppSQLite3DB& db) {
+void Analyze_LogFile_Record(Global_Parsing_Context& context, const Log_Record_Header& header, _log_info& cur,
+                            const _log_info& prev, const Client_Data_View& data, CppSQLite3DB& db) {
     cur.Event.clear();
     cur.EventTime.clear();
-    if (cur.RecordType == u"Commit Record") context.Transaction_Log_Group_Array.Commit(cur.TransactionID);
+    if (Log_Record_Kind_Of(header.Record_Type, header.Redo_Operation) == Log_Record_Kind::Commit)
+        context.Transaction_Log_Group_Array.Commit(cur.TransactionID);
 
-    const Log_Record_Fields fields = Decode_Header(header);
-    const Log_Record_Analysis analysis{context, fields, cur, prev, data, db};
+    const Log_Record_Analysis analysis{context, header, cur, prev, data, db};
     if (Dispatch(analysis) == Case_Outcome::Update_Failed) return;
 
     if (!cur.Event.empty()) context.Transaction_Log_Group_Array.Append(cur);
@@ -202,7 +198,7 @@ void Apply_Parent_Path_Rule(Global_Parsing_Context& context, std::uint64_t paren
         }
         full_path = parent_path + u"\\" + child;
     };
-    if (Entry_Number_Of(parent_reference) == 5) {
+    if (Is_Root_Reference(parent_reference)) {
         capped(u"", name);
         return;
     }

@@ -6,14 +6,14 @@
 #include <string_view>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/Client_Data_View.h"
-#include "platform/Byte_View.h"
-#include "records/Parsing_State.h"
+#include "ntfs/logfile/LogFile_Format.h"
 #include "records/Records.h"
 
 // Called by the record walk (and the carver's walk) once per record whose
 // client data is in hand, before the record may become a row.
-//   header: the 0x58-byte log-record header (Log_Record_Layout).
+//   header: the record's decoded log-record header.
 //   cur:    the record, with its header texts, numbers and $MFT fields set by
 //           the walk and every event field empty; the analysis fills the
 //           event fields.
@@ -24,8 +24,8 @@
 // deallocated, a directory entry added or removed, a $FILE_NAME added or
 // removed, a value updated); a record with an event joins the open group of
 // its transaction, and a commit record ends that group.
-void Analyze_LogFile_Record(Global_Parsing_Context& context, Byte_View header, _log_info& cur, const _log_info& prev,
-                            const Client_Data_View& data, CppSQLite3DB& db);
+void Analyze_LogFile_Record(Global_Parsing_Context& context, const Log_Record_Header& header, _log_info& cur,
+                            const _log_info& prev, const Client_Data_View& data, CppSQLite3DB& db);
 
 // True when the name ends, before its last ".", in "~" and a digit 1-9 (the
 // tail Windows gives a generated short name), e.g. "NEWTEX~1.TXT", "DIR~2".

@@ -1,5 +1,5 @@
 // The cases of the log-record analysis and what they share. Analyze_LogFile_Record
-// decodes the header, chooses one case by the redo and undo operations, and
+// chooses one case by the redo and undo operations of the decoded header, and
 // after it files a record with an event under its transaction.
 #pragma once
 
@@ -8,34 +8,16 @@
 #include <string_view>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/Ntfs_Layout.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/Client_Data_View.h"
-#include "records/Parsing_State.h"
+#include "ntfs/logfile/LogFile_Format.h"
 #include "records/Records.h"
-
-// The log-record header fields the cases read (layout in LogFile_Format.h).
-struct Log_Record_Fields {
-    std::uint64_t Lsn = 0;
-    std::uint32_t Client_Data_Length = 0;
-    std::uint32_t Transaction_Id = 0;
-    std::uint16_t Redo_Operation = 0;
-    std::uint16_t Undo_Operation = 0;
-    std::uint16_t Redo_Offset = 0;
-    std::uint16_t Redo_Length = 0;
-    std::uint16_t Undo_Offset = 0;
-    std::uint16_t Undo_Length = 0;
-    std::uint16_t Record_Offset = 0;
-    std::uint16_t Attribute_Offset = 0;
-    std::uint16_t Cluster_Index = 0;
-    std::uint64_t Target_Vcn = 0;
-
-    // Where the undo data starts in the client data view.
-    std::int64_t Undo_Position() const { return std::int64_t{Undo_Offset} - std::int64_t{Redo_Offset}; }
-};
 
 // One record under analysis.
 struct Log_Record_Analysis {
     Global_Parsing_Context& Context;
-    const Log_Record_Fields& Header;
+    const Log_Record_Header& Header;
     _log_info& Cur;
     const _log_info& Prev;
     const Client_Data_View& Data;
@@ -98,6 +80,14 @@ void Apply_Parent_Path_Rule(Global_Parsing_Context& context, std::uint64_t paren
 // (4 KiB clusters and 1 KiB records without one): MFT_RecordVCN = "0x%X" of
 // the low 32 bits of the VCN, MFT_RecordClusterIndex = the cluster index.
 void Set_MFT_Record_Position(const Global_Parsing_Context& context, _log_info& record, std::uint64_t reference);
+
+// Positions in the client data (Client_Data_View) of the NTFS fields that a
+// record's data carries: a field of an attribute's header or of its resident
+// content, from the attribute's start; a field of an index entry's
+// $FILE_NAME key, from the entry's start.
+constexpr std::int64_t Header_Field(std::size_t offset) { return static_cast<std::int64_t>(offset); }
+constexpr std::int64_t Content_Field(std::size_t offset) { return static_cast<std::int64_t>(Resident_Field(offset)); }
+constexpr std::int64_t Key_Field(std::size_t offset) { return static_cast<std::int64_t>(Index_Key_Field(offset)); }
 
 inline bool Starts_With(std::u16string_view text, std::u16string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;

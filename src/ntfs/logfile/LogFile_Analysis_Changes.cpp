@@ -12,12 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "ntfs/Run_List.h"
+#include "ntfs/Volume_Geometry.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
 #include "ntfs/logfile/LogFile_Analysis_Update.h"
-#include "ntfs/mft/File_Record.h"
 #include "ntfs/mft/Parse_MFT.h"
-#include "ntfs/mft/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 
@@ -34,12 +34,14 @@ std::u16string Without_Last_Two(const std::u16string& text) {
 
 // ---- $STANDARD_INFORMATION updates ----
 
-// The four times of $STANDARD_INFORMATION in the order they are stored, from
-// 0x18 of the attribute (after its resident header); the attribute word
-// follows them at 0x38.
+// The four times of $STANDARD_INFORMATION in the order they are stored, 8
+// bytes each from the start of its content; the attribute word follows them.
 enum Time_Kind : int { Creation = 0, Modified = 1, Mft_Modified = 2, Access = 3 };
 constexpr int Kind_Count = 4;
-constexpr std::uint16_t First_Time_Offset = 0x18;
+// Where the creation time lies from the attribute's start, as the log names it.
+constexpr std::size_t First_Time_Offset = Resident_Field(Standard_Information_Layout::Create_Time);
+static_assert(Standard_Information_Layout::Access_Time == 8 * Access &&
+              Standard_Information_Layout::File_Attributes == 8 * Kind_Count);
 
 struct Change_Format {
     const char16_t* Plain;
@@ -98,8 +100,9 @@ Si_Values Read_Si_Values(const Client_Data_View& data, std::int64_t start, std::
 }
 
 Si_Update Read_Si_Update(const Log_Record_Analysis& a, Time_Kind first) {
-    const Log_Record_Fields& h = a.Header;
-    const unsigned skew = h.Attribute_Offset - (First_Time_Offset + 8 * first);
+    const Log_Record_Header& h = a.Header;
+    const std::size_t first_offset = First_Time_Offset + 8 * static_cast<std::size_t>(first);
+    const auto skew = static_cast<unsigned>(h.Attribute_Offset - first_offset);
     const std::int64_t undo = h.Undo_Position();
     Si_Update update;
     update.First = first;
@@ -140,7 +143,7 @@ Time_Change Change_Of(const Global_Parsing_Context& context, const Si_Update& up
 // lies. Worked out from the volume's own cluster and record sizes: four
 // 1 KiB records to a 4 KiB cluster names the wrong entry on any other
 // volume (on a 512-byte-cluster volume the root's updates named entry 40).
-std::optional<std::uint64_t> Guessed_Entry_Number(const Global_Parsing_Context& context, const Log_Record_Fields& h) {
+std::optional<std::uint64_t> Guessed_Entry_Number(const Global_Parsing_Context& context, const Log_Record_Header& h) {
     return Entry_At_Log_Position(context.Mft.Geometry(), h.Target_Vcn, h.Cluster_Index);
 }
 
@@ -151,7 +154,7 @@ std::optional<std::uint64_t> Guessed_Entry_Number(const Global_Parsing_Context& 
 void Look_Up_Name(const Log_Record_Analysis& a) {
     Global_Parsing_Context& context = a.Context;
     _log_info& cur = a.Cur;
-    if (Lookup_MFT_Entry_By_LSN(context, a.Header.Lsn, &cur.FileName, &cur.FullPath) == 1) return;
+    if (Lookup_MFT_Entry_By_LSN(context, a.Header.This_Lsn, &cur.FileName, &cur.FullPath) == 1) return;
 
     const std::vector<_log_info>& rows = context.LogFile_Row_Array;
     if (const auto at = context.LogFile_Row_Lookup.Newest_Naming_Row(rows, cur.TargetVCN, cur.ClusterIndex)) {
@@ -319,39 +322,6 @@ void Name_From_Creation(const Log_Record_Analysis& a) {
     }
 }
 
-// The runs of a mapping-pairs list as "cluster(length),cluster(length)...":
-// each run's offset is added to the cluster of the run before it. A zero
-// header byte, a run without length or offset, or a run not wholly inside
-// the `length` bytes ends the list. Only the low 8 bytes of a longer length
-// count; an offset wider than 8 bytes is out of format and counts as 0.
-std::u16string Decode_Mapping_Pairs(const Client_Data_View& data, std::int64_t length) {
-    std::u16string list;
-    std::uint64_t cluster = 0;
-    for (std::int64_t at = 0; at < length;) {
-        const std::uint8_t header = data.Read_U8(at);
-        const unsigned length_size = header & 0x0F;
-        const unsigned offset_size = header >> 4;
-        if (length_size == 0 || offset_size == 0) break;
-        if (at + 1 + length_size + offset_size > length) break;
-        std::uint64_t run_length = 0;
-        for (unsigned i = 0; i < length_size && i < 8; ++i)
-            run_length |= std::uint64_t{data.Read_U8(at + 1 + i)} << (8 * i);
-        std::uint64_t offset = 0;
-        if (offset_size <= 8) {
-            for (unsigned i = 0; i < offset_size; ++i)
-                offset |= std::uint64_t{data.Read_U8(at + 1 + length_size + i)} << (8 * i);
-            const bool negative = offset_size < 8 && (offset >> (8 * offset_size - 1)) & 1;
-            if (negative) offset |= ~std::uint64_t{0} << (8 * offset_size);
-        }
-        cluster += offset;
-        list += platform::Format(list.empty() ? u"%I64u(%I64u)" : u",%I64u(%I64u)",
-                                 {static_cast<unsigned long long>(cluster),
-                                  static_cast<unsigned long long>(run_length)});
-        at += 1 + length_size + offset_size;
-    }
-    return list;
-}
-
 }  // namespace
 
 std::u16string Format_File_Attributes(std::uint32_t value) {
@@ -458,7 +428,7 @@ Case_Outcome Analyze_Access_Time_Change(const Log_Record_Analysis& a) {
 }
 
 Case_Outcome Analyze_Attribute_Change(const Log_Record_Analysis& a) {
-    const Log_Record_Fields& h = a.Header;
+    const Log_Record_Header& h = a.Header;
     const std::int64_t undo = h.Undo_Position();
     // Both words must be in the record: a word it does not carry did not change.
     if (Area_Length(a.Data, 0, h.Redo_Length) < 4 || Area_Length(a.Data, undo, h.Undo_Length) < 4)
@@ -473,7 +443,11 @@ Case_Outcome Analyze_Attribute_Change(const Log_Record_Analysis& a) {
 }
 
 Case_Outcome Analyze_Nonresident_Content_Write(const Log_Record_Analysis& a) {
-    const std::u16string runs = Decode_Mapping_Pairs(a.Data, Area_Length(a.Data, 0, a.Header.Redo_Length));
+    // The redo data as far as the record declares it and has it in hand: a
+    // pair that reaches or passes its end ends the list.
+    std::vector<std::uint8_t> pairs(static_cast<std::size_t>(Area_Length(a.Data, 0, a.Header.Redo_Length)));
+    a.Data.Copy(0, pairs);
+    const std::u16string runs = Run_List_Text(Decode_Run_List(pairs));
     if (runs.empty()) return Case_Outcome::Done;
     a.Cur.Detail = u"Data Runs(in Volume) : " + runs;
     a.Cur.Event = u"Writing Content of Non-Resident File";

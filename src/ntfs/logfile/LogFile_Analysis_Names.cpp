@@ -12,10 +12,8 @@
 
 namespace {
 
-// The resident $FILE_NAME attribute, from its type field.
-namespace Fn {
-constexpr std::int64_t Parent = 0x18, File_Attributes = 0x50, Name_Length = 0x58, Name = 0x5A;
-}  // namespace Fn
+// The data is the resident $FILE_NAME attribute, from its type field.
+namespace F = File_Name_Layout;
 
 // The removal is looked for among the newest rows only: after this many
 // rows of other kinds the pairing gives up.
@@ -27,12 +25,13 @@ Case_Outcome Analyze_File_Name_Addition(const Log_Record_Analysis& a) {
     _log_info& cur = a.Cur;
     const Client_Data_View& data = a.Data;
 
-    cur.FileAttribute = File_Attribute_Word(data.Read_U32(Fn::File_Attributes));
-    const std::u16string name = data.Read_Utf16(Fn::Name, data.Read_U8(Fn::Name_Length));
+    cur.FileAttribute = File_Attribute_Word(data.Read_U32(Content_Field(F::File_Attributes)));
+    const std::u16string name =
+        data.Read_Utf16(Content_Field(F::Name), data.Read_U8(Content_Field(F::Name_Length)));
     // A DOS name added beside the long one is not a rename of its own.
     if (Is_Short_File_Name(name)) return Case_Outcome::Done;
     cur.FileName = name;
-    cur.ParentReference = data.Read_U64(Fn::Parent);
+    cur.ParentReference = data.Read_U64(Content_Field(F::Parent_Reference));
     Apply_Parent_Path_Rule(a.Context, cur.ParentReference, cur.FileName, cur.FullPath);
 
     const std::vector<_log_info>& rows = a.Context.LogFile_Row_Array;
@@ -43,7 +42,7 @@ Case_Outcome Analyze_File_Name_Addition(const Log_Record_Analysis& a) {
             return Case_Outcome::Done;
         }
         const _log_info& old = rows[rows.size() - 1 - k];
-        if (old.RedoInfo != u"Delete Attribute" || old.TargetVCN != cur.TargetVCN ||
+        if (Log_Operation{old.Redo_Operation} != Log_Operation::Delete_Attribute || old.TargetVCN != cur.TargetVCN ||
             old.MFT_ClusterIndex != cur.MFT_ClusterIndex)
             continue;
 

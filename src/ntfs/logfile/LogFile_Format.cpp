@@ -48,44 +48,61 @@ std::uint64_t Record_End(Byte_View page, std::size_t offset) {
            page.Read_U32(offset + Log_Record_Layout::Client_Data_Length).value_or(0);
 }
 
-constexpr const char16_t* Operation_Names[] = {
-    u"Noop",                               // 0x00
-    u"Compensation Log Record",            // 0x01
-    u"Initialize File Record Segment",     // 0x02
-    u"Deallocate File Record Segment",     // 0x03
-    u"Write End of File Record Segment",   // 0x04
-    u"Create Attribute",                   // 0x05
-    u"Delete Attribute",                   // 0x06
-    u"Update Resident Value",              // 0x07
-    u"Update Nonresident Value",           // 0x08
-    u"Update Mapping Pairs",               // 0x09
-    u"Delete Dirty Clusters",              // 0x0A
-    u"Set New Attribute Sizes",            // 0x0B
-    u"Add Index Entry Root",               // 0x0C
-    u"Delete Index Entry Root",            // 0x0D
-    u"Add Index Entry Allocation",         // 0x0E
-    u"Delete Index Entry Allocation",      // 0x0F
-    nullptr,                               // 0x10
-    nullptr,                               // 0x11
-    u"Set Index Entry VCN Allocation",     // 0x12
-    u"Update File Name Root",              // 0x13
-    u"Update File Name Allocation",        // 0x14
-    u"Set Bits In Nonresident Bit Map",    // 0x15
-    u"Clear Bits In Nonresident Bit Map",  // 0x16
-    nullptr,                               // 0x17
-    nullptr,                               // 0x18
-    u"Prepare Transaction",                // 0x19
-    u"Commit Transaction",                 // 0x1A
-    u"Forget Transaction",                 // 0x1B
-    u"OpenNonresidentAttribute",           // 0x1C
-    nullptr,                               // 0x1D
-    nullptr,                               // 0x1E
-    u"Dirty Page Table Dump",              // 0x1F
-    u"Transaction Table Dump",             // 0x20
-    u"Update Record Data Root",            // 0x21
+using Op = Log_Operation;
+
+struct Operation_Text {
+    Log_Operation Code;
+    const char16_t* Text;
 };
 
-constexpr std::uint16_t Forget_Transaction = 0x1B;
+// Every listed operation and its text, once.
+constexpr Operation_Text Operation_Texts[] = {
+    {Op::Noop, u"Noop"},
+    {Op::Compensation_Log_Record, u"Compensation Log Record"},
+    {Op::Initialize_File_Record_Segment, u"Initialize File Record Segment"},
+    {Op::Deallocate_File_Record_Segment, u"Deallocate File Record Segment"},
+    {Op::Write_End_Of_File_Record_Segment, u"Write End of File Record Segment"},
+    {Op::Create_Attribute, u"Create Attribute"},
+    {Op::Delete_Attribute, u"Delete Attribute"},
+    {Op::Update_Resident_Value, u"Update Resident Value"},
+    {Op::Update_Nonresident_Value, u"Update Nonresident Value"},
+    {Op::Update_Mapping_Pairs, u"Update Mapping Pairs"},
+    {Op::Delete_Dirty_Clusters, u"Delete Dirty Clusters"},
+    {Op::Set_New_Attribute_Sizes, u"Set New Attribute Sizes"},
+    {Op::Add_Index_Entry_Root, u"Add Index Entry Root"},
+    {Op::Delete_Index_Entry_Root, u"Delete Index Entry Root"},
+    {Op::Add_Index_Entry_Allocation, u"Add Index Entry Allocation"},
+    {Op::Delete_Index_Entry_Allocation, u"Delete Index Entry Allocation"},
+    {Op::Set_Index_Entry_Vcn_Allocation, u"Set Index Entry VCN Allocation"},
+    {Op::Update_File_Name_Root, u"Update File Name Root"},
+    {Op::Update_File_Name_Allocation, u"Update File Name Allocation"},
+    {Op::Set_Bits_In_Nonresident_Bit_Map, u"Set Bits In Nonresident Bit Map"},
+    {Op::Clear_Bits_In_Nonresident_Bit_Map, u"Clear Bits In Nonresident Bit Map"},
+    {Op::Prepare_Transaction, u"Prepare Transaction"},
+    {Op::Commit_Transaction, u"Commit Transaction"},
+    {Op::Forget_Transaction, u"Forget Transaction"},
+    {Op::Open_Nonresident_Attribute, u"OpenNonresidentAttribute"},
+    {Op::Dirty_Page_Table_Dump, u"Dirty Page Table Dump"},
+    {Op::Transaction_Table_Dump, u"Transaction Table Dump"},
+    {Op::Update_Record_Data_Root, u"Update Record Data Root"},
+};
+// In ascending code order, so no code has two texts, and the highest last.
+constexpr bool Ascending_Codes() {
+    for (std::size_t i = 1; i < std::size(Operation_Texts); ++i)
+        if (Operation_Texts[i - 1].Code >= Operation_Texts[i].Code) return false;
+    return true;
+}
+static_assert(Ascending_Codes() && std::size(Operation_Texts) == 28);
+constexpr std::size_t Operation_Code_Count = static_cast<std::size_t>(Op::Update_Record_Data_Root) + 1;
+
+// The texts by code, for the look-up of every record; nullptr where a code
+// has no text.
+constexpr auto Operation_Names = [] {
+    std::array<const char16_t*, Operation_Code_Count> names{};
+    for (const Operation_Text& entry : Operation_Texts) names[static_cast<std::size_t>(entry.Code)] = entry.Text;
+    return names;
+}();
+static_assert(Operation_Names.size() == Operation_Code_Count);
 
 }  // namespace
 
@@ -109,6 +126,35 @@ std::optional<Restart_Info> Decode_Restart_Page(Byte_View page) {
     info.Lsn_Shift = 64 - *bits;
     info.Log_File_Size = *size;
     return info;
+}
+
+std::optional<Log_Record_Header> Decode_Log_Record_Header(Byte_View bytes) {
+    namespace L = Log_Record_Layout;
+    const auto view = bytes.Sub(0, L::Header_Size);
+    if (!view) return std::nullopt;
+    // Every field lies inside the Header_Size bytes just checked.
+    const auto u16 = [&](std::size_t at) { return *view->Read_U16(at); };
+    const auto u32 = [&](std::size_t at) { return *view->Read_U32(at); };
+    const auto u64 = [&](std::size_t at) { return *view->Read_U64(at); };
+    Log_Record_Header h;
+    h.This_Lsn = u64(L::This_Lsn);
+    h.Client_Previous_Lsn = u64(L::Client_Previous_Lsn);
+    h.Client_Undo_Next_Lsn = u64(L::Client_Undo_Next_Lsn);
+    h.Client_Data_Length = u32(L::Client_Data_Length);
+    h.Record_Type = u32(L::Record_Type);
+    h.Transaction_Id = u32(L::Transaction_Id);
+    h.Redo_Operation = u16(L::Redo_Operation);
+    h.Undo_Operation = u16(L::Undo_Operation);
+    h.Redo_Offset = u16(L::Redo_Offset);
+    h.Redo_Length = u16(L::Redo_Length);
+    h.Undo_Offset = u16(L::Undo_Offset);
+    h.Undo_Length = u16(L::Undo_Length);
+    h.Record_Offset = u16(L::Record_Offset);
+    h.Attribute_Offset = u16(L::Attribute_Offset);
+    h.Cluster_Index = u16(L::Cluster_Index);
+    h.Target_Vcn = u64(L::Target_Vcn);
+    h.Target_Lcn = u64(L::Target_Lcn);
+    return h;
 }
 
 bool Is_Record_Page(Byte_View page) { return Starts_With(page, Record_Page_Header); }
@@ -208,8 +254,17 @@ std::u16string LogFile_Operation_Name(std::uint16_t code) {
     return platform::Format(u"0x%x", {code});
 }
 
+Log_Record_Kind Log_Record_Kind_Of(std::uint32_t record_type, std::uint16_t redo_operation) {
+    if (record_type == Log_Record_Layout::Checkpoint_Record) return Log_Record_Kind::Check_Point;
+    if (Log_Operation{redo_operation} == Log_Operation::Forget_Transaction) return Log_Record_Kind::Commit;
+    return Log_Record_Kind::Update;
+}
+
 std::u16string LogFile_Record_Type_Text(std::uint32_t record_type, std::uint16_t redo_operation) {
-    if (record_type == Log_Record_Layout::Checkpoint_Record) return u"Check Point Record";
-    if (redo_operation == Forget_Transaction) return u"Commit Record";
+    switch (Log_Record_Kind_Of(record_type, redo_operation)) {
+        case Log_Record_Kind::Check_Point: return u"Check Point Record";
+        case Log_Record_Kind::Commit: return u"Commit Record";
+        case Log_Record_Kind::Update: return u"Update Record";
+    }
     return u"Update Record";
 }

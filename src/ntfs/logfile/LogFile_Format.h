@@ -31,6 +31,11 @@ namespace Restart_Page_Layout {
 inline constexpr std::size_t Fixed_Header_Size = 0x18;  // the bytes that must match exactly
 inline constexpr std::size_t Restart_Area_Offset = 0x18, Minor_Version = 0x1A, Major_Version = 0x1C;
 inline constexpr std::size_t Area_Sequence_Number_Bits = 0x10, Area_File_Size = 0x18, Area_Fixed_Size = 0x20;
+
+// The fields read follow the bytes compared exactly, and the restart-area
+// test (Area_Fixed_Size bytes inside the page) covers both fields read from it.
+static_assert(Fixed_Header_Size == Restart_Area_Offset);
+static_assert(Area_File_Size + 8 == Area_Fixed_Size && Area_Sequence_Number_Bits + 4 <= Area_File_Size);
 }  // namespace Restart_Page_Layout
 
 // Record page (RCRD), little-endian:
@@ -41,6 +46,13 @@ namespace Record_Page_Layout {
 inline constexpr std::size_t Fixed_Header_Size = 8;
 inline constexpr std::size_t Last_Lsn = 0x08, Page_Count = 0x14, Page_Position = 0x16, Last_End_Lsn = 0x20;
 inline constexpr std::size_t Update_Sequence_Array = 0x28, Sector_Size = 512, Sector_Count = 8;
+
+// The sectors the fix-up restores make up the whole page, and the header
+// fields, the update-sequence number and its eight saved values all lie
+// before the first log record.
+static_assert(Sector_Size * Sector_Count == LogFile_Page_Size);
+static_assert(Last_End_Lsn + 8 <= Update_Sequence_Array);
+static_assert(Update_Sequence_Array + 2 * (1 + Sector_Count) <= LogFile_Page_Data_Start);
 }  // namespace Record_Page_Layout
 
 // Log-record header, 0x58 bytes at a record offset; the client data starts at
@@ -64,7 +76,49 @@ inline constexpr std::size_t Header_Size = 0x58;
 // The fields a header search tests: the three LSNs and the record type.
 inline constexpr std::size_t Match_Size = 0x24;
 inline constexpr std::uint32_t Client_Record = 1, Checkpoint_Record = 2;
+
+// The last field ends the header, and the client data starts with the redo
+// operation: the fields from there on are the client data's first bytes.
+static_assert(Target_Lcn + 8 == Header_Size);
+static_assert(Client_Data_Start == Redo_Operation);
+// A header search reads the three LSNs and the record type, nothing more.
+static_assert(Match_Size == Record_Type + 4 && Client_Undo_Next_Lsn + 8 <= Match_Size);
+// Where fewer than Client_Data_Start bytes are left, the walk ends the page:
+// what is left must still hold the next record's LSN and the 16 bytes whose
+// zeros mark the end of the records.
+static_assert(Client_Data_Start >= 16 && This_Lsn + 8 <= Client_Data_Start);
 }  // namespace Log_Record_Layout
+
+// One log-record header, decoded. Nothing in it is validated: the record
+// walk tests the LSNs, and the analysis reads the client data through a view
+// that answers zero outside the record, whatever the offsets and lengths say.
+struct Log_Record_Header {
+    std::uint64_t This_Lsn = 0;
+    std::uint64_t Client_Previous_Lsn = 0;
+    std::uint64_t Client_Undo_Next_Lsn = 0;
+    std::uint32_t Client_Data_Length = 0;
+    std::uint32_t Record_Type = 0;
+    std::uint32_t Transaction_Id = 0;
+    std::uint16_t Redo_Operation = 0;
+    std::uint16_t Undo_Operation = 0;
+    std::uint16_t Redo_Offset = 0;
+    std::uint16_t Redo_Length = 0;
+    std::uint16_t Undo_Offset = 0;
+    std::uint16_t Undo_Length = 0;
+    std::uint16_t Record_Offset = 0;
+    std::uint16_t Attribute_Offset = 0;
+    std::uint16_t Cluster_Index = 0;
+    std::uint64_t Target_Vcn = 0;
+    std::uint64_t Target_Lcn = 0;
+
+    // Where the undo data starts, counted from the start of the redo data
+    // (negative when it lies before it).
+    std::int64_t Undo_Position() const { return std::int64_t{Undo_Offset} - std::int64_t{Redo_Offset}; }
+};
+
+// The header at the start of `bytes`; nothing when fewer than
+// Log_Record_Layout::Header_Size bytes are there.
+std::optional<Log_Record_Header> Decode_Log_Record_Header(Byte_View bytes);
 
 inline constexpr std::uint64_t All_Ones_Lsn = ~std::uint64_t{0};
 // A sequence number that no header matches (a search for it is skipped).
@@ -129,8 +183,58 @@ int Find_Last_LSN_In_Page_Bounded(std::span<std::uint8_t> page, std::uint64_t se
 int Compare_Page_Info_By_LSN(const _page_info& a, const _page_info& b);
 int Compare_Page_Group_By_LSN(const Page_Group& a, const Page_Group& b);
 
-// The name of a redo or undo operation code; unlisted codes as "0x%x".
+// The redo and undo operation codes of a log record. A code read from disk
+// may be any other value too; its text is then "0x%x". Each code's text is in
+// the one table of LogFile_Operation_Name; the analysis compares codes.
+enum class Log_Operation : std::uint16_t {
+    Noop = 0x00,
+    Compensation_Log_Record = 0x01,
+    Initialize_File_Record_Segment = 0x02,
+    Deallocate_File_Record_Segment = 0x03,
+    Write_End_Of_File_Record_Segment = 0x04,
+    Create_Attribute = 0x05,
+    Delete_Attribute = 0x06,
+    Update_Resident_Value = 0x07,
+    Update_Nonresident_Value = 0x08,
+    Update_Mapping_Pairs = 0x09,
+    Delete_Dirty_Clusters = 0x0A,
+    Set_New_Attribute_Sizes = 0x0B,
+    Add_Index_Entry_Root = 0x0C,
+    Delete_Index_Entry_Root = 0x0D,
+    Add_Index_Entry_Allocation = 0x0E,
+    Delete_Index_Entry_Allocation = 0x0F,
+    Set_Index_Entry_Vcn_Allocation = 0x12,
+    Update_File_Name_Root = 0x13,
+    Update_File_Name_Allocation = 0x14,
+    Set_Bits_In_Nonresident_Bit_Map = 0x15,
+    Clear_Bits_In_Nonresident_Bit_Map = 0x16,
+    Prepare_Transaction = 0x19,
+    Commit_Transaction = 0x1A,
+    Forget_Transaction = 0x1B,
+    Open_Nonresident_Attribute = 0x1C,
+    Dirty_Page_Table_Dump = 0x1F,
+    Transaction_Table_Dump = 0x20,
+    Update_Record_Data_Root = 0x21,
+};
+
+// A directory entry added to or removed from an index root or allocation.
+constexpr bool Is_Index_Entry_Addition(Log_Operation operation) {
+    return operation == Log_Operation::Add_Index_Entry_Allocation || operation == Log_Operation::Add_Index_Entry_Root;
+}
+constexpr bool Is_Index_Entry_Removal(Log_Operation operation) {
+    return operation == Log_Operation::Delete_Index_Entry_Allocation ||
+           operation == Log_Operation::Delete_Index_Entry_Root;
+}
+
+// The text of a redo or undo operation code; unlisted codes as "0x%x".
 std::u16string LogFile_Operation_Name(std::uint16_t code);
+inline std::u16string LogFile_Operation_Name(Log_Operation operation) {
+    return LogFile_Operation_Name(static_cast<std::uint16_t>(operation));
+}
+
+// What a record is, by its record type and redo operation.
+enum class Log_Record_Kind { Check_Point, Commit, Update };
+Log_Record_Kind Log_Record_Kind_Of(std::uint32_t record_type, std::uint16_t redo_operation);
 
 // "Check Point Record", "Commit Record" or "Update Record".
 std::u16string LogFile_Record_Type_Text(std::uint32_t record_type, std::uint16_t redo_operation);

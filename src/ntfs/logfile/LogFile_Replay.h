@@ -8,9 +8,9 @@
 #include <span>
 #include <vector>
 
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Pages.h"
-#include "records/Parsing_State.h"
 
 // The normal page area starts at a fixed file page: 4 for version 1.1 (two
 // restart pages and two buffer pages) and 34 for version 2.0 (two restart

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
+#include <variant>
 
 #include "ntfs/logfile/LogFile_Analysis_Update.h"
 #include "ntfs/logfile/LogFile_Format.h"
@@ -21,6 +23,7 @@ constexpr std::size_t Data_Size = LogFile_Page_Data_Size;
 // A record may be analysed when its client data ends at the latest on the
 // page after the one its header is on, so it never exceeds two data areas.
 constexpr std::size_t Client_Capacity = 8192;
+static_assert(2 * Data_Size <= Client_Capacity);
 // The walk treats two LSNs as close when they agree in all but their low
 // three bytes (bytes 3 to 7 of the u64).
 constexpr unsigned Close_Lsn_Shift = 24;
@@ -48,13 +51,44 @@ public:
     void Run();
 
 private:
+    // Where the header of the record to take lies: put together from the end
+    // of the previous page and the start of this one, or whole on this page.
+    struct Header_Place {
+        bool Crossed = false;
+        std::size_t Offset = 0;  // on this page, when not crossed
+    };
+    // A header to take (now in header_), or where the walk goes on.
+    using Header_Found = std::variant<Header_Place, Position>;
+
+    // The records of page `i` from offset `o` on.
     Position Walk_Page(std::size_t i, std::size_t o);
+    // Finds the header of the next record: the one crossing into the page,
+    // the one at `o`, or the one a search takes in place of a header that
+    // fails its test.
+    Header_Found Find_Header(std::size_t i, std::size_t o);
+    Header_Found Find_Crossing_Header(std::size_t i, std::size_t o);
+    // The header at `o`, found by a search: whole on the page, or crossing.
+    Header_Found Take_Header_At(std::size_t i, std::size_t o);
+    // True when the header at the walk's offset cannot be the next record.
+    bool Fails_Test(std::size_t i, const Log_Record_Header& header) const;
+    // Gives the record of header_ its fields and client data, and finishes it
+    // when its data is in hand; where the walk goes on (page `i` itself when
+    // another record may follow on it).
+    Position Place_Client_Data(std::size_t i, const Header_Place& place);
     // The first header of the page's last end LSN sequence; 0 when none or
     // when the last end LSN is 0.
     std::size_t Search_By_Last_End_Lsn() const;
+    // The carver's search onward from `o`, by the page's last end LSN; 0 when none.
+    std::size_t Search_Onward(std::size_t o) const {
+        return static_cast<std::size_t>(Find_Next_Record_In_Page(view_, static_cast<int>(o), settings_.Shift));
+    }
     Position Next_Page(std::size_t i) const { return Position{i + 1, Data_Start, false}; }
     // Keeps the part of a header that the page end cuts off.
     Position Begin_Crossing(std::size_t i, std::size_t o);
+    // The header at offset `o` of the page; nothing when it runs past the page end.
+    std::optional<Log_Record_Header> Header_At(std::size_t o) const {
+        return Decode_Log_Record_Header(Byte_View(page_.data() + o, Page_Size - o));
+    }
     void Fill_Header_Fields(std::uint64_t redo_data_offset);
     void Append_Client(std::span<const std::uint8_t> bytes);
     void Analyze_And_Finish();
@@ -85,7 +119,8 @@ private:
     bool continuing_ = false;
     std::size_t awaited_ = 0;
 
-    std::array<std::uint8_t, L::Header_Size> header_{};
+    // The header of the record in hand.
+    Log_Record_Header header_;
     std::array<std::uint8_t, Client_Capacity> client_{};
     std::size_t client_length_ = 0;   // bytes of client data in hand
     std::size_t client_expected_ = 0; // the record's client data length, capped
@@ -162,157 +197,168 @@ Position Record_Walk::Begin_Crossing(std::size_t i, std::size_t o) {
 }
 
 Position Record_Walk::Walk_Page(std::size_t i, std::size_t o) {
-    const _page_info& info = pages_[i];
-    const bool give_up = settings_.Rule == Failing_Header_Rule::Give_Up_Page;
     for (;;) {
-        cur_ = _log_info{};
-        client_length_ = 0;
-        // Where the record's client data lies: on this page from
-        // `client_start` (after `saved_client` bytes kept from the previous
-        // page), and where the record ends, measured on this page.
-        std::size_t saved_client = 0;
-        std::size_t client_start = 0;
-        std::uint64_t end = 0;
-        std::uint64_t redo_data_offset = 0;
-        bool crossed = false;
-
-        if (crossing_) {
-            crossing_ = false;
-            // The header as if this page's data area followed the previous page directly.
-            std::memcpy(header_.data(), cross_part_.data(), cross_length_);
-            std::memcpy(header_.data() + cross_length_, page_.data() + Data_Start, L::Header_Size - cross_length_);
-            const Byte_View header(header_.data(), header_.size());
-            if (*header.Read_U64(L::This_Lsn) == All_Ones_Lsn) return Next_Page(i);
-            if (*header.Read_U32(L::Client_Data_Length) >= *header.Read_U16(L::Redo_Offset)) {
-                crossed = true;
-            } else {
-                const std::size_t found =
-                    give_up ? Search_By_Last_End_Lsn()
-                            : static_cast<std::size_t>(Find_Next_Record_In_Page(view_, static_cast<int>(o), settings_.Shift));
-                if (found == 0) return Next_Page(i);
-                o = found;
-                if (o + L::Header_Size > Page_Size) return Begin_Crossing(i, o);
-            }
-        } else {
-            if (o + L::Header_Size > Page_Size) return Begin_Crossing(i, o);
-            const std::uint64_t lsn = *view_.Read_U64(o + L::This_Lsn);
-            if (lsn == All_Ones_Lsn) return Next_Page(i);
-            const std::uint32_t length = *view_.Read_U32(o + L::Client_Data_Length);
-            bool replace = false;
-            if (lsn == 0 && !first_header_) {
-                if (give_up) return Next_Page(i);
-                replace = true;
-            } else if (lsn == 0 && !give_up) {
-                replace = true;
-            } else {
-                const bool comparable = Close_Lsns(lsn, last_lsn_) || i == first_page_;
-                replace = !(comparable && lsn >= last_lsn_ && length != 0);
-            }
-            if (replace) {
-                std::size_t found = 0;
-                if (first_header_)
-                    found = Search_By_Last_End_Lsn();
-                else if (!give_up)
-                    found = static_cast<std::size_t>(Find_Next_Record_In_Page(view_, static_cast<int>(o), settings_.Shift));
-                else
-                    return Next_Page(i);
-                if (found == 0) return Next_Page(i);
-                o = found;
-                first_header_ = false;
-                if (o + L::Header_Size > Page_Size) return Begin_Crossing(i, o);
-            }
-            first_header_ = false;
-        }
-
-        if (crossed) {
-            // Client data starts 0x30 bytes into the joined header; part of it
-            // may still lie in the bytes kept from the previous page.
-            saved_client = cross_length_ > L::Client_Data_Start ? cross_length_ - L::Client_Data_Start : 0;
-            client_start = Data_Start + (L::Client_Data_Start - (cross_length_ - saved_client));
-            const Byte_View header(header_.data(), header_.size());
-            const std::uint64_t record_length =
-                L::Client_Data_Start + std::uint64_t{*header.Read_U32(L::Client_Data_Length)};
-            end = record_length >= cross_length_ ? Data_Start + record_length - cross_length_ : Data_Start;
-            const std::uint64_t redo_at = L::Client_Data_Start + std::uint64_t{*header.Read_U16(L::Redo_Offset)};
-            redo_data_offset = redo_at < cross_length_ ? cross_page_offset_ + cross_start_ + redo_at
-                                                       : info.FileOffset + Data_Start + (redo_at - cross_length_);
-        } else {
-            std::memcpy(header_.data(), page_.data() + o, L::Header_Size);
-            const Byte_View header(header_.data(), header_.size());
-            client_start = o + L::Client_Data_Start;
-            end = client_start + std::uint64_t{*header.Read_U32(L::Client_Data_Length)};
-            redo_data_offset = info.FileOffset + client_start + *header.Read_U16(L::Redo_Offset);
-        }
-
-        const Byte_View header(header_.data(), header_.size());
-        last_lsn_ = *header.Read_U64(L::This_Lsn);
-        Fill_Header_Fields(redo_data_offset);
-        Fill_Mft_Entry_Fields(context_, cur_);
-
-        client_expected_ = std::min<std::uint64_t>(*header.Read_U32(L::Client_Data_Length), Client_Capacity);
-        if (saved_client > 0)
-            Append_Client(std::span(cross_part_).subspan(L::Client_Data_Start, saved_client));
-
-        if (end <= Page_Size) {
-            Append_Client(std::span(page_).subspan(client_start, static_cast<std::size_t>(end) - client_start));
-            Analyze_And_Finish();
-            if (end == Page_Size) return Next_Page(i);
-            o = static_cast<std::size_t>(end);
-            if (Page_Size - o < L::Client_Data_Start) return Next_Page(i);
-            if (All_Bytes(std::span(page_).subspan(o, 16), 0)) return Next_Page(i);
-            if (last_lsn_ == info.LastLSN) return Next_Page(i);
-            // After a record completed from a header that crossed into the
-            // first page of the log's first run, the walk moves E on to the
-            // next LSN block, so only a newer block continues on this page.
-            if (info.FirstPageFlag == 1 && first_header_) {
-                last_lsn_ = ((last_lsn_ >> Close_Lsn_Shift) + 1) << Close_Lsn_Shift;
-                first_header_ = false;
-            }
-            if (!Close_Lsns(*view_.Read_U64(o + L::This_Lsn), last_lsn_)) return Next_Page(i);
-            continue;
-        }
-
-        const std::uint64_t overflow = end - Page_Size;  // X
-        const std::uint64_t whole_pages = overflow / Data_Size;  // k
-        if (whole_pages == 0) {
-            Append_Client(std::span(page_).subspan(client_start));
-            awaited_ = static_cast<std::size_t>(overflow);
-            continuing_ = true;
-            return Position{i + 1, Data_Start + awaited_, false};
-        }
-        // Client data spread over further whole pages is not put together:
-        // the record is kept without analysis and the walk goes on where it ends.
-        Finish(false);
-        std::size_t next_page = i + 1;
-        if (whole_pages > pages_.size()) return Position{pages_.size(), Data_Start, true};
-        next_page += static_cast<std::size_t>(whole_pages);
-        std::size_t next_offset = Data_Start + static_cast<std::size_t>(overflow - whole_pages * Data_Size);
-        if (Page_Size - next_offset < L::Client_Data_Start) {
-            ++next_page;
-            next_offset = Data_Start;
-        }
-        return Position{next_page, next_offset, false};
+        const Header_Found found = Find_Header(i, o);
+        if (const Position* next = std::get_if<Position>(&found)) return *next;
+        const Position next = Place_Client_Data(i, std::get<Header_Place>(found));
+        // Only a record that ends on this page, with room for another after
+        // it, goes on here.
+        if (next.end || next.page != i) return next;
+        o = next.offset;
     }
 }
 
+Record_Walk::Header_Found Record_Walk::Find_Header(std::size_t i, std::size_t o) {
+    if (crossing_) return Find_Crossing_Header(i, o);
+
+    const std::optional<Log_Record_Header> at = Header_At(o);
+    if (!at) return Begin_Crossing(i, o);
+    if (at->This_Lsn == All_Ones_Lsn) return Next_Page(i);
+    if (!Fails_Test(i, *at)) {
+        first_header_ = false;
+        header_ = *at;
+        return Header_Place{false, o};
+    }
+    // A header that fails its test: the first of the page is looked for again
+    // by the page's last end LSN; a later one, by the carver only, onward.
+    std::size_t found = 0;
+    if (first_header_)
+        found = Search_By_Last_End_Lsn();
+    else if (settings_.Rule == Failing_Header_Rule::Search_Onward)
+        found = Search_Onward(o);
+    if (found == 0) return Next_Page(i);
+    first_header_ = false;
+    return Take_Header_At(i, found);
+}
+
+Record_Walk::Header_Found Record_Walk::Find_Crossing_Header(std::size_t i, std::size_t o) {
+    crossing_ = false;
+    // The header as if this page's data area followed the previous page directly.
+    std::array<std::uint8_t, L::Header_Size> joined{};
+    std::memcpy(joined.data(), cross_part_.data(), cross_length_);
+    std::memcpy(joined.data() + cross_length_, page_.data() + Data_Start, L::Header_Size - cross_length_);
+    // `joined` holds a whole header, so it always decodes.
+    header_ = *Decode_Log_Record_Header(Byte_View(joined));
+    if (header_.This_Lsn == All_Ones_Lsn) return Next_Page(i);
+    if (header_.Client_Data_Length >= header_.Redo_Offset) return Header_Place{true, 0};
+    // Client data that would end before its redo data starts: no header. The
+    // reader looks again from the page's last end LSN, the carver onward
+    // from `o`.
+    const std::size_t found =
+        settings_.Rule == Failing_Header_Rule::Give_Up_Page ? Search_By_Last_End_Lsn() : Search_Onward(o);
+    if (found == 0) return Next_Page(i);
+    return Take_Header_At(i, found);
+}
+
+Record_Walk::Header_Found Record_Walk::Take_Header_At(std::size_t i, std::size_t o) {
+    const std::optional<Log_Record_Header> at = Header_At(o);
+    if (!at) return Begin_Crossing(i, o);
+    header_ = *at;
+    return Header_Place{false, o};
+}
+
+bool Record_Walk::Fails_Test(std::size_t i, const Log_Record_Header& header) const {
+    const bool give_up = settings_.Rule == Failing_Header_Rule::Give_Up_Page;
+    // An LSN of 0 fails, except for the reader's first header of a page,
+    // which is judged like any other.
+    if (header.This_Lsn == 0 && (!first_header_ || !give_up)) return true;
+    const bool comparable = Close_Lsns(header.This_Lsn, last_lsn_) || i == first_page_;
+    return !(comparable && header.This_Lsn >= last_lsn_ && header.Client_Data_Length != 0);
+}
+
+Position Record_Walk::Place_Client_Data(std::size_t i, const Header_Place& place) {
+    const _page_info& info = pages_[i];
+    cur_ = _log_info{};
+    client_length_ = 0;
+    // Where the record's client data lies: on this page from `client_start`
+    // (after `saved_client` bytes kept from the previous page), and where the
+    // record ends, measured on this page.
+    std::size_t saved_client = 0;
+    std::size_t client_start = 0;
+    std::uint64_t end = 0;
+    std::uint64_t redo_data_offset = 0;
+    if (place.Crossed) {
+        // Client data starts 0x30 bytes into the joined header; part of it
+        // may still lie in the bytes kept from the previous page.
+        saved_client = cross_length_ > L::Client_Data_Start ? cross_length_ - L::Client_Data_Start : 0;
+        client_start = Data_Start + (L::Client_Data_Start - (cross_length_ - saved_client));
+        const std::uint64_t record_length = L::Client_Data_Start + std::uint64_t{header_.Client_Data_Length};
+        end = record_length >= cross_length_ ? Data_Start + record_length - cross_length_ : Data_Start;
+        const std::uint64_t redo_at = L::Client_Data_Start + std::uint64_t{header_.Redo_Offset};
+        redo_data_offset = redo_at < cross_length_ ? cross_page_offset_ + cross_start_ + redo_at
+                                                   : info.FileOffset + Data_Start + (redo_at - cross_length_);
+    } else {
+        client_start = place.Offset + L::Client_Data_Start;
+        end = client_start + std::uint64_t{header_.Client_Data_Length};
+        redo_data_offset = info.FileOffset + client_start + header_.Redo_Offset;
+    }
+
+    last_lsn_ = header_.This_Lsn;
+    Fill_Header_Fields(redo_data_offset);
+    Fill_Mft_Entry_Fields(context_, cur_);
+
+    client_expected_ = std::min<std::size_t>(header_.Client_Data_Length, Client_Capacity);
+    if (saved_client > 0) Append_Client(std::span(cross_part_).subspan(L::Client_Data_Start, saved_client));
+
+    if (end <= Page_Size) {
+        Append_Client(std::span(page_).subspan(client_start, static_cast<std::size_t>(end) - client_start));
+        Analyze_And_Finish();
+        if (end == Page_Size) return Next_Page(i);
+        const auto o = static_cast<std::size_t>(end);
+        if (Page_Size - o < L::Client_Data_Start) return Next_Page(i);
+        if (All_Bytes(std::span(page_).subspan(o, 16), 0)) return Next_Page(i);
+        if (last_lsn_ == info.LastLSN) return Next_Page(i);
+        // After a record completed from a header that crossed into the
+        // first page of the log's first run, the walk moves E on to the
+        // next LSN block, so only a newer block continues on this page.
+        if (info.FirstPageFlag == 1 && first_header_) {
+            last_lsn_ = ((last_lsn_ >> Close_Lsn_Shift) + 1) << Close_Lsn_Shift;
+            first_header_ = false;
+        }
+        // At least Client_Data_Start bytes are left, so the next LSN is on the page.
+        if (!Close_Lsns(view_.Read_U64(o + L::This_Lsn).value_or(0), last_lsn_)) return Next_Page(i);
+        return Position{i, o, false};
+    }
+
+    const std::uint64_t overflow = end - Page_Size;  // X
+    const std::uint64_t whole_pages = overflow / Data_Size;  // k
+    if (whole_pages == 0) {
+        Append_Client(std::span(page_).subspan(client_start));
+        awaited_ = static_cast<std::size_t>(overflow);
+        continuing_ = true;
+        return Position{i + 1, Data_Start + awaited_, false};
+    }
+    // Client data spread over further whole pages is not put together:
+    // the record is kept without analysis and the walk goes on where it ends.
+    Finish(false);
+    std::size_t next_page = i + 1;
+    if (whole_pages > pages_.size()) return Position{pages_.size(), Data_Start, true};
+    next_page += static_cast<std::size_t>(whole_pages);
+    std::size_t next_offset = Data_Start + static_cast<std::size_t>(overflow - whole_pages * Data_Size);
+    if (Page_Size - next_offset < L::Client_Data_Start) {
+        ++next_page;
+        next_offset = Data_Start;
+    }
+    return Position{next_page, next_offset, false};
+}
+
 void Record_Walk::Fill_Header_Fields(std::uint64_t redo_data_offset) {
-    const Byte_View header(header_.data(), header_.size());
-    const std::uint64_t lsn = *header.Read_U64(L::This_Lsn);
-    const std::uint16_t redo_operation = *header.Read_U16(L::Redo_Operation);
-    const std::uint16_t cluster_index = *header.Read_U16(L::Cluster_Index);
-    cur_.LSN = platform::Unsigned_Decimal_Text(lsn);
-    cur_.ThisLSN = lsn;
-    cur_.RecordType = LogFile_Record_Type_Text(*header.Read_U32(L::Record_Type), redo_operation);
+    const Log_Record_Header& h = header_;
+    cur_.LSN = platform::Unsigned_Decimal_Text(h.This_Lsn);
+    cur_.ThisLSN = h.This_Lsn;
+    cur_.RecordType = LogFile_Record_Type_Text(h.Record_Type, h.Redo_Operation);
     // Written out directly rather than through Format: four per record.
-    cur_.TransactionID = platform::Hex_Text(*header.Read_U32(L::Transaction_Id));
-    cur_.ClusterIndex = platform::Hex_Text(cluster_index);
-    cur_.TargetVCN = platform::Hex_Text(static_cast<std::uint32_t>(*header.Read_U64(L::Target_Vcn)));
-    cur_.RedoInfo = LogFile_Operation_Name(redo_operation);
-    cur_.UndoInfo = LogFile_Operation_Name(*header.Read_U16(L::Undo_Operation));
+    cur_.TransactionID = platform::Hex_Text(h.Transaction_Id);
+    cur_.ClusterIndex = platform::Hex_Text(h.Cluster_Index);
+    cur_.TargetVCN = platform::Hex_Text(static_cast<std::uint32_t>(h.Target_Vcn));
+    cur_.RedoInfo = LogFile_Operation_Name(h.Redo_Operation);
+    cur_.UndoInfo = LogFile_Operation_Name(h.Undo_Operation);
+    cur_.Redo_Operation = h.Redo_Operation;
+    cur_.Undo_Operation = h.Undo_Operation;
     cur_.RedoDataOffset = redo_data_offset;
-    cur_.RedoDataLength = *header.Read_U16(L::Redo_Length);
-    cur_.UndoDataLength = *header.Read_U16(L::Undo_Length);
-    cur_.MFT_ClusterIndex = cluster_index;
+    cur_.RedoDataLength = h.Redo_Length;
+    cur_.UndoDataLength = h.Undo_Length;
+    cur_.MFT_ClusterIndex = h.Cluster_Index;
 }
 
 void Record_Walk::Append_Client(std::span<const std::uint8_t> bytes) {
@@ -324,10 +370,8 @@ void Record_Walk::Append_Client(std::span<const std::uint8_t> bytes) {
 }
 
 void Record_Walk::Analyze_And_Finish() {
-    const Byte_View header(header_.data(), header_.size());
-    const Client_Data_View data(std::span<const std::uint8_t>(client_.data(), client_length_),
-                                *header.Read_U16(L::Redo_Offset));
-    settings_.Analyze(header, cur_, prev_, data);
+    const Client_Data_View data(std::span<const std::uint8_t>(client_.data(), client_length_), header_.Redo_Offset);
+    settings_.Analyze(header_, cur_, prev_, data);
     client_length_ = 0;
     Finish(true);
 }

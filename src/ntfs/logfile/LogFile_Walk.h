@@ -16,11 +16,12 @@
 #include <vector>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/Client_Data_View.h"
+#include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Pages.h"
 #include "platform/Byte_View.h"
 #include "platform/file.h"
-#include "records/Parsing_State.h"
 #include "records/Records.h"
 
 // What the walk does with a header that fails its tests (or an LSN of 0) once
@@ -38,8 +39,8 @@ enum class Failing_Header_Rule {
 using Page_Reader = std::function<bool(std::uint64_t file_offset, std::span<std::uint8_t> page)>;
 
 // The analysis of one record (the walk passes Analyze_LogFile_Record here).
-using Record_Analyzer =
-    std::function<void(Byte_View header, _log_info& cur, const _log_info& prev, const Client_Data_View& data)>;
+using Record_Analyzer = std::function<void(const Log_Record_Header& header, _log_info& cur, const _log_info& prev,
+                                           const Client_Data_View& data)>;
 
 // Sees every accepted record once it is finished; `analysed` is false for a
 // record whose client data could not be put together.

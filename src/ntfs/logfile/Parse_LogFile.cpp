@@ -50,7 +50,8 @@ std::optional<Restart_Info> Scan_LogFile_Pages(const platform::Read_Only_File& f
 
 int Parse_LogFile(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db, int hour_offset) {
     return Parse_LogFile_With(context, path, db, hour_offset,
-                              [&](Byte_View header, _log_info& cur, const _log_info& prev, const Client_Data_View& data) {
+                              [&](const Log_Record_Header& header, _log_info& cur, const _log_info& prev,
+                                  const Client_Data_View& data) {
                                   Analyze_LogFile_Record(context, header, cur, prev, data, db);
                               });
 }

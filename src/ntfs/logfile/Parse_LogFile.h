@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Pages.h"
 #include "ntfs/logfile/LogFile_Walk.h"
 #include "platform/file.h"
-#include "records/Parsing_State.h"
 
 // Decodes an extracted $LogFile into LogFile rows. Returns 1 when the file
 // cannot be opened, 2 when its first two pages do not both start with "RSTR",

@@ -1,27 +1,18 @@
 #include "ntfs/logfile/Transaction_Log_Group.h"
 
-namespace {
-
-bool Is_Entry_Removal(const std::u16string& redo) {
-    return redo == u"Delete Index Entry Allocation" || redo == u"Delete Index Entry Root";
-}
-
-bool Is_Entry_Addition(const std::u16string& redo) {
-    return redo == u"Add Index Entry Allocation" || redo == u"Add Index Entry Root";
-}
-
-}  // namespace
+#include "ntfs/logfile/LogFile_Format.h"
 
 void Transaction_Log_Group::Append(const _log_info& record) {
     const std::size_t position = records_.size();
     records_.push_back(record);
-    if (Is_Entry_Addition(record.RedoInfo)) {
+    const Log_Operation redo{record.Redo_Operation};
+    if (Is_Index_Entry_Addition(redo)) {
         const auto cancelled = open_removals_by_name_.find(record.FileName);
         if (cancelled != open_removals_by_name_.end()) {
             for (const std::size_t removal : cancelled->second) open_removals_.erase(removal);
             open_removals_by_name_.erase(cancelled);
         }
-    } else if (Is_Entry_Removal(record.RedoInfo) && !record.FileName.empty()) {
+    } else if (Is_Index_Entry_Removal(redo) && !record.FileName.empty()) {
         open_removals_.insert(position);
         open_removals_by_name_[record.FileName].push_back(position);
     }

@@ -92,15 +92,18 @@ void Walk_Attributes(Byte_View record, std::size_t first, Decoded_File_Record& o
         const auto length = record.Read_U32(a + A::Length);
         if (!type || !length || *length == 0) return;
         bool whole = true;
-        if (*type == A::Standard_Information) whole = Read_Standard_Information(record, a, out);
-        else if (*type == A::File_Name) whole = Read_File_Name(record, a, out);
-        else if (*type == A::Data) whole = Read_Data(record, a, out);
+        switch (Attribute_Type{*type}) {
+            case Attribute_Type::Standard_Information: whole = Read_Standard_Information(record, a, out); break;
+            case Attribute_Type::File_Name: whole = Read_File_Name(record, a, out); break;
+            case Attribute_Type::Data: whole = Read_Data(record, a, out); break;
+            default: break;
+        }
         if (!whole) return;
         if (*length > record_size || *type > A::Highest_Type) return;
         a += *length;
         if (a > record_size) return;
         const auto next = record.Read_U32(a + A::Type);
-        if (!next || *next == A::End_Marker) return;
+        if (!next || Attribute_Type{*next} == Attribute_Type::End_Marker) return;
     }
 }
 
@@ -110,9 +113,9 @@ std::size_t File_Record_Size_From_Record_0(Byte_View record_0_start) {
     // Only a record that is one tells its size; anything else keeps the usual 1024.
     const auto signature = record_0_start.Read_U32(R::Signature);
     const auto allocated = record_0_start.Read_U32(R::Allocated_Size);
-    if (!signature || *signature != 0x454C4946 /* "FILE" */ || !allocated) return Default_File_Record_Size;
+    if (!signature || *signature != R::Signature_Value || !allocated) return R::Default_Size;
     if (*allocated == 1024 || *allocated == 4096) return *allocated;
-    return Default_File_Record_Size;
+    return R::Default_Size;
 }
 
 bool Is_File_Record(Byte_View record) {
@@ -120,7 +123,7 @@ bool Is_File_Record(Byte_View record) {
     const auto sequence_offset_low = record.Read_U8(R::Update_Sequence_Offset);
     const auto first_attribute = record.Read_U16(R::First_Attribute_Offset);
     if (!signature || !sequence_offset_low || !first_attribute) return false;
-    return *signature == 0x454C4946 /* "FILE" */ && (*sequence_offset_low == 0x30 || *sequence_offset_low == 0x2A) &&
+    return *signature == R::Signature_Value && (*sequence_offset_low == 0x30 || *sequence_offset_low == 0x2A) &&
            *first_attribute < R::First_Attribute_Limit;
 }
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ntfs/mft/File_Record.h"
+#include "ntfs/Ntfs_Layout.h"
 
 namespace {
 
@@ -123,7 +123,7 @@ std::uint32_t Mft_Index::Resolve_Prefix(std::uint32_t node) const {
         }
         prefix_slot_[at] = Prefix_In_Progress;
         walk_stack_.push_back(at);
-        if (Entry_Number_Of(entry.ParentReference) == Root_Entry_Number) {
+        if (Is_Root_Reference(entry.ParentReference)) {
             base = Prefix_Backslash;
             break;
         }
@@ -162,7 +162,7 @@ std::u16string Mft_Index::Full_Path_Of(std::uint64_t reference, std::u16string_v
 
 void Mft_Index::Full_Path_Of(std::uint64_t reference, std::u16string_view name, std::u16string& out) const {
     out.clear();
-    if (Entry_Number_Of(reference) == Root_Entry_Number) {
+    if (Is_Root_Reference(reference)) {
         if (1 + name.size() > Max_Full_Path_Units) return;
         out.push_back(u'\\');
         out.append(name);

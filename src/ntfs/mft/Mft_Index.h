@@ -32,7 +32,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ntfs/mft/Volume_Geometry.h"
+#include "ntfs/Volume_Geometry.h"
 #include "records/Records.h"
 
 struct Mft_Index {

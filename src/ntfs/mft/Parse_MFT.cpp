@@ -36,8 +36,7 @@ public:
                 if (name.Name == u"$MFT") mft_creation_time_ = decoded_.Create_Time;
         }
 
-        const std::uint64_t own =
-            Entry_Number_Of(record_index) | (static_cast<std::uint64_t>(decoded_.Sequence_Number) << 48);
+        const std::uint64_t own = File_Reference_Of(record_index, decoded_.Sequence_Number);
         const std::uint16_t flags = decoded_.Flags;
         for (_FILENAME_DATA& name : decoded_.Names) {
             _ENTRYINFO_2 entry;
@@ -81,8 +80,6 @@ public:
     }
 
 private:
-    static constexpr std::uint64_t Mft_Mirror_Entry_Number = 1;
-
     Mft_Index index_;
     Volume_Geometry geometry_;
     Decoded_File_Record decoded_;

@@ -4,7 +4,7 @@
 #include <span>
 #include <string>
 
-#include "records/Parsing_State.h"
+#include "ntfs/Parsing_Context.h"
 
 // Reads an extracted $MFT into the index of the parsing state. Returns 0 when
 // the file was read, 1 when it could not be opened (MFT_Unavailable is set).

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "db/Scoped_Transaction.h"
+#include "ntfs/Ntfs_Layout.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "output/Time_Text.h"
 #include "output/UsnJrnl_Row_Inserter.h"
@@ -18,9 +19,6 @@
 #include "platform/file.h"
 
 namespace {
-
-constexpr std::uint64_t Entry_Number_Mask = 0xFFFFFFFFFFFFull;
-constexpr std::uint64_t Root_Entry_Number = 5;
 
 constexpr char16_t Hex_Digits[] = u"0123456789ABCDEF";
 
@@ -227,7 +225,7 @@ void UsnJrnl_Row_Builder::Build_Path(std::uint64_t parent_reference, std::u16str
     const auto fits = [&](std::size_t parent_units) {
         return parent_units + 1 + file_name.size() <= Mft_Index::Max_Full_Path_Units;
     };
-    if ((parent_reference & Entry_Number_Mask) == Root_Entry_Number) {
+    if (Is_Root_Reference(parent_reference)) {
         if (fits(0)) path.append(u"\\").append(file_name);
         return;
     }

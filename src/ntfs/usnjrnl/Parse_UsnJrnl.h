@@ -11,21 +11,11 @@
 #include <string_view>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/usnjrnl/Usn_Record.h"
 #include "output/Time_Text.h"
 #include "platform/Byte_View.h"
-#include "records/Parsing_State.h"
 #include "records/Records.h"
-
-namespace Usn_Scan {
-// The file is scanned in chunks of this size ...
-inline constexpr std::size_t Chunk_Size = 0x90000;
-// ... each read with the bytes that follow it, so that a record starting near
-// a chunk's end is tested and decoded whole from memory.
-inline constexpr std::size_t Chunk_Overlap = Usn_Record_V2_Layout::Max_Record_Length + 1;
-// The reader's step: a journal's records start on 8-byte boundaries.
-inline constexpr int Journal_Step = 8;
-}  // namespace Usn_Scan
 
 // How the rows of a scanned file reach the database. Either way the same rows
 // are stored in the same order, inside the one transaction of the file.
@@ -55,30 +45,6 @@ int Parse_UsnJrnl(Global_Parsing_Context& context, const std::string& path, CppS
 // CarvingFlag "Y". Returns 0 in every case.
 int Carve_UsnJrnl_Records(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db,
                           int hour_offset, int alignment, const Usn_Stage_Options& options = {});
-
-// One chunk: `chunk` holds the bytes from the chunk's start (with the overlap,
-// as far as the file has them). Tests the positions k * step for
-// k < Chunk_Size / step whose eight pattern bytes are there, and calls
-// found(position, record) for every valid record, in position order. A record
-// does not make the scan skip its bytes. `step` must be at least 1.
-template <typename Found>
-void Scan_Usn_Chunk(const Byte_View& chunk, std::size_t step, Found&& found) {
-    namespace L = Usn_Record_V2_Layout;
-    if (chunk.Size() < L::Pattern_Size) return;
-    // Only positions whose eight pattern bytes are all in the chunk are tested.
-    const std::size_t testable = (chunk.Size() - L::Pattern_Size) / step + 1;
-    const std::size_t positions = std::min(Usn_Scan::Chunk_Size / step, testable);
-    const std::span<const std::uint8_t> bytes = chunk.Bytes();
-    for (std::size_t k = 0; k < positions; ++k) {
-        const std::size_t o = k * step;
-        // Most positions of any data hold something else than 2 where
-        // MajorVersion's low byte would be: one compare rules them out
-        // before the gate reads all eight bytes.
-        if (bytes[o + L::Major_Version] != 2) continue;
-        if (!Passes_Usn_Record_V2_Gate(chunk, o)) continue;
-        if (auto record = Decode_Usn_Record_V2(*chunk.Sub(o, chunk.Size() - o))) found(o, *record);
-    }
-}
 
 // The USN as "%I64u" and a file reference as "0x%.16llX" (16 upper-case
 // digits), written into `out` (the row's texts are reused for every record).

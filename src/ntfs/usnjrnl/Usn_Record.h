@@ -1,11 +1,14 @@
 // The change-journal record (USN_RECORD_V2) as the $UsnJrnl:$J reader and the
 // record carver find it: the quick pattern test, the full test and the
-// decoding, and the reason and attribute words of the UsnJrnl table.
+// decoding, the scan of one chunk of a file for records, and the reason and
+// attribute words of the UsnJrnl table.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/Byte_View.h"
@@ -39,6 +42,15 @@ inline constexpr std::size_t Max_Record_Length = 0xFFFF;
 inline constexpr std::uint8_t Time_Stamp_High_Byte_Value = 0x01;
 // The name is cut to what a 1024-unit buffer holds beside its terminator.
 inline constexpr std::size_t Max_File_Name_Units = 1023;
+
+// The fixed part ends with the name offset: a RecordLength of at least
+// Fixed_Size holds every field the decoder reads before the name.
+static_assert(File_Name_Offset + 2 == Fixed_Size && File_Attributes + 4 == File_Name_Length);
+// The pattern's eight bytes are RecordLength and both version numbers.
+static_assert(Record_Length == 0 && Minor_Version + 2 == Pattern_Size && Major_Version + 2 == Minor_Version);
+static_assert(Time_Stamp_High_Byte == Time_Stamp + 7);
+// A RecordLength whose upper half is 0, as the pattern demands.
+static_assert(Max_Record_Length == 0xFFFF && Fixed_Size <= Max_Record_Length);
 }  // namespace Usn_Record_V2_Layout
 
 // One change-journal record, decoded.
@@ -82,6 +94,40 @@ inline bool Passes_Usn_Record_V2_Gate(const Byte_View& bytes, std::size_t offset
 // record, and all RecordLength bytes inside the view (a record cut by the end
 // of the data fails). Reads nothing outside the view.
 std::optional<Usn_Record_V2> Decode_Usn_Record_V2(const Byte_View& bytes);
+
+namespace Usn_Scan {
+// The file is scanned in chunks of this size ...
+inline constexpr std::size_t Chunk_Size = 0x90000;
+// ... each read with the bytes that follow it, so that a record starting near
+// a chunk's end is tested and decoded whole from memory.
+inline constexpr std::size_t Chunk_Overlap = Usn_Record_V2_Layout::Max_Record_Length + 1;
+// The reader's step: a journal's records start on 8-byte boundaries.
+inline constexpr int Journal_Step = 8;
+}  // namespace Usn_Scan
+
+// One chunk: `chunk` holds the bytes from the chunk's start (with the overlap,
+// as far as the file has them). Tests the positions k * step for
+// k < Chunk_Size / step whose eight pattern bytes are there, and calls
+// found(position, record) for every valid record, in position order. A record
+// does not make the scan skip its bytes. `step` must be at least 1.
+template <typename Found>
+void Scan_Usn_Chunk(const Byte_View& chunk, std::size_t step, Found&& found) {
+    namespace L = Usn_Record_V2_Layout;
+    if (chunk.Size() < L::Pattern_Size) return;
+    // Only positions whose eight pattern bytes are all in the chunk are tested.
+    const std::size_t testable = (chunk.Size() - L::Pattern_Size) / step + 1;
+    const std::size_t positions = std::min(Usn_Scan::Chunk_Size / step, testable);
+    const std::span<const std::uint8_t> bytes = chunk.Bytes();
+    for (std::size_t k = 0; k < positions; ++k) {
+        const std::size_t o = k * step;
+        // Most positions of any data hold something else than 2 where
+        // MajorVersion's low byte would be: one compare rules them out
+        // before the gate reads all eight bytes.
+        if (bytes[o + L::Major_Version] != 2) continue;
+        if (!Passes_Usn_Record_V2_Gate(chunk, o)) continue;
+        if (auto record = Decode_Usn_Record_V2(*chunk.Sub(o, chunk.Size() - o))) found(o, *record);
+    }
+}
 
 // The reason and attribute words of the UsnJrnl table: one word per known bit,
 // in the table's order, joined by " / "; "" when no known bit is set.

@@ -213,6 +213,36 @@ TEST(LogFile_Header_Search, Last_Lsn_Of_Page) {
     EXPECT_EQ(out, out_untouched);
 }
 
+TEST(LogFile_Record_Header, Every_Field_From_Its_Own_Offset) {
+    // Each field holds a value no other field holds, so a field read from a
+    // neighbour's offset or with the wrong width shows.
+    Bytes h(0x58, 0);
+    for (std::size_t i = 0; i < h.size(); ++i) h[i] = static_cast<std::uint8_t>(i + 1);
+    const auto header = Decode_Log_Record_Header(View(h));
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->This_Lsn, 0x0807060504030201u);
+    EXPECT_EQ(header->Client_Previous_Lsn, 0x100F0E0D0C0B0A09u);
+    EXPECT_EQ(header->Client_Undo_Next_Lsn, 0x1817161514131211u);
+    EXPECT_EQ(header->Client_Data_Length, 0x1C1B1A19u);
+    EXPECT_EQ(header->Record_Type, 0x24232221u);
+    EXPECT_EQ(header->Transaction_Id, 0x28272625u);
+    EXPECT_EQ(header->Redo_Operation, 0x3231u);
+    EXPECT_EQ(header->Undo_Operation, 0x3433u);
+    EXPECT_EQ(header->Redo_Offset, 0x3635u);
+    EXPECT_EQ(header->Redo_Length, 0x3837u);
+    EXPECT_EQ(header->Undo_Offset, 0x3A39u);
+    EXPECT_EQ(header->Undo_Length, 0x3C3Bu);
+    EXPECT_EQ(header->Record_Offset, 0x4241u);
+    EXPECT_EQ(header->Attribute_Offset, 0x4443u);
+    EXPECT_EQ(header->Cluster_Index, 0x4645u);
+    EXPECT_EQ(header->Target_Vcn, 0x504F4E4D4C4B4A49u);
+    EXPECT_EQ(header->Target_Lcn, 0x5857565554535251u);
+    EXPECT_EQ(header->Undo_Position(), std::int64_t{0x3A39} - 0x3635);
+
+    h.resize(0x57);
+    EXPECT_FALSE(Decode_Log_Record_Header(View(h)));
+}
+
 TEST(LogFile_Texts, Operation_Names_And_Record_Types) {
     const std::pair<std::uint16_t, const char16_t*> names[] = {
         {0x00, u"Noop"},

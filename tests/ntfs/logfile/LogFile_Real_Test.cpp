@@ -56,7 +56,8 @@ TEST_P(LogFile_Real, Walk_Covers_The_Listing) {
     std::set<std::uint64_t> visited;
     std::size_t analysed = 0;
     const int result = Parse_LogFile_With(
-        context, log, db, 0, [&](Byte_View, _log_info&, const _log_info&, const Client_Data_View&) { ++analysed; },
+        context, log, db, 0,
+        [&](const Log_Record_Header&, _log_info&, const _log_info&, const Client_Data_View&) { ++analysed; },
         [&](const _log_info& record, bool) { visited.insert(record.ThisLSN); });
     ASSERT_EQ(result, 0);
 
@@ -149,7 +150,7 @@ TEST_P(LogFile_Real_With_MFT, Rows_Name_The_Entries_Last_Changed_By_Their_Record
     std::set<std::uint64_t> visited;
     ASSERT_EQ(Parse_LogFile_With(
                   context, folder + "/LogFile", db, 9,
-                  [&](Byte_View, _log_info&, const _log_info&, const Client_Data_View&) {},
+                  [&](const Log_Record_Header&, _log_info&, const _log_info&, const Client_Data_View&) {},
                   [&](const _log_info& record, bool) { visited.insert(record.ThisLSN); }),
               0);
 

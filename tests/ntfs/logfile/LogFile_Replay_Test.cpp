@@ -89,25 +89,34 @@ TEST(LogFile_Replay_V11, One_Buffer_Page_At_Most_After_The_Runs) {
     EXPECT_EQ(Choose_Buffer_Page(400, 450, 500), -1);
 }
 
-TEST(LogFile_Replay_V11, Normal_Area_Starts_At_File_Page_4_Whatever_Pages_Are_Missing) {
-    // File page 3 is no record page: page 2 is the only buffer page and page 4
-    // the first normal page (counting record pages would make page 4 a buffer page).
-    Global_Parsing_Context context;
-    context.Record_Page_Array = {Page_At(2, 1, 900), Page_At(4, 300), Page_At(5, 500)};
-    Build_Replay_Order(context, Restart_Info{.Major_Version = 1, .Minor_Version = 1});
-    EXPECT_EQ(File_Pages(context.Replay_Page_Array), (std::vector<std::uint64_t>{4, 5, 2}));
-
-    // A single buffer page that ends before the normal area is left out.
-    context = Global_Parsing_Context{};
-    context.Record_Page_Array = {Page_At(2, 1, 100), Page_At(4, 300), Page_At(5, 500)};
-    Build_Replay_Order(context, Restart_Info{.Major_Version = 1, .Minor_Version = 1});
-    EXPECT_EQ(File_Pages(context.Replay_Page_Array), (std::vector<std::uint64_t>{4, 5}));
-
-    // A log that ends inside the buffer area: the buffer pages alone.
-    context = Global_Parsing_Context{};
-    context.Record_Page_Array = {Page_At(2, 1, 100), Page_At(3, 1, 90)};
-    Build_Replay_Order(context, Restart_Info{.Major_Version = 1, .Minor_Version = 1});
-    EXPECT_EQ(File_Pages(context.Replay_Page_Array), (std::vector<std::uint64_t>{2}));
+TEST(LogFile_Replay, Where_The_Normal_Area_Starts_And_Logs_Shorter_Than_It) {
+    const Restart_Info v11{.Major_Version = 1, .Minor_Version = 1};
+    const Restart_Info v20{.Major_Version = 2, .Minor_Version = 0};
+    const struct {
+        const char* what;
+        Restart_Info version;
+        std::vector<_page_info> pages;
+        std::vector<std::uint64_t> replay;
+    } cases[] = {
+        // File page 3 is no record page: page 2 is the only buffer page and
+        // page 4 the first normal page (counting record pages would make
+        // page 4 a buffer page).
+        {"1.1, one buffer page that ends after the normal area", v11,
+         {Page_At(2, 1, 900), Page_At(4, 300), Page_At(5, 500)}, {4, 5, 2}},
+        {"1.1, a single buffer page that ends before the normal area is left out", v11,
+         {Page_At(2, 1, 100), Page_At(4, 300), Page_At(5, 500)}, {4, 5}},
+        {"1.1, a log that ends inside the buffer area: the buffer pages alone", v11,
+         {Page_At(2, 1, 100), Page_At(3, 1, 90)}, {2}},
+        {"2.0, a log shorter than its buffer area", v20, {Page_At(2, 300), Page_At(3, 100), Page_At(5, 200)},
+         {3, 5, 2}},
+        {"2.0, no record page", v20, {}, {}},
+    };
+    for (const auto& c : cases) {
+        Global_Parsing_Context context;
+        context.Record_Page_Array = c.pages;
+        Build_Replay_Order(context, c.version);
+        EXPECT_EQ(File_Pages(context.Replay_Page_Array), c.replay) << c.what;
+    }
 }
 
 TEST(LogFile_Replay_V20, Older_Buffer_Pages_First_Newer_Last_Others_Left_Out) {
@@ -117,6 +126,8 @@ TEST(LogFile_Replay_V20, Older_Buffer_Pages_First_Newer_Last_Others_Left_Out) {
         Page_At(3, 50),    // older
         Page_At(9, 0),     // older: 0 is below the smallest normal LSN
         Page_At(13, 400),  // between the smallest and largest: left out
+        Page_At(14, 700),  // equal to the largest normal LSN: left out
+        Page_At(15, 300),  // equal to the smallest normal LSN: left out
         Page_At(20, 20),   // older
         Page_At(33, 920),  // newer
         Page_At(34, 600),  // normal area from file page 34, though only 6 record pages precede it
@@ -130,16 +141,6 @@ TEST(LogFile_Replay_V20, Older_Buffer_Pages_First_Newer_Last_Others_Left_Out) {
     EXPECT_EQ(File_Pages(context.Replay_Page_Array),
               (std::vector<std::uint64_t>{9, 20, 3, 36, 37, 34, 35, 33, 2}));
     EXPECT_EQ(context.Replay_Page_Array[5].FirstPageFlag, 1u);
-}
-
-TEST(LogFile_Replay_V20, A_Log_Shorter_Than_Its_Buffer_Area) {
-    Global_Parsing_Context context;
-    context.Record_Page_Array = {Page_At(2, 300), Page_At(3, 100), Page_At(5, 200)};
-    Build_Replay_Order(context, Restart_Info{.Major_Version = 2, .Minor_Version = 0});
-    EXPECT_EQ(File_Pages(context.Replay_Page_Array), (std::vector<std::uint64_t>{3, 5, 2}));
-    context = Global_Parsing_Context{};
-    Build_Replay_Order(context, Restart_Info{.Major_Version = 2, .Minor_Version = 0});
-    EXPECT_TRUE(context.Replay_Page_Array.empty());
 }
 
 }  // namespace

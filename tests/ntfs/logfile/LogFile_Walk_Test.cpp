@@ -71,17 +71,20 @@ protected:
             image.Read(p * 4096, page);
             list.push_back(Read_Page_Info(Byte_View(page.data(), page.size()), list.size(), p * 4096));
         }
+        // The first page of the log's first run, as the replay order marks it.
+        if (first_normal < list.size()) list[first_normal].FirstPageFlag = 1;
         std::vector<Seen> seen;
         Seen pending;
         Log_Walk_Settings settings;
         settings.Shift = Shift;
         settings.Rule = rule;
-        settings.Analyze = [&](Byte_View header, _log_info& cur, const _log_info& prev, const Client_Data_View& data) {
+        settings.Analyze = [&](const Log_Record_Header& header, _log_info& cur, const _log_info& prev,
+                               const Client_Data_View& data) {
             pending = Seen{};
-            pending.redo.resize(*header.Read_U16(0x36));
+            pending.redo.resize(header.Redo_Length);
             data.Copy(0, pending.redo);
-            pending.undo.resize(*header.Read_U16(0x3A));
-            data.Copy(std::int64_t{*header.Read_U16(0x38)} - *header.Read_U16(0x34), pending.undo);
+            pending.undo.resize(header.Undo_Length);
+            data.Copy(header.Undo_Position(), pending.undo);
             pending.previous_lsn = prev.LSN;
             if (set_event) set_event(cur, data);
         };
@@ -109,6 +112,8 @@ protected:
     Global_Parsing_Context context;
     Log_Image image;
     std::function<void(_log_info&, const Client_Data_View&)> set_event;
+    // The index in the walked list of the page that opens the first run.
+    std::size_t first_normal = static_cast<std::size_t>(-1);
 };
 
 TEST_F(LogFile_Walk, Fills_The_Header_Texts) {
@@ -196,6 +201,35 @@ TEST_F(LogFile_Walk, Redo_Position_Of_A_Crossing_Header) {
     EXPECT_EQ(seen[1].record.RedoDataOffset, 3u * 4096 + 0x40 + 8);
 }
 
+// A header that crosses into the next page is taken only when its client
+// data reaches its redo data; otherwise both rules look for the first header
+// of the page's last end sequence.
+TEST_F(LogFile_Walk, A_Crossing_Header_Whose_Client_Data_Ends_Before_Its_Redo_Data_Is_No_Header) {
+    struct Case {
+        const char* what;
+        std::uint16_t redo_offset;  // the crossing record's client data is 0x28 bytes
+        bool taken;
+    };
+    const Case cases[] = {
+        {"client data length equal to the redo offset", 0x28, true},
+        {"client data length below the redo offset", 0x30, false},
+    };
+    for (const Case& c : cases) {
+        Log_Record crossing = Sized_Record(Base + 0x200, 0x58);
+        crossing.redo_offset = c.redo_offset;
+        // The header of the second record starts 0x30 before the end of the first page.
+        const Laid_Log laid =
+            Lay_Records({Sized_Record(Base + 0x100, 4096 - 0x30 - 0x40), crossing, Sized_Record(Base + 0x300, 0x80)},
+                        0x40, 2);
+        Use(laid.pages);
+        const std::vector<std::uint64_t> expected =
+            c.taken ? std::vector<std::uint64_t>{Base + 0x100, Base + 0x200, Base + 0x300}
+                    : std::vector<std::uint64_t>{Base + 0x100, Base + 0x300};
+        EXPECT_EQ(Lsns(Walk({2, 3})), expected) << c.what;
+        EXPECT_EQ(Lsns(Walk({2, 3}, Failing_Header_Rule::Search_Onward)), expected) << c.what;
+    }
+}
+
 TEST_F(LogFile_Walk, Client_Data_Over_Several_Pages_Is_Skipped_Not_Analysed) {
     struct Case {
         const char* what;
@@ -273,6 +307,42 @@ TEST_F(LogFile_Walk, A_Record_Unfinished_When_The_Log_Ends_Gives_No_Row) {
     }
 }
 
+// A row named by the $MFT entry its record last changed carries that
+// entry's $STANDARD_INFORMATION times, moved by the run's hour offset.
+TEST_F(LogFile_Walk, Mft_Times_Of_A_Row_Are_Moved_By_The_Hour_Offset) {
+    struct Case {
+        int hours;
+        const char16_t* create;
+        const char16_t* access;
+    };
+    const Case cases[] = {
+        {0, u"2020-07-25 12:33:11", u"2020-07-25 23:35:24"},
+        {9, u"2020-07-25 21:33:11", u"2020-07-26 08:35:24"},
+        {-13, u"2020-07-24 23:33:11", u"2020-07-25 10:35:24"},
+    };
+    for (const Case& c : cases) {
+        context = Global_Parsing_Context{};
+        context.Hour_Offset = c.hours;
+        _ENTRYINFO_2 entry;
+        entry.FileReference = 40;
+        entry.ParentReference = 5;
+        entry.MFT_LSN = Base + 0x100;
+        entry.Name = u"named";
+        entry.CreateTime = 132401539910000000ull;  // 2020-07-25 12:33:11 UTC
+        entry.ModifiedTime = entry.CreateTime + 10'000'000ull;
+        entry.MFT_ModifiedTime = entry.CreateTime + 20'000'000ull;
+        entry.AccessTime = 132401937240000000ull;  // 2020-07-25 23:35:24 UTC
+        context.Mft.Add_Entry(entry, true);
+        context.Mft.Finish();
+        Use(Lay_Records({Sized_Record(Base + 0x100, 0x80)}).pages);
+        const std::vector<Seen> seen = Walk({2});
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].record.FileName, u"named");
+        EXPECT_EQ(seen[0].record.CreateTime, c.create) << c.hours;
+        EXPECT_EQ(seen[0].record.AccessTime, c.access) << c.hours;
+    }
+}
+
 TEST_F(LogFile_Walk, A_Read_Error_Inside_A_Page_Reads_As_The_File_Cut_There) {
     std::vector<Log_Record> records{Sized_Record(Base + 0x80, Lead_Size)};
     for (std::uint64_t i = 0; i < 40; ++i) records.push_back(Sized_Record(Base + 0x100 + i * 0x10, 0x100));
@@ -302,6 +372,55 @@ TEST_F(LogFile_Walk, A_Read_Error_Inside_A_Page_Reads_As_The_File_Cut_There) {
     EXPECT_GE(on_second_page, 2u);
 }
 
+// Records left on a page after the one its header names as the last are
+// stale: the page ends there, though they pass every other test.
+TEST_F(LogFile_Walk, A_Page_Ends_At_The_Record_Of_Its_Last_Lsn) {
+    Bytes area;
+    for (const std::uint64_t lsn : {Base + 0x100, Base + 0x110, Base + 0x120}) {
+        const Bytes r = Sized_Record(lsn, 0x80).Encode();
+        area.insert(area.end(), r.begin(), r.end());
+    }
+    const Bytes next = Lay_Records({Sized_Record(Base + 0x200, 0x80)}).pages[0];
+    Use({Record_Page({.last_lsn = Base + 0x110, .last_end_lsn = Base + 0x110}, area), next});
+    const std::vector<std::uint64_t> expected = {Base + 0x100, Base + 0x110, Base + 0x200};
+    EXPECT_EQ(Lsns(Walk({2, 3})), expected);
+    EXPECT_EQ(Lsns(Walk({2, 3}, Failing_Header_Rule::Search_Onward)), expected);
+}
+
+// A record finished from a header that crossed into the first page of the
+// log's first run moves the last accepted LSN on to the next LSN block: a
+// record after it on that page is walked only when it is of that newer block.
+TEST_F(LogFile_Walk, A_Crossing_Header_On_The_First_Normal_Page_Moves_To_The_Next_Lsn_Block) {
+    const std::uint64_t next_block = Base + (1ull << 24);
+    struct Case {
+        const char* what;
+        std::uint64_t after;  // the LSN of the record after the crossing one
+        std::vector<std::uint64_t> expected;
+    };
+    const Case cases[] = {
+        {"a record of the same block ends the page", Base + 0x300, {Base + 0x100, Base + 0x200, Base + 0x400}},
+        {"a record of the next block goes on", next_block + 0x10,
+         {Base + 0x100, Base + 0x200, next_block + 0x10, Base + 0x400}},
+    };
+    for (const Case& c : cases) {
+        const Laid_Log laid = Lay_Records({Sized_Record(Base + 0x100, 4096 - 0x30 - 0x40),
+                                           Sized_Record(Base + 0x200, 0x80), Sized_Record(c.after, 0x80)},
+                                          0x40, 2);
+        const Bytes last = Lay_Records({Sized_Record(Base + 0x400, 0x80)}).pages[0];
+        Use({laid.pages[0], laid.pages[1], last});
+        first_normal = 1;
+        EXPECT_EQ(Lsns(Walk({2, 3, 4})), c.expected) << c.what;
+        // On any other page the crossing record keeps its own LSN.
+        first_normal = static_cast<std::size_t>(-1);
+        const std::vector<std::uint64_t> elsewhere = c.after == Base + 0x300
+                                                         ? std::vector<std::uint64_t>{Base + 0x100, Base + 0x200,
+                                                                                      Base + 0x300, Base + 0x400}
+                                                         : std::vector<std::uint64_t>{Base + 0x100, Base + 0x200,
+                                                                                      Base + 0x400};
+        EXPECT_EQ(Lsns(Walk({2, 3, 4})), elsewhere) << c.what;
+    }
+}
+
 TEST_F(LogFile_Walk, What_Ends_A_Page_Or_The_Walk) {
     const Bytes a = Lay_Records({Sized_Record(Base + 0x100, 0x80), Sized_Record(Base + 0x110, 0x80)}).pages[0];
     const Bytes b = Lay_Records({Sized_Record(Base + 0x200, 0x80)}).pages[0];
@@ -315,6 +434,16 @@ TEST_F(LogFile_Walk, What_Ends_A_Page_Or_The_Walk) {
     Use({a, Filled_Page(0xFF), b, gap});
     EXPECT_EQ(Lsns(Walk({2, 3, 4})), (std::vector<std::uint64_t>{Base + 0x100, Base + 0x110}));
     EXPECT_EQ(Lsns(Walk({2, 4, 5})), (std::vector<std::uint64_t>{Base + 0x100, Base + 0x110, Base + 0x200, Base + 0x250}));
+
+    // In LSN block 0 the zero LSN of the 16 bytes is "close" to the record
+    // before: only the zeros end the page, before the carver's search onward
+    // would find the record after them.
+    Bytes low_area = Sized_Record(0x250, 0x80).Encode();
+    low_area.resize(low_area.size() + 16, 0);
+    const Bytes low_hidden = Sized_Record(0x260, 0x80).Encode();
+    low_area.insert(low_area.end(), low_hidden.begin(), low_hidden.end());
+    Use({Record_Page({.last_lsn = 0x260, .last_end_lsn = 0x260}, low_area)});
+    EXPECT_EQ(Lsns(Walk({2}, Failing_Header_Rule::Search_Onward)), (std::vector<std::uint64_t>{0x250}));
 }
 
 TEST_F(LogFile_Walk, The_Walk_Starts_On_The_First_Page_With_A_Header_Of_Its_Last_End_Sequence) {

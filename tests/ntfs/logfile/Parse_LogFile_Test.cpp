@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 
 #include "db/CppSQLite3.h"
@@ -40,18 +41,27 @@ TEST_F(Parse_LogFile_Test, Missing_File_Or_Restart_Pages) {
     EXPECT_EQ(context.Hour_Offset, 3);
     EXPECT_EQ(Parse_LogFile(context, dir.Path(), db, 0), 1);  // a directory is no input file
 
+    // Files too short to hold a second restart page.
+    const auto with_second_page_start = [](const char* start) {
+        Log_Image image;
+        image.Add(Restart_Page());
+        const std::size_t length = std::strlen(start);
+        image.Data().resize(4096 + length);
+        std::memcpy(image.Data().data() + 4096, start, length);
+        return image;
+    };
     Log_Image one_restart;
     one_restart.Add(Restart_Page()).Add(Filled_Page(0xFF));
-    EXPECT_EQ(Parse(one_restart), 2);
-    Log_Image short_file;
-    short_file.Add(Restart_Page());
-    short_file.Data().resize(4096 + 3);
-    std::memcpy(short_file.Data().data() + 4096, "RST", 3);
-    EXPECT_EQ(Parse(short_file), 2);
-    // "RSTR" at 4096 is not enough when the file ends inside the 64 bytes read there.
-    short_file.Data().resize(4096 + 4);
-    std::memcpy(short_file.Data().data() + 4096, "RSTR", 4);
-    EXPECT_EQ(Parse(short_file), 2);
+    const struct {
+        const char* what;
+        Log_Image image;
+    } cases[] = {
+        {"one restart page, then an unwritten page", one_restart},
+        {"three bytes of a second page", with_second_page_start("RST")},
+        // "RSTR" at 4096 is not enough when the file ends inside the 64 bytes read there.
+        {"the magic of a second page only", with_second_page_start("RSTR")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Parse(c.image), 2) << c.what;
     EXPECT_EQ(messages.str(), "");
 }
 

@@ -238,22 +238,23 @@ TEST(Mft_Index, FullPaths) {
 }
 
 TEST(Mft_Index, CreationTimeComesOnlyFromRecordZeroNamedMft) {
-    {
-        Indexed mft(Volume());
-        EXPECT_EQ(mft.context.MFT_Creation_Time, u"2018-10-23 16:43:50");  // UTC, never shifted
-    }
-    {
+    Mft_Image_Builder other_names;
+    other_names.Put(0, File(1, Root, u"$MFTX"));
+    other_names.Put(1, File(1, Root, u"$MFT"));
+    Mft_Image_Builder zero_time;
+    zero_time.Put(0, Mft_Record_Builder().Standard_Information(0).File_Name(Root, u"$MFT"));
+    const struct {
+        const char* what;
         Mft_Image_Builder image;
-        image.Put(0, File(1, Root, u"$MFTX"));
-        image.Put(1, File(1, Root, u"$MFT"));
-        Indexed mft(image);
-        EXPECT_EQ(mft.context.MFT_Creation_Time, u"");
-    }
-    {
-        Mft_Image_Builder image;
-        image.Put(0, Mft_Record_Builder().Standard_Information(0).File_Name(Root, u"$MFT"));
-        Indexed mft(image);
-        EXPECT_EQ(mft.context.MFT_Creation_Time, u"1601-01-01 00:00:00");
+        std::u16string creation;
+    } cases[] = {
+        {"record 0 named $MFT, in UTC and never shifted", Volume(), u"2018-10-23 16:43:50"},
+        {"$MFT in another record", other_names, u""},
+        {"a zero time", zero_time, u"1601-01-01 00:00:00"},
+    };
+    for (const auto& c : cases) {
+        Indexed mft(c.image);
+        EXPECT_EQ(mft.context.MFT_Creation_Time, c.creation) << c.what;
     }
 }
 

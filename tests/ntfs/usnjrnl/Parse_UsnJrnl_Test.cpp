@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "ntfs/usnjrnl/Parse_UsnJrnl.h"
-#include "platform/text.h"
-#include "records/Parsing_State.h"
-#include "support/Mft_Record_Builder.h"
-#include "support/Usn_Record_Builder.h"
-#include "support/Temp_Dir.h"
 #include "ntfs/usnjrnl/Usn_Test_Support.h"
+#include "platform/text.h"
+#include "support/Mft_Record_Builder.h"
+#include "support/Temp_Dir.h"
+#include "support/Usn_Record_Builder.h"
 
 using test_support::Usn_Journal_Builder;
 using test_support::Usn_Record_Builder;

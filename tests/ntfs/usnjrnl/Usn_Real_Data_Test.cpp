@@ -14,11 +14,11 @@
 #include <tuple>
 #include <vector>
 
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "ntfs/usnjrnl/Parse_UsnJrnl.h"
 #include "ntfs/usnjrnl/Usn_Test_Support.h"
 #include "platform/text.h"
-#include "records/Parsing_State.h"
 #include "support/Run_Harness.h"
 #include "support/Temp_Dir.h"
 

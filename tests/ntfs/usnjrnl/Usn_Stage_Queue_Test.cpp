@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "ntfs/usnjrnl/Parse_UsnJrnl.h"
 #include "ntfs/usnjrnl/Usn_Test_Support.h"
-#include "records/Parsing_State.h"
 #include "support/Mft_Record_Builder.h"
 #include "support/Temp_Dir.h"
 #include "support/Usn_Record_Builder.h"

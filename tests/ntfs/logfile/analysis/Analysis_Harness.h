@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/Client_Data_View.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Walk.h"
 #include "output/Event_Tables.h"
 #include "platform/text.h"
-#include "records/Parsing_State.h"
 #include "support/Log_Record_Builder.h"
 
 namespace log_record_test {
@@ -45,12 +45,14 @@ public:
         cur.TargetVCN = platform::Format(u"0x%X", {static_cast<std::uint32_t>(record.target_vcn)});
         cur.RedoInfo = LogFile_Operation_Name(record.redo_operation);
         cur.UndoInfo = LogFile_Operation_Name(record.undo_operation);
+        cur.Redo_Operation = record.redo_operation;
+        cur.Undo_Operation = record.undo_operation;
         cur.RedoDataLength = record.redo.size();
         cur.UndoDataLength = record.undo.size();
         cur.MFT_ClusterIndex = record.cluster_index;
         Fill_Mft_Entry_Fields(context, cur);
 
-        Analyze_LogFile_Record(context, Byte_View(header.data(), header.size()), cur, prev,
+        Analyze_LogFile_Record(context, *Decode_Log_Record_Header(Byte_View(header.data(), header.size())), cur, prev,
                                Client_Data_View(client, record.Redo_Offset()), db);
         prev = cur;
         if (!cur.FileName.empty() || !cur.Event.empty()) {

@@ -1,94 +1,24 @@
 // The events of two $LogFile files written by Windows, with their $MFT, as a
-// whole run (-l with -m, UTC) stores them. Each file below was picked from the
+// whole run (-l with -m, UTC; -c too) stores them. Each file below was picked from the
 // independent listings kept beside the samples (dfir_ntfs over the log and
 // the $MFT, The Sleuth Kit's fls over the volume, and the change journal
 // where there is one); the comment says why its events are expected.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "support/Run_Harness.h"
-#include "support/Sqlite_Query.h"
-#include "support/Temp_Dir.h"
+#include "ntfs/logfile/analysis/Real_Volume_Run.h"
 
 namespace {
 
-std::string Real(const std::string& relative) { return std::string(TREVALON_REAL_DATA_DIR) + "/" + relative; }
+using namespace real_volume;
 
-struct Stored_Row {
-    std::string event_time, event, detail, file_name, full_path, create_time;
-};
-
-// Runs the program over one volume's LogFile and MFT and reads back every row.
-class Volume_Run {
-public:
-    explicit Volume_Run(const std::string& folder) {
-        const std::string log = Real(folder + "/LogFile");
-        const std::string mft = Real(folder + "/MFT");
-        if (!std::filesystem::exists(log) || !std::filesystem::exists(mft)) return;
-        available_ = true;
-        result_ = Run_Program({"-l", log, "-m", mft, "-o", out_.Path(), "-t", "0"});
-        db_ = out_.Path() + "/QVM_" + Pinned_Stamp + ".db";
-        for (const std::string& line :
-             Query_Rows(db_, "select LSN, EventTime, Event, Detail, FileName, FullPath, CreateTime from LogFile")) {
-            std::vector<std::string> f;
-            std::size_t start = 0;
-            for (std::size_t bar; (bar = line.find('|', start)) != std::string::npos; start = bar + 1)
-                f.push_back(line.substr(start, bar - start));
-            f.push_back(line.substr(start));
-            if (f.size() != 7) continue;  // a "|" inside a long name: not among the rows checked here
-            rows_[std::stoull(f[0])] = Stored_Row{f[1], f[2], f[3], f[4], f[5], f[6]};
-        }
-    }
-    bool Available() const { return available_; }
-    const Run_Result& Result() const { return result_; }
-    const std::string& Db() const { return db_; }
-    // The row of `lsn` (an empty row with Event "<no row>" when there is none).
-    Stored_Row Row(std::uint64_t lsn) const {
-        const auto found = rows_.find(lsn);
-        return found != rows_.end() ? found->second : Stored_Row{"", "<no row>", "", "", "", ""};
-    }
-    std::size_t Count(const std::string& event) const {
-        std::size_t n = 0;
-        for (const auto& [lsn, row] : rows_) n += row.event == event;
-        return n;
-    }
-
-private:
-    Temp_Dir out_;
-    bool available_ = false;
-    Run_Result result_;
-    std::string db_;
-    std::map<std::uint64_t, Stored_Row> rows_;
-};
-
-// The stored Event, Detail, FileName and FullPath of one row.
-void Expect_Row(const Volume_Run& run, std::uint64_t lsn, const std::string& event, const std::string& detail,
-                const std::string& file_name, const std::string& full_path) {
-    const Stored_Row r = run.Row(lsn);
-    EXPECT_EQ(r.event, event) << "LSN " << lsn;
-    EXPECT_EQ(r.detail, detail) << "LSN " << lsn;
-    EXPECT_EQ(r.file_name, file_name) << "LSN " << lsn;
-    EXPECT_EQ(r.full_path, full_path) << "LSN " << lsn;
-}
-
-class Win10_Volume : public testing::Test {
-protected:
-    static void SetUpTestSuite() { run_ = std::make_unique<Volume_Run>("win10-20h1-volume"); }
-    static void TearDownTestSuite() { run_.reset(); }
-    void SetUp() override {
-        if (!run_->Available()) GTEST_SKIP() << "real sample " << Real("win10-20h1-volume") << " is not there";
-    }
-    static std::unique_ptr<Volume_Run> run_;
-};
-std::unique_ptr<Volume_Run> Win10_Volume::run_;
+using Win10_Volume = Volume_Suite<Win10_Folder>;
+using Tiny_Volume = Volume_Suite<Tiny_Folder>;
 
 TEST_F(Win10_Volume, RunEndsCleanWithoutPlaceholderRows) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     EXPECT_EQ(run.Result().Exit_Code, 0);
     EXPECT_NE(run.Result().Console.find("Parsing $LogFile...[Done]"), std::string::npos);
     EXPECT_EQ(Query_Rows(run.Db(), "select count(*) from LogFile where Event='Temp Event'"),
@@ -107,7 +37,7 @@ TEST_F(Win10_Volume, RunEndsCleanWithoutPlaceholderRows) {
 // LSN 67132035 and CreateAttribute at 67132714 on record 50; the $MFT gives its
 // creation time 2020-07-25 12:33:06.090928.
 TEST_F(Win10_Volume, TestDirCreatedAsNewFolderAndRenamed) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     Expect_Row(run, 67132035u, "Directory Creation", "", "New folder", "\\New folder");
     EXPECT_EQ(run.Row(67132035u).event_time, "2020-07-25 12:33:06");
     Expect_Row(run, 67132714u, "Renaming Directory", "New folder -> test_dir", "test_dir", "\\test_dir");
@@ -118,7 +48,7 @@ TEST_F(Win10_Volume, TestDirCreatedAsNewFolderAndRenamed) {
 // record 52, right after AddIndexEntryRoot in record 50; $SI creation
 // 2020-07-25 12:33:11.865472.
 TEST_F(Win10_Volume, File1CreatedInTestDirAndRenamed) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     Expect_Row(run, 67133578u, "File Creation", "", "New Text Document.txt", "\\test_dir\\New Text Document.txt");
     EXPECT_EQ(run.Row(67133578u).event_time, "2020-07-25 12:33:11");
     Expect_Row(run, 67134327u, "Renaming File", "New Text Document.txt -> file_1.txt", "file_1.txt",
@@ -129,7 +59,7 @@ TEST_F(Win10_Volume, File1CreatedInTestDirAndRenamed) {
 // the name file_hidden.txt with the same creation time (12:33:42.579292) as
 // file_8.txt; dfir_ntfs has CreateAttribute on record 54 at LSN 67149371.
 TEST_F(Win10_Volume, File8WasFileHiddenBefore) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     Expect_Row(run, 67137834u, "File Creation", "", "New Text Document.txt", "\\test_dir\\New Text Document.txt");
     EXPECT_EQ(run.Row(67137834u).event_time, "2020-07-25 12:33:42");
     Expect_Row(run, 67138596u, "Renaming File", "New Text Document.txt -> file_hidden.txt", "file_hidden.txt",
@@ -140,7 +70,7 @@ TEST_F(Win10_Volume, File8WasFileHiddenBefore) {
 // \test_dir_2\file_2_1.txt (entry 65, in test_dir_2, entry 64): dfir_ntfs has
 // CreateAttribute on record 65 at LSN 67157294; $SI creation 12:35:34.295990.
 TEST_F(Win10_Volume, FileInSecondDirectory) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     Expect_Row(run, 67156896u, "File Creation", "", "New Text Document.txt", "\\test_dir_2\\New Text Document.txt");
     EXPECT_EQ(run.Row(67156896u).event_time, "2020-07-25 12:35:34");
     Expect_Row(run, 67157294u, "Renaming File", "New Text Document.txt -> file_2_1.txt", "file_2_1.txt",
@@ -153,25 +83,14 @@ TEST_F(Win10_Volume, FileInSecondDirectory) {
 // has CreateAttribute (33625211) and DeallocateFileRecordSegment (33664879)
 // on record 38. The name comes from the directory entry removed before.
 TEST_F(Win10_Volume, DeletedShadowFileRenamedThenDeleted) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     Expect_Row(run, 33625211u, "Renaming File", "shadow_1.txt -> shadow_2.txt", "shadow_2.txt", "\\shadow_2.txt");
     Expect_Row(run, 33664879u, "File Deletion", "", "shadow_2.txt", "\\shadow_2.txt");
     EXPECT_EQ(run.Row(33664879u).create_time, "2020-07-25 12:25:20");
 }
 
-class Tiny_Volume : public testing::Test {
-protected:
-    static void SetUpTestSuite() { run_ = std::make_unique<Volume_Run>("tiny-volume-2013"); }
-    static void TearDownTestSuite() { run_.reset(); }
-    void SetUp() override {
-        if (!run_->Available()) GTEST_SKIP() << "real sample " << Real("tiny-volume-2013") << " is not there";
-    }
-    static std::unique_ptr<Volume_Run> run_;
-};
-std::unique_ptr<Volume_Run> Tiny_Volume::run_;
-
 TEST_F(Tiny_Volume, RunEndsCleanWithoutPlaceholderRows) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     EXPECT_EQ(run.Result().Exit_Code, 0);
     EXPECT_EQ(Query_Rows(run.Db(), "select count(*) from LogFile where Event='Temp Event'"),
               std::vector<std::string>{"0"});
@@ -186,7 +105,7 @@ TEST_F(Tiny_Volume, RunEndsCleanWithoutPlaceholderRows) {
 // 1069905. Its one run starts at cluster 8906, where partition.dd holds a JFIF
 // header; 1213 clusters of 512 bytes hold the 620,888-byte sample picture.
 TEST_F(Tiny_Volume, TulipsCreatedThenDeleted) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     Expect_Row(run, 1061048u, "File Creation", "Data Runs(in Volume) : 8906(1213)", "Tulips.jpg", "\\Tulips.jpg");
     EXPECT_EQ(run.Row(1061048u).event_time, "2013-05-01 09:20:53");
     Expect_Row(run, 1069905u, "File Deletion", "", "Tulips.jpg", "\\Tulips.jpg");
@@ -200,7 +119,7 @@ TEST_F(Tiny_Volume, TulipsCreatedThenDeleted) {
 // InitializeFileRecordSegment at 1061975 and DeallocateFileRecordSegment at
 // 1067158 on record 33.
 TEST_F(Tiny_Volume, SuspiciousZipCreatedThenDeleted) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     Expect_Row(run, 1061975u, "File Creation", "Data Runs(in Volume) : 10119(2668)", "suspicious.zip", "\\suspicious.zip");
     EXPECT_EQ(run.Row(1061975u).event_time, "2013-05-01 09:21:02");
     Expect_Row(run, 1067158u, "File Deletion", "", "suspicious.zip", "\\suspicious.zip");
@@ -211,7 +130,7 @@ TEST_F(Tiny_Volume, SuspiciousZipCreatedThenDeleted) {
 // clusters and 1 KiB records that is byte 5120 of the $MFT, entry 5, as
 // dfir_ntfs's listing says for LSN 1061114 (an update of the root's times).
 TEST_F(Tiny_Volume, UpdatesOfTheRootAreGuessedAsTheRoot) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     Expect_Row(run, 1061114u, "Updating Modified Time", "ModifiedTime : 2013-05-01 09:18:41 -> 2013-05-01 09:20:53",
                ". <Guessed>", "\\.");
 }
@@ -220,7 +139,7 @@ TEST_F(Tiny_Volume, UpdatesOfTheRootAreGuessedAsTheRoot) {
 // deletion (dfir_ntfs: InitializeFileRecordSegment at 1067827 on record 33);
 // $SI creation 2013-05-01 09:22:03.410156.
 TEST_F(Tiny_Volume, File4ReusesTheZipsRecord) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     Expect_Row(run, 1067827u, "File Creation", "", "file4.txt", "\\file4.txt");
     EXPECT_EQ(run.Row(1067827u).event_time, "2013-05-01 09:22:03");
 }
@@ -229,7 +148,7 @@ TEST_F(Tiny_Volume, File4ReusesTheZipsRecord) {
 // (dfir_ntfs: InitializeFileRecordSegment at 1071071); $SI creation
 // 2013-05-01 09:28:17.140814.
 TEST_F(Tiny_Volume, File8ReusesThePicturesRecord) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     Expect_Row(run, 1071071u, "File Creation", "", "file8.txt", "\\file8.txt");
     EXPECT_EQ(run.Row(1071071u).event_time, "2013-05-01 09:28:17");
 }
@@ -239,7 +158,7 @@ TEST_F(Tiny_Volume, File8ReusesThePicturesRecord) {
 // 1065622 on record 35), under $RECYCLE.BIN, which itself stays a "File
 // Creation" because its name does.
 TEST_F(Tiny_Volume, RecycleBinFolderIsADirectory) {
-    const Volume_Run& run = *run_;
+    const Volume_Run& run = Run();
     const std::string sid = "S-1-5-21-3071599738-1627302256-2937559092-1000";
     Expect_Row(run, 1065622u, "Directory Creation", "", sid, "\\$RECYCLE.BIN\\" + sid);
     Expect_Row(run, 1065003u, "File Creation", "", "$RECYCLE.BIN", "\\$RECYCLE.BIN");

@@ -116,17 +116,4 @@ TEST(LogFile_Analysis_Content, NonResidentWriteRunList) {
     EXPECT_EQ(h.Stored(cur.LSN, "Detail"), "Data Runs(in Volume) : 9848(16)/9864(5)");
 }
 
-TEST(LogFile_Analysis_Content, WritesNeedTheirPlaceInTheRecord) {
-    Volume h;
-    Log_Record early = Write_Resident_Data(Place_Of(70), Bytes(8, 1), Bytes(8, 0), 0xF0);
-    EXPECT_EQ(h.Run(early).Event, u"");  // an update of some other attribute
-    Log_Record other = Write_Resident_Data(Place_Of(70), Bytes(8, 1), Bytes(8, 0));
-    other.attribute_offset = 0x20;
-    EXPECT_EQ(h.Run(other).Event, u"");
-    Log_Record at_f8 = Update_Mapping_Pairs(Place_Of(70), Bytes{0x21, 0x10, 0x78, 0x26}, Bytes(8, 0), 0xF8);
-    EXPECT_EQ(h.Run(at_f8).Event, u"");
-    EXPECT_EQ(h.Run(Write_Resident_Data(Place_Of(70), Bytes(8, 1), Bytes(8, 0), 0xF8)).Event,
-              u"Writing Content of Resident File");
-}
-
 }  // namespace

@@ -88,15 +88,6 @@ TEST(LogFile_Analysis_Creation, FileRecordImages) {
     }
 }
 
-TEST(LogFile_Analysis_Creation, OnlyFileRecordImagesAreDecoded) {
-    Analysis_Harness h;
-    Bytes image = File_Record_Image({File_Name_Attribute(Root_Reference, u"a.txt")});
-    std::memcpy(image.data(), "BAAD", 4);
-    EXPECT_EQ(h.Run(Initialize_File_Record(Place_Of(52), image)).Event, u"");
-    EXPECT_TRUE(h.context.LogFile_Row_Array.empty());
-    EXPECT_TRUE(h.context.Transaction_Log_Group_Array.Empty());
-}
-
 Bytes Runs(std::initializer_list<std::initializer_list<std::uint8_t>> runs) {
     Bytes b;
     for (const auto& r : runs) b.insert(b.end(), r.begin(), r.end());
@@ -183,16 +174,21 @@ TEST(LogFile_Analysis_Creation, InsideADirectoryWithTheMft) {
     EXPECT_TRUE(h.context.Transaction_Log_Group_Array.Empty());
 }
 
+// The entry may have been added to the index root or to an allocation
+// buffer of the parent.
 TEST(LogFile_Analysis_Creation, EntryPositionIsLookedForInTheTenNewestRows) {
-    for (const int between : {8, 9, 10}) {
-        Analysis_Harness h;
-        h.Run(Add_Index_Entry(Index_Place::Root, Place_Of(41), Index_Entry(File_52, Docs, u"a.txt")));
-        for (int i = 0; i < between; ++i) h.Run(Check_Point());
-        const _log_info cur = h.Run(Initialize_File_Record(
-            Place_Of(52), File_Record_Image({Standard_Information({}, 0x20), File_Name_Attribute(Docs, u"a.txt")})));
-        EXPECT_EQ(cur.MFT_RecordVCN, between < 10 ? u"0xA" : u"") << between << " rows between";
-        // Without the parent in the $MFT index the path stays unknown.
-        EXPECT_EQ(cur.FullPath, u"") << between;
+    for (const Index_Place where : {Index_Place::Root, Index_Place::Allocation}) {
+        for (const int between : {8, 9, 10}) {
+            Analysis_Harness h;
+            h.Run(Add_Index_Entry(where, Place_Of(41), Index_Entry(File_52, Docs, u"a.txt")));
+            for (int i = 0; i < between; ++i) h.Run(Check_Point());
+            const _log_info cur = h.Run(Initialize_File_Record(
+                Place_Of(52), File_Record_Image({Standard_Information({}, 0x20), File_Name_Attribute(Docs, u"a.txt")})));
+            EXPECT_EQ(cur.MFT_RecordVCN, between < 10 ? u"0xA" : u"") << between << " rows between";
+            EXPECT_EQ(cur.MFT_RecordClusterIndex, between < 10 ? 2u : 0u) << between << " rows between";
+            // Without the parent in the $MFT index the path stays unknown.
+            EXPECT_EQ(cur.FullPath, u"") << between;
+        }
     }
 }
 
@@ -269,11 +265,19 @@ TEST(LogFile_Analysis_Deletion, NamedByTheFirstRemovalNotAddedBack) {
 }
 
 TEST(LogFile_Analysis_Deletion, AbnormalCreationTimeIsCarriedIntoTheDetail) {
+    const Times mft_second{Filetime(2020, 7, 25, 12, 24, 44), Filetime(2020, 8, 1), Filetime(2020, 8, 1),
+                           Filetime(2020, 8, 1)};
+    const Times second_before = [&] {
+        Times t = mft_second;
+        t.create -= 10'000'000;
+        return t;
+    }();
     const struct {
         const char* what;
         std::u16string mft_creation_time;
         Times times;
         std::u16string detail;
+        int hours = 9;
     } cases[] = {
         {"without $MFT, a time of 1601", u"", Times{0, Filetime(2020, 1, 1), Filetime(2020, 1, 1), Filetime(2020, 1, 1)},
          u"Abnormal Timestamp (1601-01-01 00:00:00)"},
@@ -285,10 +289,18 @@ TEST(LogFile_Analysis_Deletion, AbnormalCreationTimeIsCarriedIntoTheDetail) {
          Times{Filetime(2019, 1, 1), Filetime(2020, 1, 1), Filetime(2020, 1, 1), Filetime(2020, 1, 1)},
          u"Abnormal Timestamp (2019-01-01 09:00:00)"},
         {"created after the $MFT", u"2020-07-25 12:24:44", Times{}, u""},
+        // The $MFT creation time is compared, unshifted, with the entry's
+        // unshifted creation time; the detail shows the shifted one.
+        {"created the second before the $MFT", u"2020-07-25 12:24:44", second_before,
+         u"Abnormal Timestamp (2020-07-25 21:24:43)"},
+        {"created in the $MFT's second", u"2020-07-25 12:24:44", mft_second, u""},
+        {"created the second before the $MFT, west of UTC", u"2020-07-25 12:24:44", second_before,
+         u"Abnormal Timestamp (2020-07-25 07:24:43)", -5},
+        {"created in the $MFT's second, west of UTC", u"2020-07-25 12:24:44", mft_second, u"", -5},
     };
     for (const auto& c : cases) {
         Analysis_Harness h;
-        h.context.Hour_Offset = 9;
+        h.context.Hour_Offset = c.hours;
         h.context.MFT_Creation_Time = c.mft_creation_time;
         const auto rows = h.Run_All(Deletion(0x22, Index_Entry(File_52, Root_Reference, u"x.doc", c.times)));
         EXPECT_EQ(rows[0].AbnormalTimestamp, c.detail.empty() ? 0u : 1u) << c.what;
@@ -319,14 +331,25 @@ TEST(LogFile_Analysis_Index_Entries, RemovalAndAddition) {
     EXPECT_EQ(added.CreateTime, u"2020-07-25 12:33:11");
     EXPECT_EQ(added.FileAttribute, u"");
 
-    // An added entry with a time outside 20xx is noise.
-    const Times old{Filetime(1999, 12, 31), Filetime(2020, 1, 1), Filetime(2020, 1, 1), Filetime(2020, 1, 1)};
-    const _log_info noise =
-        h.Run(Add_Index_Entry(Index_Place::Root, Place_Of(5), Index_Entry(File_52, Root_Reference, u"b.txt", old)));
-    EXPECT_EQ(noise.Event, u"");
-    EXPECT_EQ(noise.FileName, u"");
-    EXPECT_EQ(noise.CreateTime, u"");
-    EXPECT_EQ(noise.AccessTime, u"");
+    // An added entry with any of its four times outside 20xx is noise.
+    const std::uint64_t ok = Filetime(2020, 1, 1);
+    const struct {
+        const char* what;
+        Times times;
+    } noise_cases[] = {
+        {"created in 1999", {Filetime(1999, 12, 31), ok, ok, ok}},
+        {"modified in 2100", {ok, Filetime(2100, 1, 1), ok, ok}},
+        {"MFT-modified in 1601", {ok, ok, 0, ok}},
+        {"accessed in 1999", {ok, ok, ok, Filetime(1999, 12, 31, 23, 59, 59)}},
+    };
+    for (const auto& c : noise_cases) {
+        const _log_info noise = h.Run(
+            Add_Index_Entry(Index_Place::Root, Place_Of(5), Index_Entry(File_52, Root_Reference, u"b.txt", c.times)));
+        EXPECT_EQ(noise.Event, u"") << c.what;
+        EXPECT_EQ(noise.FileName, u"") << c.what;
+        EXPECT_EQ(noise.CreateTime, u"") << c.what;
+        EXPECT_EQ(noise.AccessTime, u"") << c.what;
+    }
     EXPECT_EQ(h.context.LogFile_Row_Array.size(), 2u);
 }
 
@@ -368,16 +391,6 @@ TEST(LogFile_Analysis_Transactions, CheckPoints) {
     EXPECT_EQ(h.Group(0x40)->Records().size(), 1u);
     EXPECT_EQ(h.Stored(check_point.LSN, "Event"), "# Check Point");
 
-    // A check-point record whose operations name a case, without its
-    // conditions, gives no event.
-    Log_Record mapping_pairs = Check_Point();
-    mapping_pairs.redo_operation = 0x09;
-    mapping_pairs.undo_operation = 0x09;
-    mapping_pairs.record_offset = 0xF8;
-    mapping_pairs.attribute_offset = 0x40;
-    EXPECT_EQ(h.Run(mapping_pairs).Event, u"");
-    // An ordinary record of an unhandled pair gives none either.
-    EXPECT_EQ(h.Run(Other_Record(0x15, 0x16)).Event, u"");
 }
 
 }  // namespace

@@ -131,9 +131,10 @@ const _log_info* First_Removal_By_Scan(const std::vector<_log_info>& records) {
 }
 
 TEST(Transaction_Log_Group, RemovedEntryLookupAgreesWithAScanOverTheGroup) {
-    const std::u16string operations[] = {u"Delete Index Entry Allocation", u"Delete Index Entry Root",
-                                         u"Add Index Entry Allocation", u"Add Index Entry Root",
-                                         u"Initialize File Record Segment"};
+    const Log_Operation operations[] = {Log_Operation::Delete_Index_Entry_Allocation,
+                                        Log_Operation::Delete_Index_Entry_Root,
+                                        Log_Operation::Add_Index_Entry_Allocation, Log_Operation::Add_Index_Entry_Root,
+                                        Log_Operation::Initialize_File_Record_Segment};
     const std::u16string names[] = {u"", u"a.txt", u"b.txt", u"c.txt"};
     std::mt19937 random(7);
     for (int round = 0; round < 300; ++round) {
@@ -142,7 +143,9 @@ TEST(Transaction_Log_Group, RemovedEntryLookupAgreesWithAScanOverTheGroup) {
         for (int i = 0; i < length; ++i) {
             _log_info r;
             r.LSN = platform::Format(u"%d", {i});
-            r.RedoInfo = operations[random() % 5];
+            const Log_Operation operation = operations[random() % 5];
+            r.RedoInfo = LogFile_Operation_Name(operation);
+            r.Redo_Operation = static_cast<std::uint16_t>(operation);
             r.FileName = names[random() % 4];
             group.Append(r);
             const _log_info* expected = First_Removal_By_Scan(group.Records());

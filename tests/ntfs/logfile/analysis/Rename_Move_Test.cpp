@@ -172,15 +172,6 @@ TEST(LogFile_Analysis_Rename, NamesThatAreNotRenames) {
     EXPECT_EQ(tilde.Event, u"Renaming File");
     EXPECT_EQ(tilde.Detail, u"a.txt -> my~file.txt");
 
-    // The operations without the whole attribute at the start of the data.
-    Log_Record at_attribute_offset = Create_File_Name(Place_Of(52), File_Name_Attribute(Root_Reference, u"c.txt"));
-    at_attribute_offset.attribute_offset = 0x18;
-    EXPECT_EQ(h.Run(at_attribute_offset).Event, u"");
-    Log_Record early = Create_File_Name(Place_Of(52), File_Name_Attribute(Root_Reference, u"c.txt"));
-    early.record_offset = 0x90;
-    EXPECT_EQ(h.Run(early).Event, u"");
-    Log_Record other_attribute = Create_File_Name(Place_Of(52), Standard_Information({}, 0x20));
-    EXPECT_EQ(h.Run(other_attribute).Event, u"");
 }
 
 TEST(LogFile_Analysis_Rename, RemovedOldNameTakesTheEntryPositionFromTheRecordBefore) {

@@ -10,7 +10,7 @@
 #include "ntfs/logfile/analysis/Analysis_Harness.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Analysis_Cases.h"
-#include "ntfs/mft/Volume_Geometry.h"
+#include "ntfs/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 
@@ -392,6 +392,26 @@ TEST(LogFile_Analysis_Time_Change, FilesOfTheSameDirectoryWithTheSameTime) {
               u"CreationTime : 2020-07-25 12:33:11 -> 2018-03-03 03:03:03(same as x.txt, y.txt), "
               u"AccessedTime : 2020-07-25 12:35:24 -> 2018-03-03 03:03:03(same as z.txt)");
 
+    // The file itself is never its own sibling, also where the $MFT gives it
+    // another name: renamed after the update, or a second hard link in the
+    // same directory. Its entry is left out by the place of its record.
+    const struct {
+        const char* what;
+        std::vector<Mft_File> files;
+    } own_entry_cases[] = {
+        {"renamed later", {{70, u"renamed.txt", same}, {71, u"x.txt", same}}},
+        {"a second hard link", {{70, u"a.txt", same}, {70, u"link.txt", same}, {71, u"x.txt", same}}},
+    };
+    for (const auto& c : own_entry_cases) {
+        Analysis_Harness o;
+        Index_Volume(o.context, c.files);
+        o.Run_All(Create_In_Docs(70, u"a.txt"));
+        const _log_info own = o.Run(Update_Standard_Information(Place_Of(70), 0x18, Before, 0x20,
+                                                                Changed(Before, &Times::create, copied), 0x20));
+        EXPECT_EQ(own.FileName, u"a.txt") << c.what;
+        EXPECT_EQ(own.Detail, u"CreationTime : 2020-07-25 12:33:11 -> 2018-03-03 03:03:03(same as x.txt)") << c.what;
+    }
+
     // Without a parent from a creation row (a guessed name), nothing is compared.
     Analysis_Harness g;
     Index_Volume(g.context, {{70, u"a.txt", same}, {71, u"x.txt", same}});
@@ -407,10 +427,11 @@ class Directory_Update : public Analysis_Harness {
 public:
     Directory_Update() { Index_Volume(context, {}); }
 
-    // \docs (record 41) gets its modified and MFT-modified times set to `at`.
-    _log_info Update_Docs(std::uint64_t at) {
+    // \docs (record 41) gets its MFT-modified time, and its modified time
+    // unless given apart, set to `at`.
+    _log_info Update_Docs(std::uint64_t at, std::uint64_t modified = 0) {
         Times t = Before;
-        t.modified = at;
+        t.modified = modified != 0 ? modified : at;
         t.mft_modified = at;
         return Run(Update_Standard_Information(Place_Of(41), 0x20, Before, 0x10000000, t, 0x10000000));
     }
@@ -451,7 +472,8 @@ TEST(LogFile_Analysis_Directory_Times, DateTheDeletionRenameAndMoveBefore) {
         const std::vector<_log_info> rows = h.Run_All(c.records);
         const std::u16string dated = rows[c.dated].LSN;
         ASSERT_EQ(h.Row(dated).EventTime, u"") << c.what;
-        const _log_info update = h.Update_Docs(at);
+        // The MFT-modified time dates the row, not the modified time.
+        const _log_info update = h.Update_Docs(at, Filetime(2020, 7, 25, 12, 59, 0));
         EXPECT_EQ(update.Event, u"Updating Modified Time") << c.what;
         EXPECT_EQ(update.FileName, u"docs <Guessed>") << c.what;
         EXPECT_EQ(h.Row(dated).EventTime, u"2020-07-25 13:00:07") << c.what;
@@ -461,6 +483,52 @@ TEST(LogFile_Analysis_Directory_Times, DateTheDeletionRenameAndMoveBefore) {
         // A row that has its time keeps it.
         h.Update_Docs(Filetime(2020, 7, 25, 14, 0, 0));
         EXPECT_EQ(h.Stored(dated, "EventTime"), "2020-07-25 13:00:07") << c.what;
+    }
+}
+
+// Only rows whose directory entry lies in the directory's own FILE record
+// (its target VCN and cluster index) are dated, only a "File Creation" is
+// taken for a tunnelled one, and only the directory's own creation ends the
+// look-back.
+TEST(LogFile_Analysis_Directory_Times, OnlyRowsOfTheDirectorysOwnRecordAreRewritten) {
+    // The removed entry's parent names the directory the row is placed in.
+    const auto deletion_in = [](std::uint64_t directory) {
+        return std::vector<Log_Record>{
+            In_Transaction(Delete_Index_Entry(Index_Place::Root, Place_Of(Entry_Number_Of(directory)),
+                                              Index_Entry(Reference(70, 1), directory, u"a.txt")),
+                           9),
+            In_Transaction(Deallocate_File_Record(Place_Of(70)), 9),
+        };
+    };
+    const Log_Record subdirectory_made = Initialize_File_Record(
+        Place_Of(71), File_Record_Image({Standard_Information(Before, 0x10000000), File_Name_Attribute(Docs, u"sub"),
+                                         Index_Root()}));
+    const Log_Record file_made_in_the_same_cluster = Initialize_File_Record(
+        Place_Of(43), File_Record_Image({Standard_Information(Before, 0x20), File_Name_Attribute(Docs, u"c.txt")}));
+    const struct {
+        const char* what;
+        std::vector<Log_Record> records;
+        std::size_t row;  // the record whose row is looked at
+        std::string event;
+        std::string event_time;
+    } cases[] = {
+        // Entry 40 shares \docs' cluster (VCN 10) at cluster index 0.
+        {"a deletion from a directory in the same cluster", deletion_in(Reference(40, 1)), 1, "File Deletion", ""},
+        {"a deletion from \\docs", deletion_in(Docs), 1, "File Deletion", "2020-07-25 16:45:00"},
+        {"a directory made in \\docs keeps its event and time",
+         {Add_Index_Entry(Index_Place::Root, Place_Of(41), Index_Entry(Reference(71, 1), Docs, u"sub")),
+          subdirectory_made},
+         1, "Directory Creation", "2020-07-25 12:33:11"},
+        {"a file made in another record of the cluster does not end the look-back",
+         {deletion_in(Docs)[0], deletion_in(Docs)[1], file_made_in_the_same_cluster}, 1,
+         "File Deletion", "2020-07-25 16:45:00"},
+    };
+    for (const auto& c : cases) {
+        Directory_Update h;
+        const std::vector<_log_info> rows = h.Run_All(c.records);
+        h.Update_Docs(Filetime(2020, 7, 25, 16, 45, 0));
+        EXPECT_EQ(h.Stored(rows[c.row].LSN, "Event"), c.event) << c.what;
+        EXPECT_EQ(h.Stored(rows[c.row].LSN, "EventTime"), c.event_time) << c.what;
     }
 }
 
@@ -581,6 +649,48 @@ TEST(LogFile_Analysis_Directory_Times, RefusedUpdateEndsTheRecord) {
     EXPECT_EQ(h.Stored(made[1].LSN, "Event"), "File Creation");
 }
 
+// Which update of $STANDARD_INFORMATION is which case: where it starts (at a
+// value or up to two bytes into it) and how many bytes of new value it has.
+TEST(LogFile_Analysis_Time_Change, WhereAnUpdateStartsAndHowLongItIs) {
+    const std::uint64_t earlier = Filetime(2019, 1, 1, 8, 0, 0, 1230000);
+    Times all_back;
+    all_back.create = all_back.modified = all_back.mft_modified = all_back.access = earlier;
+    const struct {
+        const char* what;
+        std::uint16_t from, to;  // the attribute bytes the update covers
+        std::u16string detail;
+    } cases[] = {
+        {"one creation time", 0x18, 0x20, u"CreationTime : 2020-07-25 12:33:11 -> 2019-01-01 08:00:00"},
+        {"one modified time", 0x20, 0x28, u"ModifiedTime : 2020-07-25 12:33:24 -> 2019-01-01 08:00:00"},
+        {"one MFT-modified time", 0x28, 0x30, u"MFTModifiedTime : 2020-07-25 12:33:25 -> 2019-01-01 08:00:00"},
+        {"one access time", 0x30, 0x38, u"AccessedTime : 2020-07-25 12:35:24 -> 2019-01-01 08:00:00"},
+        {"two bytes into the creation time", 0x1A, 0x22, u"CreationTime : 2020-07-25 12:33:11 -> 2019-01-01 08:00:00"},
+        // The two low bytes not logged count as zero: the old 12:35:24 reads a
+        // little earlier.
+        {"two bytes into the access time", 0x32, 0x3A, u"AccessedTime : 2020-07-25 12:35:23 -> 2019-01-01 08:00:00"},
+        // Fewer than 8 bytes, even where the skipped low bytes would make up the time.
+        {"7 bytes from one byte into the creation time", 0x19, 0x20, u""},
+        {"7 bytes from one byte into the modified time", 0x21, 0x28, u""},
+        {"7 bytes from one byte into the MFT-modified time", 0x29, 0x30, u""},
+        {"7 bytes from one byte into the access time", 0x31, 0x38, u""},
+        // Three bytes in is no start of a time.
+        {"three bytes into the creation time", 0x1B, 0x23, u""},
+        {"three bytes into the modified time", 0x23, 0x2B, u""},
+    };
+    for (const auto& c : cases) {
+        Analysis_Harness h;
+        const _log_info cur = h.Run(Update_Standard_Information(Place_Of(70), c.from, Before, 0x20, all_back, 0x20, c.to));
+        EXPECT_EQ(cur.Event, c.detail.empty() ? u"" : u"Time Reversal Event") << c.what;
+        EXPECT_EQ(U8(cur.Detail), U8(c.detail)) << c.what;
+    }
+    // The attribute word: four bytes, at its own offset.
+    for (const std::uint16_t to : {0x3C, 0x3B}) {
+        Analysis_Harness h;
+        const _log_info cur = h.Run(Update_Standard_Information(Place_Of(70), 0x38, Before, 0x20, Before, 0x22, to));
+        EXPECT_EQ(cur.Event, to == 0x3C ? u"Changing FileAttribute" : u"") << to;
+    }
+}
+
 // Values the record does not carry in full were not changed by it: the
 // bytes after the redo data (the undo data) or after the client data are not
 // read as new values.
@@ -634,7 +744,8 @@ TEST(LogFile_Analysis_Time_Change, ValuesOutsideTheRecordAreNotCompared) {
         _log_info cur;
         cur.TargetVCN = u"0x11";
         cur.ClusterIndex = u"0x4";
-        Analyze_LogFile_Record(context, Byte_View(header.data(), header.size()), cur, _log_info{},
+        Analyze_LogFile_Record(context, *Decode_Log_Record_Header(Byte_View(header.data(), header.size())), cur,
+                               _log_info{},
                                Client_Data_View(client, r.Redo_Offset()), db);
         EXPECT_EQ(cur.Event, u"");  // no old value in hand
     }

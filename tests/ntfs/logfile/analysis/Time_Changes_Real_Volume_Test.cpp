@@ -7,79 +7,23 @@
 // event is expected with its old and new times.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "support/Run_Harness.h"
-#include "support/Sqlite_Query.h"
-#include "support/Temp_Dir.h"
+#include "ntfs/logfile/analysis/Real_Volume_Run.h"
 
 namespace {
 
-std::string Real(const std::string& relative) { return std::string(TREVALON_REAL_DATA_DIR) + "/" + relative; }
+using namespace real_volume;
 
-struct Row {
-    std::string event_time, event, detail, file_name, full_path;
-};
-
-class Win10_Time_Changes : public testing::Test {
+class Win10_Time_Changes : public Volume_Suite<Win10_Folder> {
 protected:
-    static void SetUpTestSuite() {
-        const std::string log = Real("win10-20h1-volume/LogFile");
-        const std::string mft = Real("win10-20h1-volume/MFT");
-        if (!std::filesystem::exists(log) || !std::filesystem::exists(mft)) return;
-        out_ = std::make_unique<Temp_Dir>();
-        result_ = Run_Program({"-l", log, "-m", mft, "-o", out_->Path(), "-t", "0", "-c"});
-        const std::string db = out_->Path() + "/QVM_" + Pinned_Stamp + ".db";
-        for (const std::string& line :
-             Query_Rows(db, "select LSN, EventTime, Event, Detail, FileName, FullPath from LogFile")) {
-            std::vector<std::string> f;
-            std::size_t start = 0;
-            for (std::size_t bar; (bar = line.find('|', start)) != std::string::npos; start = bar + 1)
-                f.push_back(line.substr(start, bar - start));
-            f.push_back(line.substr(start));
-            if (f.size() == 6) rows_[std::stoull(f[0])] = Row{f[1], f[2], f[3], f[4], f[5]};
-        }
-        csv_ = Read_File(out_->Path() + "/QVM_LogFile_" + Pinned_Stamp + ".csv");
-    }
-    static void TearDownTestSuite() {
-        rows_.clear();
-        out_.reset();
-    }
-    void SetUp() override {
-        if (!out_) GTEST_SKIP() << "real sample " << Real("win10-20h1-volume") << " is not there";
-    }
-
-    static Row At(std::uint64_t lsn) {
-        const auto found = rows_.find(lsn);
-        return found != rows_.end() ? found->second : Row{"", "<no row>", "", "", ""};
-    }
+    static Stored_Row At(std::uint64_t lsn) { return Run().Row(lsn); }
     static void Expect(std::uint64_t lsn, const std::string& event, const std::string& detail,
                        const std::string& file_name, const std::string& full_path) {
-        const Row r = At(lsn);
-        EXPECT_EQ(r.event, event) << "LSN " << lsn;
-        EXPECT_EQ(r.detail, detail) << "LSN " << lsn;
-        EXPECT_EQ(r.file_name, file_name) << "LSN " << lsn;
-        EXPECT_EQ(r.full_path, full_path) << "LSN " << lsn;
+        Expect_Row(Run(), lsn, event, detail, file_name, full_path);
     }
-    static std::size_t Count(const std::string& event) {
-        std::size_t n = 0;
-        for (const auto& [lsn, row] : rows_) n += row.event == event;
-        return n;
-    }
-
-    static std::unique_ptr<Temp_Dir> out_;
-    static Run_Result result_;
-    static std::map<std::uint64_t, Row> rows_;
-    static std::string csv_;
+    static std::size_t Count(const std::string& event) { return Run().Count(event); }
 };
-std::unique_ptr<Temp_Dir> Win10_Time_Changes::out_;
-Run_Result Win10_Time_Changes::result_;
-std::map<std::uint64_t, Row> Win10_Time_Changes::rows_;
-std::string Win10_Time_Changes::csv_;
 
 // The files were made in Explorer, written and renamed; nobody set a time
 // back: none of the 108 updates of $SI times that dfir_ntfs lists (record
@@ -87,13 +31,13 @@ std::string Win10_Time_Changes::csv_;
 // and the one update from the creation time on (LSN 67129103, the root)
 // leaves the creation time as it was.
 TEST_F(Win10_Time_Changes, WritesAndRenamesButNoTimeSetBack) {
-    EXPECT_EQ(result_.Exit_Code, 0);
+    EXPECT_EQ(Run().Result().Exit_Code, 0);
     EXPECT_EQ(Count("Time Reversal Event"), 0u);
     EXPECT_EQ(Count("CreationTime Update Event"), 0u);
     EXPECT_GE(Count("Updating Modified Time"), 40u);
     EXPECT_GE(Count("Updating MFTModified Time"), 15u);
     // The CSV export carries them too.
-    EXPECT_NE(csv_.find("\"67135455\",\"\",\"Updating Modified Time\",\"ModifiedTime : 2020-07-25 12:33:11 -> "
+    EXPECT_NE(Run().Csv().find("\"67135455\",\"\",\"Updating Modified Time\",\"ModifiedTime : 2020-07-25 12:33:11 -> "
                         "2020-07-25 12:33:24\",\"file_1.txt\""),
               std::string::npos);
 }

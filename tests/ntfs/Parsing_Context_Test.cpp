@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "records/Parsing_State.h"
+#include "ntfs/Parsing_Context.h"
 
-TEST(Parsing_State, ResetCarvingStateEmptiesThePerFilePartOnly) {
+TEST(Parsing_Context, ResetCarvingStateEmptiesThePerFilePartOnly) {
     Global_Parsing_Context context;
     EXPECT_EQ(Reset_Carving_State(context), 0);  // an empty state resets too
     context.LogFile_Row_Array.resize(3);
@@ -16,16 +16,4 @@ TEST(Parsing_State, ResetCarvingStateEmptiesThePerFilePartOnly) {
     EXPECT_EQ(context.Full_Path, u"\\test_dir");
     EXPECT_EQ(context.Hour_Offset, 9);
     EXPECT_EQ(context.MFT_Unavailable, 1);
-}
-
-TEST(Parsing_State, RecordsStartZeroed) {
-    const _log_info log;
-    EXPECT_EQ(log.ThisLSN, 0u);
-    EXPECT_EQ(log.MFT_ClusterIndex, 0u);
-    EXPECT_EQ(log.AbnormalTimestamp, 0u);
-    const _ENTRYINFO_2 entry;
-    EXPECT_EQ(entry.FileReference, 0u);
-    EXPECT_EQ(entry.IsDirectory, 0);
-    const Run_Options options;
-    EXPECT_EQ(options.g_Carving_Alignment, 8);
 }

@@ -1,4 +1,4 @@
-#include "ntfs/mft/Volume_Geometry.h"
+#include "ntfs/Volume_Geometry.h"
 
 #include <bit>
 
@@ -47,7 +47,7 @@ std::optional<std::uint64_t> Entry_Of_Log_Cluster(const Volume_Geometry& geometr
 
 Log_Position Log_Position_Of_Entry(const Volume_Geometry& geometry, std::uint64_t entry_number) {
     // Entry numbers have 48 bits and records at most 4 KiB: no overflow.
-    const std::uint64_t offset = (entry_number & 0xFFFFFFFFFFFFull) * geometry.File_Record_Size;
+    const std::uint64_t offset = Entry_Number_Of(entry_number) * geometry.File_Record_Size;
     return Log_Position{offset / geometry.Bytes_Per_Cluster,
                         offset % geometry.Bytes_Per_Cluster / Log_Cluster_Block_Size};
 }

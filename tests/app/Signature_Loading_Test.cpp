@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
-#include "output/Signature_Loading.h"
+#include "app/Signature_Loading.h"
 #include "platform/console.h"
 #include "support/Signature_Db_Builder.h"
 #include "support/Temp_Dir.h"
@@ -124,54 +125,49 @@ TEST(Signature_Loading, EmptyTableIsDone) {
 }
 
 TEST(Signature_Loading, Failures) {
-    {
-        Load_Fixture f;
-        EXPECT_FALSE(f.Load());
-        EXPECT_EQ(f.console.str(), std::string(Loading) + "\r\n[ERROR]There is no Signature.db file.");
-    }
-    {
+    const std::string no_file = "\r\n[ERROR]There is no Signature.db file.";
+    const std::string no_open = "\r\n[ERROR]Opening Signature DB file fails.";
+    const std::string no_table = "\r\nGetting table fails.";
+    struct Case {
+        const char* what;
+        std::function<void(Load_Fixture&)> make;  // what the folder holds
+        std::string message;
+        bool no_folder = false;  // the folder is "" (an unreadable current directory)
+    };
+    const Case cases[] = {
+        {"no file", [](Load_Fixture&) {}, no_file},
         // The name is exact: a differently cased file is not the database.
-        Load_Fixture f;
-        ASSERT_TRUE(Signature_Db_Builder().Add("KeyTempPath|\\Temp|Same").Write(f.dir.Path()));
-        std::filesystem::rename(f.dir.File("Signature.db"), f.dir.File("signature.db"));
-        EXPECT_FALSE(f.Load());
-        EXPECT_EQ(f.console.str(), std::string(Loading) + "\r\n[ERROR]There is no Signature.db file.");
-    }
-    {
-        Load_Fixture f;
-        f.dir.Write("Signature.db", std::string(4096, 'z'));  // not a database
-        EXPECT_FALSE(f.Load());
-        EXPECT_EQ(f.console.str(), std::string(Loading) + "\r\n[ERROR]Opening Signature DB file fails.");
-    }
-    {
+        {"a differently cased name",
+         [](Load_Fixture& f) {
+             ASSERT_TRUE(Signature_Db_Builder().Add("KeyTempPath|\\Temp|Same").Write(f.dir.Path()));
+             std::filesystem::rename(f.dir.File("Signature.db"), f.dir.File("signature.db"));
+         },
+         no_file},
+        {"not a database", [](Load_Fixture& f) { f.dir.Write("Signature.db", std::string(4096, 'z')); }, no_open},
         // An empty file opens as an empty database, which has no SignatureTable.
-        Load_Fixture f;
-        f.dir.Write("Signature.db", "");
-        EXPECT_FALSE(f.Load());
-        EXPECT_EQ(f.console.str(), std::string(Loading) + "\r\nGetting table fails.");
-    }
-    {
-        Load_Fixture f;
-        f.dir.Make_Dir("Signature.db");
-        EXPECT_FALSE(f.Load());
-        EXPECT_EQ(f.console.str(), std::string(Loading) + "\r\n[ERROR]Opening Signature DB file fails.");
-    }
-    {
-        // A database without SignatureTable.
-        Load_Fixture f;
-        sqlite3* db = nullptr;
-        sqlite3_open(f.dir.File("Signature.db").c_str(), &db);
-        sqlite3_exec(db, "CREATE TABLE Other (x)", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-        EXPECT_FALSE(f.Load());
-        EXPECT_EQ(f.console.str(), std::string(Loading) + "\r\nGetting table fails.");
-    }
-    {
+        {"an empty file", [](Load_Fixture& f) { f.dir.Write("Signature.db", ""); }, no_table},
+        {"a directory", [](Load_Fixture& f) { f.dir.Make_Dir("Signature.db"); }, no_open},
+        {"a database without SignatureTable",
+         [](Load_Fixture& f) {
+             sqlite3* db = nullptr;
+             sqlite3_open(f.dir.File("Signature.db").c_str(), &db);
+             sqlite3_exec(db, "CREATE TABLE Other (x)", nullptr, nullptr, nullptr);
+             sqlite3_close(db);
+         },
+         no_table},
         // An unreadable current directory gives no folder to look in.
-        Program_State state;
-        std::ostringstream console, messages;
-        platform::Scoped_Output output(console, messages);
-        EXPECT_FALSE(Load_Signatures(state, ""));
-        EXPECT_EQ(console.str(), std::string(Loading) + "\r\n[ERROR]There is no Signature.db file.");
+        {"no folder", [](Load_Fixture&) {}, no_file, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Load_Fixture f;
+        c.make(f);
+        bool loaded = true;
+        {
+            platform::Scoped_Output output(f.console, f.messages);
+            loaded = Load_Signatures(f.state, c.no_folder ? std::string() : f.dir.Path());
+        }
+        EXPECT_FALSE(loaded);
+        EXPECT_EQ(f.console.str(), std::string(Loading) + c.message);
     }
 }

@@ -4,10 +4,12 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <utility>
 #include <sstream>
 
 #include "db/CppSQLite3.h"
-#include "output/Csv_Export.h"
+#include "app/Csv_Export.h"
 #include "output/Csv_File.h"
 #include "output/Event_Tables.h"
 #include "platform/console.h"
@@ -34,9 +36,9 @@ struct Export_Fixture {
         if (usnjrnl_table) db.Run_Query(Event_Table_Sql::Create_UsnJrnl);
     }
 
-    void Export(int utc = 9, int dst = 0, std::int64_t page_rows = UsnJrnl_Csv_Page_Rows) {
+    bool Export(int utc = 9, int dst = 0, std::int64_t page_rows = UsnJrnl_Csv_Page_Rows) {
         platform::Scoped_Output output(console, messages);
-        Export_CSV_And_Detect(state, db_path, dir.Path(), Stamp, utc, dst, 0, page_rows);
+        return Export_CSV_And_Detect(state, db_path, dir.Path(), Stamp, utc, dst, 0, page_rows);
     }
     std::string Csv(const std::string& table, const std::string& suffix = ".csv") const {
         return Read_File(dir.File("QVM_" + table + "_" + Stamp + suffix));
@@ -245,33 +247,94 @@ TEST(Csv_Export, UsnJrnlPages) {
     }
 }
 
+namespace {
+
+// A console that also runs `action` once, when what was written to it first
+// holds `marker`: a test's way in between two steps of the export.
+class Console_Hook : public std::stringbuf {
+public:
+    Console_Hook(std::string marker, std::function<void()> action)
+        : marker_(std::move(marker)), action_(std::move(action)) {}
+
+protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        const std::streamsize written = std::stringbuf::xsputn(s, n);
+        if (action_ && str().find(marker_) != std::string::npos) std::exchange(action_, nullptr)();
+        return written;
+    }
+
+private:
+    std::string marker_;
+    std::function<void()> action_;
+};
+
+}  // namespace
+
+// Each failure ends the export with its message; the call reports a failure
+// of the run (false) for a file or database it could not open, and ends
+// without one when a table could not be read.
 TEST(Csv_Export, FailuresEndTheExportWithTheirMessage) {
-    {
-        Export_Fixture f(false, true);
-        f.Export();
-        EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Acquiring $LogFile Information fails...");
-    }
-    {
-        Export_Fixture f(true, false);
-        Insert_LogFile_Row(f.db, Log_Row(1));
-        f.Export();
-        EXPECT_EQ(f.console.str(),
-                  "\r\nExporting $LogFile info to CSV file...[Done]\r\nExporting $UsnJrnl:$J info to CSV "
-                  "file...[ERROR] Acquiring $UsnJrnl:$J Information fails...");
-        EXPECT_EQ(f.state.g_Log_Info_Array.size(), 1u);
-    }
-    {
-        Export_Fixture f;
-        platform::Scoped_Output output(f.console, f.messages);
-        Export_CSV_And_Detect(f.state, f.db_path, f.dir.File("missing-folder"), Stamp, 0, 0, 0);
-        EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Creating CSV file fails...");
-    }
-    {
-        Export_Fixture f;
-        platform::Scoped_Output output(f.console, f.messages);
-        Export_CSV_And_Detect(f.state, f.dir.File("no-such-dir/x.db"), f.dir.Path(), Stamp, 0, 0, 0);
-        EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Opening DB file fails...");
-        EXPECT_EQ(f.Csv("LogFile").substr(0, 7), "\"LSN\",\"");
+    const std::string log_line = "\r\nExporting $LogFile info to CSV file...";
+    const std::string usn_line = "\r\nExporting $UsnJrnl:$J info to CSV file...";
+    struct Case {
+        const char* what;
+        bool logfile_table = true;
+        bool usnjrnl_table = true;
+        int log_rows = 0;
+        // What happens to the fixture before the export, and once the export
+        // of the LogFile table is done.
+        std::function<void(Export_Fixture&)> before;
+        std::function<void(Export_Fixture&)> between;
+        std::string folder;   // under the fixture's folder; "" for the folder itself
+        std::string db_name;  // "" for the fixture's database
+        std::string console;
+        bool completed;
+    };
+    const auto vanish = [](Export_Fixture& f) {
+        f.db.Close_Database();
+        std::filesystem::remove(f.db_path);
+    };
+    const std::vector<Case> cases = {
+        {"no LogFile table", false, true, 0, {}, {}, "", "", log_line + "[ERROR] Acquiring $LogFile Information fails...",
+         true},
+        {"no UsnJrnl table", true, false, 1, {}, {}, "", "",
+         log_line + "[Done]" + usn_line + "[ERROR] Acquiring $UsnJrnl:$J Information fails...", true},
+        {"output folder missing", true, true, 0, {}, {}, "missing-folder", "",
+         log_line + "[ERROR] Creating CSV file fails...", false},
+        {"database in a missing folder", true, true, 0, {}, {}, "", "no-such-dir/x.db",
+         log_line + "[ERROR] Opening DB file fails...", false},
+        // The export reopens the run's own database: one that vanished is an
+        // error, not a new empty database.
+        {"database vanished before the export", true, true, 0, vanish, {}, "", "",
+         log_line + "[ERROR] Opening DB file fails...", false},
+        {"database vanished between the two tables", true, true, 1, {}, vanish, "", "",
+         log_line + "[Done]" + usn_line + "[ERROR] Opening DB file fails...", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Export_Fixture f(c.logfile_table, c.usnjrnl_table);
+        for (int i = 0; i < c.log_rows; ++i) Insert_LogFile_Row(f.db, Log_Row(static_cast<std::uint64_t>(i + 1)));
+        if (c.before) c.before(f);
+        const std::string db_path = c.db_name.empty() ? f.db_path : f.dir.File(c.db_name);
+        Console_Hook console(usn_line, [&] {
+            if (c.between) c.between(f);
+        });
+        std::ostream console_stream(&console);
+        bool completed = false;
+        {
+            platform::Scoped_Output output(console_stream, f.messages);
+            completed = Export_CSV_And_Detect(f.state, db_path, c.folder.empty() ? f.dir.Path() : f.dir.File(c.folder),
+                                              Stamp, 0, 0, 0);
+        }
+        EXPECT_EQ(console.str(), c.console);
+        EXPECT_EQ(completed, c.completed);
+        EXPECT_EQ(f.state.g_Log_Info_Array.size(), static_cast<std::size_t>(c.log_rows));
+        if (c.db_name.empty() && c.folder.empty() && !c.completed) {
+            EXPECT_FALSE(std::filesystem::exists(f.db_path));
+        }
+        if (!c.db_name.empty()) {
+            EXPECT_EQ(f.Csv("LogFile").substr(0, 7), "\"LSN\",\"");
+        }
     }
 }
 
@@ -406,7 +469,8 @@ TEST(Csv_Export, PageThatFailsPartWayLeavesItsHeaderOnly) {
     for (std::size_t k = 0; k < 16; ++k) bytes[page + k] = '\x7F';
     f.dir.Write("QVM_test.db", bytes);
 
-    f.Export(0, 0, 3);
+    // The failed page ends the export without a failure of the run.
+    EXPECT_TRUE(f.Export(0, 0, 3));
     EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[Done]\r\nExporting $UsnJrnl:$J info to CSV file...");
     const std::string first = f.Csv("UsnJrnl", "_1.csv");
     EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 4);
@@ -436,18 +500,6 @@ TEST(Csv_Export, ManyRowsReloadInOrderAcrossPages) {
         EXPECT_EQ(f.state.g_UsnJrnl_Info_Array[i].FileName, platform::Format(u"f%d.txt", {i}));
     }
     EXPECT_NE(f.Csv("UsnJrnl", "_3.csv").find("\"f4999.txt\""), std::string::npos);
-}
-
-// The export reopens the run's own database: one that vanished is an error,
-// not a new empty database.
-TEST(Csv_Export, VanishedDatabaseIsNotMadeAnew) {
-    Export_Fixture f;
-    f.db.Close_Database();
-    std::filesystem::remove(f.db_path);
-    platform::Scoped_Output output(f.console, f.messages);
-    EXPECT_FALSE(Export_CSV_And_Detect(f.state, f.db_path, f.dir.Path(), Stamp, 0, 0, 0));
-    EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Opening DB file fails...");
-    EXPECT_FALSE(std::filesystem::exists(f.db_path));
 }
 
 namespace {

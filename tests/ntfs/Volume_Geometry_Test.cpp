@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "ntfs/mft/Parse_MFT.h"
-#include "ntfs/mft/Volume_Geometry.h"
+#include "ntfs/Volume_Geometry.h"
 #include "support/Mft_Record_Builder.h"
 
 using namespace test_support;

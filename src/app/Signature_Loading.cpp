@@ -1,4 +1,4 @@
-#include "output/Signature_Loading.h"
+#include "app/Signature_Loading.h"
 
 #include <array>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include <csignal>
 #include <sstream>
 
-#include "output/Findings_Csv.h"
+#include "app/Findings_Csv.h"
 #include "platform/console.h"
 #include "support/Temp_Dir.h"
 

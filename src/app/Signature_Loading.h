@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "records/Parsing_State.h"
+#include "detection/Program_State.h"
 
 inline constexpr char Signature_Db_Name[] = "Signature.db";
 

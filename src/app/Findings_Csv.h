@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "records/Parsing_State.h"
+#include "detection/Program_State.h"
 
 // Writes every valid finding of g_Detection_Overview_Array to
 // <folder>/<name>_SuspiciousBehaviorDetection_<stamp>.csv, then deletes all

@@ -12,15 +12,18 @@
 #include <cstdint>
 #include <optional>
 
+#include "ntfs/Ntfs_Layout.h"
+
 struct Volume_Geometry {
     // What a volume formatted with the defaults has, and what is assumed
     // without an $MFT.
     std::uint64_t Bytes_Per_Cluster = 4096;
-    std::uint64_t File_Record_Size = 1024;
+    std::uint64_t File_Record_Size = File_Record_Layout::Default_Size;
 };
 
-// The cluster index counts blocks of this many bytes.
-inline constexpr std::uint64_t Log_Cluster_Block_Size = 512;
+// The cluster index counts blocks of this many bytes: sectors, as the
+// update sequence of a FILE record counts them.
+inline constexpr std::uint64_t Log_Cluster_Block_Size = File_Record_Layout::Sector_Size;
 
 // The cluster size that $MFTMirr's unnamed $DATA gives: its allocated size
 // over (last VCN + 1). Nothing when that does not divide exactly or is not a

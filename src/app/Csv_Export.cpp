@@ -1,4 +1,4 @@
-#include "output/Csv_Export.h"
+#include "app/Csv_Export.h"
 
 #include <unistd.h>
 
@@ -13,11 +13,11 @@
 #include <memory>
 #include <vector>
 
+#include "app/Findings_Csv.h"
+#include "app/Signature_Loading.h"
 #include "db/CppSQLite3.h"
 #include "detection/Detect_Suspicious_Behavior.h"
 #include "output/Csv_File.h"
-#include "output/Findings_Csv.h"
-#include "output/Signature_Loading.h"
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/text.h"

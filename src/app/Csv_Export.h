@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "records/Parsing_State.h"
+#include "detection/Program_State.h"
 
 inline constexpr std::int64_t UsnJrnl_Csv_Page_Rows = 500000;
 

@@ -1,4 +1,4 @@
-#include "output/Findings_Csv.h"
+#include "app/Findings_Csv.h"
 
 #include <cstdio>
 #include <memory>
