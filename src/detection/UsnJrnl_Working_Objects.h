@@ -113,3 +113,48 @@ private:
     };
     std::unordered_map<Key, UsnJrnl_Record_Group2, Key_Hash> groups_;
 };
+
+// One file whose $STANDARD_INFORMATION times were changed, as the journal's
+// "Basic_Info_Changed" records show it. Texts are views of the rows, except
+// the $SI creation time, which is made from the $MFT.
+struct _usnjrnl_basic_info_changed_last_event_time {
+    std::u16string_view FileReferenceNumber;
+    // Of the last paired event (of the first event while none is paired).
+    std::u16string_view ParentFileReferenceNumber;
+    std::u16string_view LastEventTime;
+    // The file's "File_Created" record, when the journal held one before the
+    // entry was made.
+    std::uint32_t CreatedKnown = 0;
+    std::u16string_view CreatedFileName;
+    std::u16string_view CreatedParentFileReferenceNumber;
+    std::u16string_view CreatedEventTime;
+    std::u16string SI_CreationTime;
+    std::uint64_t CreatedUSN = 0;
+    std::uint32_t HasRenamedNew = 0;
+    std::vector<Record_Index> RenamedNewRecords;
+    // Empty while the file has no paired event.
+    std::u16string_view LastUSN;
+    std::u16string_view FileName;
+    std::u16string_view FullPath;
+    Record_Index LastRecordIndex = 0;
+    std::uint32_t PairedCount = 0;
+    std::uint32_t UnpairedCount = 0;
+    std::uint32_t EventCount = 0;
+    // 1 once a timestamp finding names the file.
+    std::uint32_t Reported = 0;
+    // The MFT-modified time lies more than 5 s from the last paired event;
+    // the creation time more than 5 s from the creation record; the last
+    // paired event more than 2 s after the creation record.
+    std::uint32_t ModifiedGapFlag = 0;
+    std::uint32_t CreationGapFlag = 0;
+    std::uint32_t CreationEventGapFlag = 0;
+    // The TimeStamp of every tracked event as whole seconds, in record order.
+    std::vector<std::int64_t> EventTimes;
+    // Index in EventTimes of the last paired event; -1 while there is none.
+    std::int64_t LastPairedIndex = -1;
+    std::u16string_view LastEvent;
+    std::u16string_view LastFileAttr;
+    // The update period of the file's program folder, not owned; null when
+    // none, and cleared when the periods are freed.
+    Program_Update_Period* Period = nullptr;
+};
