@@ -35,6 +35,7 @@
 #include "detection/Detection_Context.h"
 #include "detection/Program_Update_Periods.h"
 #include "detection/UsnJrnl_Record_Rules.h"
+#include "detection/UsnJrnl_Timestamp_Rules.h"
 #include "output/Signature_Loading.h"
 #include "output/Time_Text.h"
 #include "platform/console.h"
@@ -146,7 +147,19 @@ std::u16string File_Name(int file) {
     return Format(kinds[file % 7], {file});
 }
 
-void Build_Mft(Program_State& state) {
+// What the journal did to each user and program file: the second of its
+// creation record and of its last record (0: none), since 1601.
+struct File_Times {
+    std::vector<std::int64_t> Created = std::vector<std::int64_t>(Folders * Files_Per_Folder, 0);
+    std::vector<std::int64_t> Last = std::vector<std::int64_t>(Folders * Files_Per_Folder, 0);
+};
+
+// One file in this many had its times set back by a tool: its $SI times
+// say 2019, whatever the journal shows.
+constexpr int Stomped_Every = 100;
+constexpr std::uint64_t Stomped_Time = 131907744000000000ull;  // 2019-01-01 00:00:00 UTC
+
+void Build_Mft(Program_State& state, const File_Times& times) {
     test_support::Mft_Entries mft;
     mft.Root()
         .Directory(Users_Entry, 1, test_support::Mft_Root_Reference, u"Users")
@@ -161,7 +174,21 @@ void Build_Mft(Program_State& state) {
     }
     for (int file = 0; file < Folders * Files_Per_Folder; ++file) {
         mft.File(File_Entry + file, 1, Reference(Folder_Entry + file / Files_Per_Folder), File_Name(file));
-        mft.Last().CreateTime = 132400000000000000ull + static_cast<std::uint64_t>(file) * 10'000'000ull;
+        // The $SI times the journal's records leave, a little after each
+        // second; a stomped file's are the tool's whole seconds.
+        const auto filetime = [](std::int64_t second) {
+            return static_cast<std::uint64_t>(second) * 10'000'000ull + 4'321'000ull;
+        };
+        const std::int64_t last = times.Last[file] != 0 ? times.Last[file] : 13'240'800'000;
+        mft.Last().CreateTime = filetime(times.Created[file] != 0 ? times.Created[file] : last - 86400);
+        mft.Last().ModifiedTime = filetime(last);
+        mft.Last().MFT_ModifiedTime = filetime(last);
+        mft.Last().DataSize = 1000 + static_cast<std::uint64_t>(file % 9000);
+        if (file % Stomped_Every == 7) {
+            mft.Last().CreateTime = Stomped_Time;
+            mft.Last().ModifiedTime = Stomped_Time;
+            mft.Last().MFT_ModifiedTime = Stomped_Time;
+        }
     }
     mft.Install(state.g_Parsing_Context);
 }
@@ -188,6 +215,7 @@ void Add_Journal_Signatures(Program_State& state, long long rows) {
                 }
         }
     }
+    Add_Signature_Text(state, u"Execution|Timestamp Manipulation|Same|TIMESTOMP|Timestomp");
     // The paths a real signature list names.
     Add_Signature_Text(state, u"ProgramUpdatePath|\\Program Files\\|Same|2");
     Add_Signature_Text(state, u"ProgramUpdatePath|\\Program Files (x86)\\|Same|2");
@@ -197,7 +225,8 @@ void Add_Journal_Signatures(Program_State& state, long long rows) {
 
 class Journal_Writer {
 public:
-    Journal_Writer(Program_State& state, long long records) : state_(state), target_(records), text_(0) {}
+    Journal_Writer(Program_State& state, long long records, File_Times& times)
+        : state_(state), target_(records), times_(times), text_(0) {}
 
     bool Full() const { return static_cast<long long>(state_.g_UsnJrnl_Info_Array.size()) >= target_; }
     std::uint64_t Next() {
@@ -222,6 +251,13 @@ public:
         record_.FileReferenceNumber = Format(u"0x%.16llX", {static_cast<unsigned long long>(file)});
         record_.ParentFileReferenceNumber = Format(u"0x%.16llX", {static_cast<unsigned long long>(parent)});
         state_.g_UsnJrnl_Info_Array.push_back(record_);
+        const std::uint64_t entry = file & 0xFFFFFFFFFFFFull;
+        if (entry >= File_Entry && entry < File_Entry + Folders * Files_Per_Folder) {
+            const std::size_t f = static_cast<std::size_t>(entry - File_Entry);
+            times_.Last[f] = second_;
+            if (times_.Created[f] == 0 && reasons.find(u"File_Created") != std::u16string_view::npos)
+                times_.Created[f] = second_;
+        }
     }
 
     // A user's file created, written, closed, changed, renamed or deleted.
@@ -231,7 +267,9 @@ public:
         const std::u16string path = Folder_Path(folder);
         const std::u16string name = File_Name(file);
         const std::uint64_t ref = Reference(File_Entry + file), parent = Reference(Folder_Entry + folder);
-        switch (Next() % 6) {
+        // Half the picks change a file's times (an editor's save, a copy, an
+        // archiver), so that about half the files end up tracked.
+        switch (Next() % 10) {
             case 0:
                 Add(name, path, u"File_Created", u"Archive", ref, parent);
                 Add(name, path, u"File_Created , File_Closed", u"Archive", ref, parent);
@@ -242,6 +280,14 @@ public:
                 Add(name, path, u"Data_Extend , Data_Overwrite , File_Closed", u"Archive", ref, parent);
                 break;
             case 2:
+            case 6:
+            case 7:
+            case 8:
+            case 9:
+                // The tool that sets a stomped file's times ran just before.
+                if (file % Stomped_Every == 7)
+                    Add(u"TIMESTOMP.EXE-1A2B3C4D.pf", u"\\Windows\\Prefetch", u"Data_Truncated , File_Closed", u"Archive",
+                        Reference(File_Entry + 400001), Reference(Prefetch_Entry));
                 Add(name, path, u"Basic_Info_Changed", u"Archive", ref, parent);
                 Add(name, path, u"Basic_Info_Changed , File_Closed", u"Archive", ref, parent);
                 break;
@@ -318,6 +364,7 @@ public:
 private:
     Program_State& state_;
     long long target_;
+    File_Times& times_;
     Shifted_Time_Text_Maker text_;
     _USNJRNLINFO record_;
     std::uint64_t seed_ = 42;
@@ -326,8 +373,8 @@ private:
     std::int64_t second_ = 13'240'800'000;
 };
 
-void Add_Journal(Program_State& state, long long records) {
-    Journal_Writer writer(state, records);
+void Add_Journal(Program_State& state, long long records, File_Times& times) {
+    Journal_Writer writer(state, records, times);
     while (!writer.Full()) {
         // About a quarter of the records come from update bursts.
         const std::uint64_t pick = writer.Next() % 10000;
@@ -357,17 +404,18 @@ void Reset_Peak_Resident() {
 
 void Bench_UsnJrnl_Half(long long records, long long rows) {
     Program_State state;
-    Build_Mft(state);
+    File_Times times;
     Add_Journal_Signatures(state, rows);
-    Add_Journal(state, records);
+    Add_Journal(state, records, times);
+    Build_Mft(state, times);
 
     malloc_trim(0);
     Reset_Peak_Resident();
     const long long resident_before = Status_KiB("VmRSS:");
     const std::size_t heap_before = Heap_In_Use();
-    double pass_seconds = 0, periods_seconds = 0;
-    std::size_t heap_during = 0;
-    std::size_t groups = 0, periods = 0, grouped = 0, findings = 0;
+    double pass_seconds = 0, periods_seconds = 0, timestamp_seconds = 0, half_seconds = 0;
+    std::size_t heap_during = 0, heap_judging = 0;
+    std::size_t groups = 0, periods = 0, grouped = 0, findings = 0, tracked = 0, paired = 0;
     {
         Detection_Context context(state);
         const auto start = std::chrono::steady_clock::now();
@@ -382,9 +430,26 @@ void Bench_UsnJrnl_Half(long long records, long long rows) {
         groups = context.Program_Operation_Candidate_Group_Array.size();
         for (const auto& group : context.Program_Operation_Candidate_Group_Array) grouped += group->Records.size();
         for (const auto& group : context.Program_Update_Period_Group_Array) periods += group->Periods.size();
+        Classify_Basic_Info_Changed_Entries(context);
+        Detect_UsnJrnl_Timestamp_Manipulation(context);
+        heap_judging = Heap_In_Use();
+        Free_UsnJrnl_Working_Objects(context);
+        Link_UsnJrnl_Timestamp_Tool_Execution(context);
+        const auto half_end = std::chrono::steady_clock::now();
+        timestamp_seconds = std::chrono::duration<double>(half_end - end).count();
+        half_seconds = std::chrono::duration<double>(half_end - start).count();
+        for (const auto& entry : context.g_Basic_Info_Changed_Array) {
+            if (!entry) continue;
+            ++tracked;
+            if (!entry->LastUSN.empty()) ++paired;
+        }
     }
     const long long resident_peak = Status_KiB("VmHWM:");
-    for (const auto& overview : state.g_Detection_Overview_Array) findings += overview->Details.size();
+    std::size_t timestamp_findings = 0;
+    for (const auto& overview : state.g_Detection_Overview_Array) {
+        findings += overview->Details.size();
+        if (overview->Category == Finding_Category::Timestamp_Manipulation) timestamp_findings += overview->Details.size();
+    }
 
     std::printf("detection: %zu $UsnJrnl records (rows %.1f MB), %zu $MFT entries, %zu signature rows\n",
                 state.g_UsnJrnl_Info_Array.size(), state.g_UsnJrnl_Info_Array.Memory_Bytes() / 1e6,
@@ -394,9 +459,14 @@ void Bench_UsnJrnl_Half(long long records, long long rows) {
     std::printf("  per-record pass: %.3f s, %zu findings; %zu records in %zu program folders\n", pass_seconds,
                 findings, grouped, groups);
     std::printf("  update periods: %.3f s, %zu periods\n", periods_seconds, periods);
-    std::printf("  pass + periods: %.3f s; memory beyond the rows: %.1f MB heap in use, %.1f MB peak resident growth\n",
-                pass_seconds + periods_seconds, (heap_during - heap_before) / 1e6,
-                (resident_peak - resident_before) / 1024.0);
+    std::printf("  pass + periods: %.3f s; memory beyond the rows: %.1f MB heap in use\n",
+                pass_seconds + periods_seconds, (heap_during - heap_before) / 1e6);
+    std::printf("  timestamp rules (classify, judge, free, link): %.3f s; %zu tracked files (%zu paired), %zu "
+                "timestamp findings\n",
+                timestamp_seconds, tracked, paired, timestamp_findings);
+    std::printf("  whole $UsnJrnl half: %.3f s; memory beyond the rows: %.1f MB heap in use while judging, %.1f MB "
+                "peak resident growth\n",
+                half_seconds, (heap_judging - heap_before) / 1e6, (resident_peak - resident_before) / 1024.0);
 }
 
 }  // namespace
