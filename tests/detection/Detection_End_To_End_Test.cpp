@@ -86,6 +86,23 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
                 .Path(u"\\Windows\\Prefetch\\SYSTEMSETTINGSADMINFLOWS.EXE-4D8A1F2B.pf"),
             Usn_Event(1200).Time(u"2020-08-02 10:05:00").Reasons({u"Data_Extend"}).Name(u"log.txt")
                 .Path(u"\\Users\\Me\\log.txt"),
+            // A document created, then a timestamp tool run, and a second
+            // later the document's times changed: its $MFT creation time is
+            // a whole second of 2018, the same as a file beside it.
+            Usn_Event(1300).Time(u"2020-08-02 10:10:00").Reasons({u"File_Created"}).Name(u"secret.docx")
+                .Path(u"\\Users\\Me\\Documents\\secret.docx").File_Reference(Mft_Reference(71, 1))
+                .Parent_Reference(Mft_Reference(70, 1)),
+            Usn_Event(1400).Time(u"2020-08-02 10:10:00").Reasons({u"File_Created", u"File_Closed"})
+                .Name(u"secret.docx").Path(u"\\Users\\Me\\Documents\\secret.docx")
+                .File_Reference(Mft_Reference(71, 1)).Parent_Reference(Mft_Reference(70, 1)),
+            Usn_Event(1500).Time(u"2020-08-02 10:20:00").Reasons({u"File_Created", u"File_Closed"})
+                .Name(u"TIMESTOMP.EXE-1A2B3C4D.pf").Path(u"\\Windows\\Prefetch\\TIMESTOMP.EXE-1A2B3C4D.pf"),
+            Usn_Event(1600).Time(u"2020-08-02 10:20:01").Reasons({u"Basic_Info_Changed"}).Name(u"secret.docx")
+                .Path(u"\\Users\\Me\\Documents\\secret.docx").File_Reference(Mft_Reference(71, 1))
+                .Parent_Reference(Mft_Reference(70, 1)),
+            Usn_Event(1700).Time(u"2020-08-02 10:20:01").Reasons({u"Basic_Info_Changed", u"File_Closed"})
+                .Name(u"secret.docx").Path(u"\\Users\\Me\\Documents\\secret.docx")
+                .File_Reference(Mft_Reference(71, 1)).Parent_Reference(Mft_Reference(70, 1)),
         };
         for (const Usn_Event& r : records) ASSERT_EQ(Insert_UsnJrnl_Row(db, r.Read_Record()), 0);
         db.Close_Database();
@@ -95,9 +112,25 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
                     .Add("Trace|Data Wiping|Creation|Same|sdelete.exe|SDelete")
                     .Add("Trace|Data Wiping|Rename|Include|ZZ.ZZZ|SDelete")
                     .Add("Installation|Data Wiping|\\Eraser|Eraser")
+                    .Add("Execution|Timestamp Manipulation|Same|TIMESTOMP|Timestomp")
+                    .Add("ProgramUpdatePath|\\Program Files\\|Same|2")
+                    .Add("KeyTempPath|\\AppData\\Local\\Temp\\|Include")
                     .Write(signatures));
 
     Program_State state;
+    // The $MFT of the timestomped document's folder.
+    const std::uint64_t stomped = 131699520000000000ull;  // 2018-05-05 00:00:00
+    Mft_Entries mft;
+    mft.Root()
+        .Directory(60, 1, Mft_Root_Reference, u"Users")
+        .Directory(61, 1, Mft_Reference(60, 1), u"Me")
+        .Directory(70, 1, Mft_Reference(61, 1), u"Documents")
+        .File(71, 1, Mft_Reference(70, 1), u"secret.docx");
+    mft.Last().CreateTime = mft.Last().ModifiedTime = stomped;
+    mft.Last().MFT_ModifiedTime = 132408372011234567ull;  // 2020-08-02 10:20:01.1234567
+    mft.File(72, 1, Mft_Reference(70, 1), u"notes.txt");
+    mft.Last().CreateTime = mft.Last().ModifiedTime = stomped;
+    mft.Install(state.g_Parsing_Context);
     std::ostringstream console, messages;
     {
         platform::Scoped_Output output(console, messages);
@@ -120,6 +153,8 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
                   "\"Deletion of Document File\",\"'Plan, 'final' O'Brien.docx' has been deleted.\",\"$LogFile\",\"1500\"\r\n"
                   "\"Installation of Suspicious Programs\",\"Eraser (Data Wiping) has been installed.\",\"$UsnJrnl:$J\",\"200\"\r\n"
                   "\"Execution of Suspicious Programs\",\"SDelete (Data Wiping) has been executed.\",\"$UsnJrnl:$J\",\"300\"\r\n"
+                  "\"Execution of Suspicious Programs\",\"Timestomp (Timestamp Manipulation) has been executed.\",\"$UsnJrnl:$J\","
+                  "\"1500\"\r\n"
                   "\"Traces of Suspicious Programs\",\"SDelete (Data Wiping)'s trace has been remained.\",\"$UsnJrnl:$J\",\"400\"\r\n"
                   "\"Traces of Suspicious Programs\",\"SDelete (Data Wiping)'s trace has been remained.\",\"$UsnJrnl:$J\",\"700\"\r\n"
                   "\"Traces of Suspicious Programs\",\"The Trace of Typical Data Wiping : Deletion after renaming more than 2 "
@@ -128,10 +163,14 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
                   "\"Manipulation of System Time\",\"The system time reversal has occurred. (2020-08-02 10:00:00 -> "
                   "2020-08-02 09:58:00)\",\"$UsnJrnl:$J\",\"1000\"\r\n"
                   "\"Manipulation of System Time\",\"The system time has moved forward more than 1 minute with running "
-                  "SystemSettingsAdminFlows.exe. (2020-08-02 09:58:30 -> 2020-08-02 10:05:00)\",\"$UsnJrnl:$J\",\"1200\"\r\n");
+                  "SystemSettingsAdminFlows.exe. (2020-08-02 09:58:30 -> 2020-08-02 10:05:00)\",\"$UsnJrnl:$J\",\"1200\"\r\n"
+                  "\"Timestamp Manipulation\",\"[Malicious] The timestamp of 'secret.docx' may have been manipulated after "
+                  "executing Timestomp. (Zero in CreationTime's 100-nanoseconds) (Using another normal file's timestamp) => "
+                  "((CreationTime : 2018-05-05 00:00:00(Zero in 100-nanoseconds)) != (Creation Event Time : 2020-08-02 "
+                  "10:10:00)), (CreationTime(2018-05-05 00:00:00) is same as notes.txt)\",\"$UsnJrnl:$J\",\"1700\"\r\n");
 
     // The journal rules match on the reason words as the reload joins them.
-    ASSERT_EQ(state.g_UsnJrnl_Info_Array.size(), 13u);
+    ASSERT_EQ(state.g_UsnJrnl_Info_Array.size(), 18u);
     EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(0, Usn_Field::Event), u"File_Created");
     EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(1, Usn_Field::Event), u"File_Created , File_Closed");
     EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(1, Usn_Field::FileReferenceNumber), u"0x0001000000000029");
