@@ -2,6 +2,7 @@
 //
 //   bench_detection [log events, default 300,000] [signature rows, default 1,000]
 //                   [journal records, default 1,000,000]
+//                   [records for the literal timestamp rules, default a tenth; 0: none]
 //
 // The $LogFile half: the per-event rules over a log whose events mix what a
 // busy volume's log holds: creations and renames (which the trace rule
@@ -18,7 +19,12 @@
 // The records are the reason words Windows writes for creating, writing,
 // closing, renaming and deleting a file, prefetch files of programs that
 // ran, program folders created, and a few clock changes. The signature rows
-// are execution, trace, installation and update-path rows. Reported: the time
+// are execution, trace, installation and update-path rows; one file in a
+// hundred has its $MFT times set back to 2019, about half the files have
+// their times changed, and a timestamp tool's prefetch file precedes the
+// changes of stomped files. Then the timestamp rules over the tracked files,
+// and the same rules as plain scans on a tenth of the journal, with their
+// findings compared. Reported: the time
 // of the pass and of the periods, and the memory they take beyond the rows
 // (heap in use while the detection's objects live, and the growth of the
 // peak resident size).
@@ -36,6 +42,7 @@
 #include "detection/Program_Update_Periods.h"
 #include "detection/UsnJrnl_Record_Rules.h"
 #include "detection/UsnJrnl_Timestamp_Rules.h"
+#include "detection/Literal_Timestamp_Rules.h"
 #include "output/Signature_Loading.h"
 #include "output/Time_Text.h"
 #include "platform/console.h"
@@ -469,6 +476,56 @@ void Bench_UsnJrnl_Half(long long records, long long rows) {
                 half_seconds, (heap_judging - heap_before) / 1e6, (resident_peak - resident_before) / 1024.0);
 }
 
+// The timestamp rules as plain scans (the test tree's reference) against the
+// indexed ones, on the same generated journal: the tracking, the judging and
+// the link of each, after the same pass and periods. The findings must agree.
+void Bench_Literal_Timestamp_Rules(long long records, long long rows) {
+    Program_State indexed_state, literal_state;
+    for (Program_State* state : {&indexed_state, &literal_state}) {
+        File_Times times;
+        Add_Journal_Signatures(*state, rows);
+        Add_Journal(*state, records, times);
+        Build_Mft(*state, times);
+    }
+    Detection_Context indexed(indexed_state), literal(literal_state);
+    Detect_UsnJrnl_Record_Rules(indexed);
+    Build_Program_Periods(indexed);
+    Index_Period_Events(indexed);
+    auto start = std::chrono::steady_clock::now();
+    Classify_Basic_Info_Changed_Entries(indexed);
+    Detect_UsnJrnl_Timestamp_Manipulation(indexed);
+    Free_UsnJrnl_Working_Objects(indexed);
+    Link_UsnJrnl_Timestamp_Tool_Execution(indexed);
+    const double indexed_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    Detect_UsnJrnl_Record_Rules(literal);
+    Build_Program_Periods(literal);
+    Index_Period_Events(literal);
+    start = std::chrono::steady_clock::now();
+    test_support::literal::Rules rules(literal);
+    rules.Track_All();
+    const auto tracked = std::chrono::steady_clock::now();
+    rules.Classify();
+    rules.Detect();
+    Free_UsnJrnl_Working_Objects(literal);
+    rules.Link();
+    const auto end = std::chrono::steady_clock::now();
+
+    const auto findings = [](const Program_State& state) {
+        std::vector<std::u16string> out;
+        for (const auto& overview : state.g_Detection_Overview_Array)
+            if (overview->Category == Finding_Category::Timestamp_Manipulation)
+                for (const auto& d : overview->Details) out.push_back(d->DetectionLocation + u"|" + d->Message);
+        return out;
+    };
+    const auto a = findings(indexed_state), b = findings(literal_state);
+    std::printf("timestamp rules on %zu records: indexed %.3f s (tracking in the pass); literal scans %.3f s "
+                "(tracking %.3f s, judging and link %.3f s); %zu findings, %s\n",
+                literal_state.g_UsnJrnl_Info_Array.size(), indexed_seconds,
+                std::chrono::duration<double>(end - start).count(), std::chrono::duration<double>(tracked - start).count(),
+                std::chrono::duration<double>(end - tracked).count(), a.size(), a == b ? "identical" : "DIFFERENT");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -476,6 +533,8 @@ int main(int argc, char** argv) {
     const long long rows = argc > 2 ? std::atoll(argv[2]) : 1000;
     const long long records = argc > 3 ? std::atoll(argv[3]) : 1000000;
     Bench_LogFile_Half(events, rows);
+    const long long literal_records = argc > 4 ? std::atoll(argv[4]) : records / 10;
     Bench_UsnJrnl_Half(records, rows);
+    if (literal_records > 0) Bench_Literal_Timestamp_Rules(literal_records, rows);
     return 0;
 }
