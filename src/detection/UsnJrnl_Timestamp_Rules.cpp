@@ -127,6 +127,56 @@ private:
     std::vector<Record_Index> records_;
 };
 
+// For each record i, the nearest record before it (as index + 1; 0: none)
+// whose time lies after i's or more than `below` seconds before it: where a
+// backward scan from i over a window of `below` seconds ends.
+std::vector<std::uint32_t> Backward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t below) {
+    const std::size_t count = seconds.size();
+    std::vector<std::uint32_t> ends(count, 0);
+    // Records later than every record after them, nearest on top (times
+    // falling towards the top), and records earlier than every record after
+    // them (times rising towards the top).
+    std::vector<std::uint32_t> later, earlier;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int64_t time = seconds[i];
+        while (!later.empty() && seconds[later.back()] <= time) later.pop_back();
+        std::uint32_t end = later.empty() ? 0 : later.back() + 1;
+        // The nearest record earlier than time - below is one of `earlier`.
+        const auto first_not_below = std::lower_bound(
+            earlier.begin(), earlier.end(), time - below, [&](std::uint32_t j, std::int64_t t) { return seconds[j] < t; });
+        if (first_not_below != earlier.begin()) end = std::max(end, *(first_not_below - 1) + 1);
+        ends[i] = end;
+        later.push_back(static_cast<std::uint32_t>(i));
+        while (!earlier.empty() && seconds[earlier.back()] >= time) earlier.pop_back();
+        earlier.push_back(static_cast<std::uint32_t>(i));
+    }
+    return ends;
+}
+
+// For each record i, the nearest record after it (its index; the count: none)
+// whose time lies before i's or more than `above` seconds after it: where a
+// forward scan from i over a window of `above` seconds ends.
+std::vector<std::uint32_t> Forward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t above) {
+    const std::size_t count = seconds.size();
+    std::vector<std::uint32_t> ends(count, static_cast<std::uint32_t>(count));
+    std::vector<std::uint32_t> earlier, later;
+    for (std::size_t i = count; i-- > 0;) {
+        const std::int64_t time = seconds[i];
+        while (!earlier.empty() && seconds[earlier.back()] >= time) earlier.pop_back();
+        std::uint32_t end = earlier.empty() ? static_cast<std::uint32_t>(count) : earlier.back();
+        // `later` holds times rising away from the top; the nearest record
+        // later than time + above is the topmost such.
+        const auto first_above = std::upper_bound(
+            later.rbegin(), later.rend(), time + above, [&](std::int64_t t, std::uint32_t j) { return t < seconds[j]; });
+        if (first_above != later.rend()) end = std::min(end, *first_above);
+        ends[i] = end;
+        earlier.push_back(static_cast<std::uint32_t>(i));
+        while (!later.empty() && seconds[later.back()] <= time) later.pop_back();
+        later.push_back(static_cast<std::uint32_t>(i));
+    }
+    return ends;
+}
+
 // What the judging of the entries looks up, made once from the rows and the
 // entries so that no rule scans the whole journal for one entry.
 struct Timestamp_Indexes {
@@ -165,6 +215,12 @@ struct Timestamp_Indexes {
             Closed_Before[p + 1] = Closed_Before[p] + (closed ? 1 : 0);
             Basic_Closed_Before[p + 1] = Basic_Closed_Before[p] + (basic_closed ? 1 : 0);
         }
+        // Where the scans around a change end, so that they visit only the
+        // file's own records however many records of other files share
+        // those seconds.
+        Move_Window_Start = Backward_Window_Ends(seconds, static_cast<std::int64_t>(Move_Window_Seconds) - 1);
+        Move_Window_End = Forward_Window_Ends(seconds, static_cast<std::int64_t>(Move_Window_Seconds) - 1);
+        Content_Write_Window_Start = Backward_Window_Ends(seconds, static_cast<std::int64_t>(Content_Write_Window_Seconds));
         // The entries by reference and by (name, parent), for the evidence
         // of sibling files.
         const auto& entries = context.g_Basic_Info_Changed_Array;
@@ -194,6 +250,12 @@ struct Timestamp_Indexes {
     std::vector<Record_Index> Parent_By_Time;
     std::vector<std::uint32_t> Closed_Before;
     std::vector<std::uint32_t> Basic_Closed_Before;
+    // Per record: index + 1 of the record that ends a backward scan (0:
+    // the start ends it), and the index of the record that ends a forward
+    // scan (the count: the end).
+    std::vector<std::uint32_t> Move_Window_Start;
+    std::vector<std::uint32_t> Move_Window_End;
+    std::vector<std::uint32_t> Content_Write_Window_Start;
     std::unordered_map<std::uint64_t, std::vector<std::size_t>> Entries_Of_Reference;
     std::unordered_map<Name_Parent, std::vector<std::size_t>, Name_Parent_Hash> Entries_Of_Name;
 };
@@ -442,16 +504,31 @@ private:
         detail.EventTime = entry.LastEventTime;
     }
 
+    // The positions in By_File's records of the file's records before its
+    // last change, and after it.
+    std::pair<std::size_t, std::size_t> Own_Records_Around(const Entry& entry, std::size_t& at) const {
+        const auto range = indexes_.By_File.Range(entry.FileReferenceNumber);
+        const std::vector<Record_Index>& records = indexes_.By_File.Records();
+        at = static_cast<std::size_t>(std::lower_bound(records.begin() + static_cast<std::ptrdiff_t>(range.first),
+                                                       records.begin() + static_cast<std::ptrdiff_t>(range.second),
+                                                       entry.LastRecordIndex) -
+                                      records.begin());
+        return range;
+    }
+
     // Rule A: the file was changed, moved out of another folder into its own
     // and changed again, all within seconds.
     bool Moved_Between_Changes(const Entry& entry) const {
         const Record_Index last = entry.LastRecordIndex;
-        const std::int64_t time = seconds_[last];
+        const std::uint32_t window_start = indexes_.Move_Window_Start[last];
+        std::size_t at = 0;
+        const auto range = Own_Records_Around(entry, at);
+        const std::vector<Record_Index>& records = indexes_.By_File.Records();
         bool moved_in = false, moved_out = false;
         std::u16string_view old_parent;
-        for (std::size_t j = last; j-- > 0;) {
-            if (As_Unsigned(time - seconds_[j]) >= Move_Window_Seconds) return false;
-            if (rows_.Field(j, Usn_Field::FileReferenceNumber) != entry.FileReferenceNumber) continue;
+        for (std::size_t p = at; p-- > range.first;) {
+            const Record_Index j = records[p];
+            if (j + 1 <= window_start) return false;
             const std::u16string_view event = rows_.Field(j, Usn_Field::Event);
             const std::u16string_view parent = rows_.Field(j, Usn_Field::ParentFileReferenceNumber);
             if (!moved_in) {
@@ -472,11 +549,14 @@ private:
     // Rule B: the file was moved to another folder right after the change.
     bool Moved_After_Change(const Entry& entry) const {
         const Record_Index last = entry.LastRecordIndex;
-        const std::int64_t time = seconds_[last];
+        const std::uint32_t window_end = indexes_.Move_Window_End[last];
+        std::size_t at = 0;
+        const auto range = Own_Records_Around(entry, at);
+        const std::vector<Record_Index>& records = indexes_.By_File.Records();
         bool moved_out = false;
-        for (std::size_t j = static_cast<std::size_t>(last) + 1; j < rows_.size(); ++j) {
-            if (As_Unsigned(seconds_[j] - time) >= Move_Window_Seconds) return false;
-            if (rows_.Field(j, Usn_Field::FileReferenceNumber) != entry.FileReferenceNumber) continue;
+        for (std::size_t p = at + 1; p < range.second; ++p) {
+            const Record_Index j = records[p];
+            if (j >= window_end) return false;
             const std::u16string_view event = rows_.Field(j, Usn_Field::Event);
             const std::u16string_view parent = rows_.Field(j, Usn_Field::ParentFileReferenceNumber);
             if (!moved_out) {
@@ -497,11 +577,13 @@ private:
 
     // A write of the file's content within 2 s before its last change.
     bool Content_Written_Around(const Entry& entry) const {
-        const Record_Index last = entry.LastRecordIndex;
-        const std::int64_t time = seconds_[last];
-        for (std::size_t j = last; j-- > 0;) {
-            if (As_Unsigned(time - seconds_[j]) > Content_Write_Window_Seconds) return false;
-            if (rows_.Field(j, Usn_Field::FileReferenceNumber) != entry.FileReferenceNumber) continue;
+        const std::uint32_t window_start = indexes_.Content_Write_Window_Start[entry.LastRecordIndex];
+        std::size_t at = 0;
+        const auto range = Own_Records_Around(entry, at);
+        const std::vector<Record_Index>& records = indexes_.By_File.Records();
+        for (std::size_t p = at; p-- > range.first;) {
+            const Record_Index j = records[p];
+            if (j + 1 <= window_start) return false;
             const std::u16string_view event = rows_.Field(j, Usn_Field::Event);
             if (Holds(event, u"Data_Added") || Holds(event, u"Data_Overwritten") || Holds(event, u"Data_Truncated"))
                 return true;
