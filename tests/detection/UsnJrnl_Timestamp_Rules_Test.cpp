@@ -593,27 +593,43 @@ TEST(UsnJrnl_Timestamp_Rules, LinkToolNameDoesNotCarryOver) {
 }
 
 // What the rules must survive: entries without a usable $MFT entry, times
-// that format past year 9999, empty names, a change at the first record.
+// that format past year 9999 or do not parse, an empty name.
 TEST(UsnJrnl_Timestamp_Rules, BadInputIsJudgedWithoutHarm) {
     Journal j;
-    j.Add(u"10:00:00", {u"Basic_Info_Changed", u"File_Closed"});
-    j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"}, Folder, Mft_Reference(44, 1), u"");
-    j.Add(u"10:00:00", {u"Basic_Info_Changed"}, Folder, Mft_Reference(45, 1), u"gone.txt");
-    j.Add(u"10:00:00", {u"Basic_Info_Changed", u"File_Closed"}, Folder, Mft_Reference(45, 1), u"gone.txt");
+    const std::string usn = j.Change(u"10:00:00");
+    const std::uint64_t nameless = Mft_Reference(44, 1);
+    j.Add(u"10:00:00", {u"Data_Truncated"}, Folder, nameless, u"");
+    j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed"}, Folder, nameless, u"");
+    j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"}, Folder, nameless, u"");
+    j.Add(u"10:00:01", {u"Basic_Info_Changed"}, Folder, Mft_Reference(45, 1), u"gone.txt");
+    j.Add(u"10:00:01", {u"Basic_Info_Changed", u"File_Closed"}, Folder, Mft_Reference(45, 1), u"gone.txt");
     j.Add(u"10:00:01", {u"Basic_Info_Changed"}, Folder, Mft_Reference(46, 1), u"missing.txt");
     j.Add(u"10:00:01", {u"Basic_Info_Changed", u"File_Closed"}, Folder, Mft_Reference(46, 1), u"missing.txt");
     j.Add(u"not a time", {u"Basic_Info_Changed"}, Other_Folder, Mft_Reference(47, 1), u"odd.txt");
     j.Add(u"not a time", {u"Basic_Info_Changed", u"File_Closed"}, Other_Folder, Mft_Reference(47, 1), u"odd.txt");
+    j.Add(u"not a time", {u"Basic_Info_Changed"}, Other_Folder, Mft_Reference(48, 1), u"odd2.txt");
+    j.Add(u"not a time", {u"Basic_Info_Changed", u"File_Closed"}, Other_Folder, Mft_Reference(48, 1), u"odd2.txt");
+    // Times past year 9999.
     j.Own(~0ull, ~0ull - 1, ~0ull);
+    // A nameless file written just before its change: explained.
     j.Mft().File(44, 1, Folder, u"");
-    j.Mft().Last().CreateTime = 0;
     j.Mft().File(45, 1, Folder, u"gone.txt");
     j.Mft().Last().IsDeleted = 1;
     j.Mft().File(47, 1, Other_Folder, u"odd.txt");
     j.Mft().Last().HasZoneIdentifier = 1;
-    j.Signature(u"Execution|Timestamp Manipulation|Include|ODD|Odd");
-    j.Run();
-    // The file whose times lie past 9999 is judged (a gap, no creation
-    // record); the others are skipped.
-    for (const std::string& f : j.Findings()) EXPECT_EQ(f.find("gone.txt"), std::string::npos) << f;
+    j.Mft().File(48, 1, Other_Folder, u"odd2.txt");
+    j.Mft().Last().MFT_ModifiedTime = Ft(u"2020-08-02 10:00:00");
+    const Detection_Context& context = j.Run();
+    EXPECT_EQ(context.g_Basic_Info_Changed_Array.size(), 6u);
+    const std::string far_future = platform::Utf16_To_Utf8(Shifted_FileTime_Text(~0ull, 0));
+    EXPECT_EQ(far_future.substr(0, 6), "60056-");
+    // The unparsable time reads as the parser's failure date, far from the
+    // $MFT time: a gap, judged like any other.
+    EXPECT_EQ(j.Findings(),
+              (Strings{usn + "|[Suspicious] The timestamp of \"secret.docx\" may have been manipulated. => "
+                             "((MFTmodifiedTime : " + far_future +
+                             ") != (Last Basic_Info_Changed Event Time : 2020-08-02 10:00:00))",
+                       "1300|[Suspicious] The timestamp of \"odd2.txt\" may have been manipulated. => "
+                       "((MFTmodifiedTime : 2020-08-02 10:00:00) != (Last Basic_Info_Changed Event Time : 2020-08-02 "
+                       "not a time))"}));
 }
