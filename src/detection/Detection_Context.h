@@ -93,6 +93,13 @@ struct Detection_Context {
     // others keep their order; the map finds the live entry of a
     // FileReferenceNumber text (there is at most one).
     std::vector<std::unique_ptr<_usnjrnl_basic_info_changed_last_event_time>> g_Basic_Info_Changed_Array;
+    // Each file's records (by FileReferenceNumber text), and per record
+    // where the tracking's look-backs over 1 s and 2 s end; made when the
+    // per-record pass starts, so that a look-back visits only the file's own
+    // records.
+    std::unique_ptr<Record_Lists> UsnJrnl_Records_By_File;
+    std::vector<std::uint32_t> Pairing_Window_Start_1s;
+    std::vector<std::uint32_t> Pairing_Window_Start_2s;
     std::unordered_map<std::u16string_view, std::size_t> Basic_Info_Changed_Of_Reference;
 
     // Files and directories below the program folder being counted.

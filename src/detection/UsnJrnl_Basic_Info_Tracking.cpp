@@ -43,34 +43,31 @@ bool Qualifies(const UsnJrnl_Info_Rows& rows, std::size_t i) {
     return true;
 }
 
-// The closing record i is paired with the change it closes.
+// The closing record i is paired with the change it closes. Only the file's
+// own records are visited, back to where the look-back's window ends.
 bool Is_Paired(const Detection_Context& context, std::size_t i) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const std::vector<std::int64_t>& seconds = context.UsnJrnl_Record_Seconds;
-    const std::u16string_view reference = rows.Field(i, Usn_Field::FileReferenceNumber);
-    const std::int64_t time = seconds[i];
+    const Record_Lists& by_file = *context.UsnJrnl_Records_By_File;
+    const Record_Index record = static_cast<Record_Index>(i);
     if (rows.Field(i, Usn_Field::Event) == Bare_Closing_Event) {
-        for (std::size_t j = i; j-- > 0;) {
-            if (As_Unsigned(time - seconds[j]) > Change_Before_Close_Seconds) return false;
-            if (rows.Field(j, Usn_Field::Event) == Basic_Info_Changed &&
-                rows.Field(j, Usn_Field::FileReferenceNumber) == reference)
-                return true;
-        }
+        const std::uint32_t window_start = context.Pairing_Window_Start_1s[i];
+        for (std::uint32_t j = by_file.Previous(record); j > window_start; j = by_file.Previous(j - 1))
+            if (rows.Field(j - 1, Usn_Field::Event) == Basic_Info_Changed) return true;
         return false;
     }
     // The earliest change of the file in the window, before a record of the
     // file that is not a change of its times.
+    const std::uint32_t window_start = context.Pairing_Window_Start_2s[i];
     bool remembered = false;
     std::int64_t remembered_time = 0;
-    for (std::size_t j = i; j-- > 0;) {
-        if (As_Unsigned(time - seconds[j]) > Mixed_Close_Window_Seconds) return false;
-        if (rows.Field(j, Usn_Field::FileReferenceNumber) != reference) continue;
-        if (Holds(rows.Field(j, Usn_Field::Event), Basic_Info_Changed)) {
+    for (std::uint32_t j = by_file.Previous(record); j > window_start; j = by_file.Previous(j - 1)) {
+        if (Holds(rows.Field(j - 1, Usn_Field::Event), Basic_Info_Changed)) {
             remembered = true;
-            remembered_time = seconds[j];
+            remembered_time = seconds[j - 1];
             continue;
         }
-        return remembered && As_Unsigned(time - remembered_time) <= Change_Before_Close_Seconds;
+        return remembered && As_Unsigned(seconds[i] - remembered_time) <= Change_Before_Close_Seconds;
     }
     return false;
 }
@@ -141,6 +138,15 @@ void Track(Detection_Context& context, std::size_t i) {
 }
 
 }  // namespace
+
+void Prepare_Basic_Info_Tracking(Detection_Context& context) {
+    context.UsnJrnl_Records_By_File =
+        std::make_unique<Record_Lists>(context.g_UsnJrnl_Info_Array, Usn_Field::FileReferenceNumber);
+    context.Pairing_Window_Start_1s = Backward_Window_Ends(
+        context.UsnJrnl_Record_Seconds, static_cast<std::int64_t>(Change_Before_Close_Seconds));
+    context.Pairing_Window_Start_2s = Backward_Window_Ends(
+        context.UsnJrnl_Record_Seconds, static_cast<std::int64_t>(Mixed_Close_Window_Seconds));
+}
 
 void Track_Basic_Info_Changed(Detection_Context& context, std::size_t i) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;

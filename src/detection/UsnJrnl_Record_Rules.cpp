@@ -337,5 +337,6 @@ void Detect_UsnJrnl_Record_Rules(Detection_Context& context) {
     context.g_Basic_Info_Changed_Array.clear();
     context.Basic_Info_Changed_Of_Reference.clear();
     Read_UsnJrnl_Record_Seconds(context);
+    Prepare_Basic_Info_Tracking(context);
     Record_Pass(context).Run();
 }

@@ -12,6 +12,8 @@
 
 #include "detection/Match_Modes.h"
 #include "detection/Rule_Numbers.h"
+#include "detection/UsnJrnl_Basic_Info_Tracking.h"
+#include "detection/UsnJrnl_Record_Rules.h"
 #include "ntfs/mft/Mft_Index.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
@@ -87,101 +89,11 @@ std::u16string_view Base_Name(std::u16string_view name) {
     return dot == std::u16string_view::npos ? name : name.substr(0, dot);
 }
 
-// The records of each key (a field's text), in record order, in one array.
-class Record_Lists {
-public:
-    Record_Lists(const UsnJrnl_Info_Rows& rows, Usn_Field field) {
-        const std::size_t count = rows.size();
-        std::vector<std::uint32_t> key_of(count);
-        for (std::size_t i = 0; i < count; ++i)
-            key_of[i] = id_.try_emplace(rows.Field(i, field), static_cast<std::uint32_t>(id_.size())).first->second;
-        start_.assign(id_.size() + 1, 0);
-        for (std::size_t i = 0; i < count; ++i) ++start_[key_of[i] + 1];
-        for (std::size_t k = 0; k < id_.size(); ++k) start_[k + 1] += start_[k];
-        records_.resize(count);
-        std::vector<std::uint32_t> next(start_.begin(), start_.end() - 1);
-        for (std::size_t i = 0; i < count; ++i) records_[next[key_of[i]]++] = static_cast<Record_Index>(i);
-    }
-
-    // Positions [first, last) in Records() of the key's records.
-    std::pair<std::size_t, std::size_t> Range(std::u16string_view key) const {
-        const auto found = id_.find(key);
-        if (found == id_.end()) return {0, 0};
-        return {start_[found->second], start_[found->second + 1]};
-    }
-    std::size_t Key_Count() const { return id_.size(); }
-    std::pair<std::size_t, std::size_t> Range_Of_Id(std::size_t id) const { return {start_[id], start_[id + 1]}; }
-    const std::vector<Record_Index>& Records() const { return records_; }
-
-    // Position of the first record of [first, last) after `record`.
-    std::size_t After(std::pair<std::size_t, std::size_t> range, Record_Index record) const {
-        return static_cast<std::size_t>(
-            std::upper_bound(records_.begin() + static_cast<std::ptrdiff_t>(range.first),
-                             records_.begin() + static_cast<std::ptrdiff_t>(range.second), record) -
-            records_.begin());
-    }
-
-private:
-    std::unordered_map<std::u16string_view, std::uint32_t> id_;
-    std::vector<std::size_t> start_;
-    std::vector<Record_Index> records_;
-};
-
-// For each record i, the nearest record before it (as index + 1; 0: none)
-// whose time lies after i's or more than `below` seconds before it: where a
-// backward scan from i over a window of `below` seconds ends.
-std::vector<std::uint32_t> Backward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t below) {
-    const std::size_t count = seconds.size();
-    std::vector<std::uint32_t> ends(count, 0);
-    // Records later than every record after them, nearest on top (times
-    // falling towards the top), and records earlier than every record after
-    // them (times rising towards the top).
-    std::vector<std::uint32_t> later, earlier;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::int64_t time = seconds[i];
-        while (!later.empty() && seconds[later.back()] <= time) later.pop_back();
-        std::uint32_t end = later.empty() ? 0 : later.back() + 1;
-        // The nearest record earlier than time - below is one of `earlier`.
-        const auto first_not_below = std::lower_bound(
-            earlier.begin(), earlier.end(), time - below, [&](std::uint32_t j, std::int64_t t) { return seconds[j] < t; });
-        if (first_not_below != earlier.begin()) end = std::max(end, *(first_not_below - 1) + 1);
-        ends[i] = end;
-        later.push_back(static_cast<std::uint32_t>(i));
-        while (!earlier.empty() && seconds[earlier.back()] >= time) earlier.pop_back();
-        earlier.push_back(static_cast<std::uint32_t>(i));
-    }
-    return ends;
-}
-
-// For each record i, the nearest record after it (its index; the count: none)
-// whose time lies before i's or more than `above` seconds after it: where a
-// forward scan from i over a window of `above` seconds ends.
-std::vector<std::uint32_t> Forward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t above) {
-    const std::size_t count = seconds.size();
-    std::vector<std::uint32_t> ends(count, static_cast<std::uint32_t>(count));
-    std::vector<std::uint32_t> earlier, later;
-    for (std::size_t i = count; i-- > 0;) {
-        const std::int64_t time = seconds[i];
-        while (!earlier.empty() && seconds[earlier.back()] >= time) earlier.pop_back();
-        std::uint32_t end = earlier.empty() ? static_cast<std::uint32_t>(count) : earlier.back();
-        // `later` holds times rising away from the top; the nearest record
-        // later than time + above is the topmost such.
-        const auto first_above = std::upper_bound(
-            later.rbegin(), later.rend(), time + above, [&](std::int64_t t, std::uint32_t j) { return t < seconds[j]; });
-        if (first_above != later.rend()) end = std::min(end, *first_above);
-        ends[i] = end;
-        earlier.push_back(static_cast<std::uint32_t>(i));
-        while (!later.empty() && seconds[later.back()] <= time) later.pop_back();
-        later.push_back(static_cast<std::uint32_t>(i));
-    }
-    return ends;
-}
-
 // What the judging of the entries looks up, made once from the rows and the
 // entries so that no rule scans the whole journal for one entry.
 struct Timestamp_Indexes {
     explicit Timestamp_Indexes(const Detection_Context& context)
-        : By_File(context.g_UsnJrnl_Info_Array, Usn_Field::FileReferenceNumber),
+        : By_File(*context.UsnJrnl_Records_By_File),
           By_Parent(context.g_UsnJrnl_Info_Array, Usn_Field::ParentFileReferenceNumber) {
         const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
         const std::vector<std::int64_t>& seconds = context.UsnJrnl_Record_Seconds;
@@ -243,7 +155,7 @@ struct Timestamp_Indexes {
         }
     };
 
-    Record_Lists By_File;
+    const Record_Lists& By_File;
     Record_Lists By_Parent;
     std::vector<std::uint32_t> Later_Bits;
     // By_Parent's ranges, each sorted by time.
@@ -860,6 +772,11 @@ void Classify_Basic_Info_Changed_Entries(Detection_Context& context) {
 
 void Detect_UsnJrnl_Timestamp_Manipulation(Detection_Context& context) {
     if (context.g_Basic_Info_Changed_Array.empty()) return;
+    // Made by the per-record pass; made here when the pass did not run.
+    if (!context.UsnJrnl_Records_By_File || context.UsnJrnl_Record_Seconds.size() != context.g_UsnJrnl_Info_Array.size()) {
+        Read_UsnJrnl_Record_Seconds(context);
+        Prepare_Basic_Info_Tracking(context);
+    }
     Timestamp_Judge(context).Run();
 }
 
