@@ -561,7 +561,11 @@ private:
         Sibling_Evidence found;
         const std::uint64_t parent = platform::Read_Hexadecimal(entry.ParentFileReferenceNumber);
         const std::u16string own_base = platform::MakeLower(Base_Name(own.Name));
-        for (const _ENTRYINFO_2& sibling : mft_.Children_Of(parent)) {
+        // A sibling whose modified time differs from the file's own is
+        // evidence of nothing: only those with the same modified time are
+        // visited, in the folder's order.
+        for (const _ENTRYINFO_2* candidate : Siblings_Modified_At(parent, own.ModifiedTime)) {
+            const _ENTRYINFO_2& sibling = *candidate;
             if (sibling.Name == own.Name) continue;
             const std::u16string base = platform::MakeLower(Base_Name(sibling.Name));
             // A copy or another version of the file itself is no witness.
@@ -591,6 +595,17 @@ private:
             }
         }
         return found;
+    }
+
+    // The children of `parent` whose modified time is `modified`, in the
+    // folder's order; each folder is sorted out once, when first asked.
+    const std::vector<const _ENTRYINFO_2*>& Siblings_Modified_At(std::uint64_t parent, std::uint64_t modified) {
+        auto [folder, made] = siblings_by_modified_.try_emplace(parent);
+        if (made)
+            for (const _ENTRYINFO_2& child : mft_.Children_Of(parent)) folder->second[child.ModifiedTime].push_back(&child);
+        static const std::vector<const _ENTRYINFO_2*> none;
+        const auto found = folder->second.find(modified);
+        return found == folder->second.end() ? none : found->second;
     }
 
     bool Tracked_Sibling_Fails(std::size_t index, const _ENTRYINFO_2& sibling, std::uint64_t parent,
@@ -624,6 +639,8 @@ private:
     const Mft_Index& mft_;
     const Timestamp_Indexes indexes_;
     Shifted_Time_Text_Maker time_text_;
+    std::unordered_map<std::uint64_t, std::unordered_map<std::uint64_t, std::vector<const _ENTRYINFO_2*>>>
+        siblings_by_modified_;
 };
 
 // The program folder's key of a tracked file's path: up to and including
