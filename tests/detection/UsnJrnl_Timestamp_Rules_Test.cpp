@@ -633,3 +633,23 @@ TEST(UsnJrnl_Timestamp_Rules, BadInputIsJudgedWithoutHarm) {
                        "((MFTmodifiedTime : 2020-08-02 10:00:00) != (Last Basic_Info_Changed Event Time : 2020-08-02 "
                        "not a time))"}));
 }
+
+// A file changed while its program rewrote its folder is left alone: the
+// change is attached to the update period, whose files mostly kept their
+// times.
+TEST(UsnJrnl_Timestamp_Rules, ChangeInsideAnUpdatePeriodIsLeftAlone) {
+    for (const bool update_path : {false, true}) {
+        Journal j;
+        if (update_path) j.Signature(u"ProgramUpdatePath|\\Users\\|Same|1");
+        j.Created(u"10:00:00");
+        for (int k = 0; k < 10; ++k)
+            j.Add(u"10:04:55", {u"Data_Overwritten", u"File_Closed"}, Folder, Mft_Reference(100 + k, 1),
+                  u"lib" + platform::Utf8_To_Utf16(std::to_string(k)) + u".dll");
+        const std::string usn = j.Change(u"10:05:00");
+        j.Own(Ft(u"2019-01-01 00:00:00"), Ft(u"2019-01-01 00:00:00"), Ft(u"2020-08-02 10:05:00"));
+        const Detection_Context& context = j.Run();
+        EXPECT_EQ(j.Findings(), update_path ? Strings{} : Strings{C_Creation(usn)}) << update_path;
+        // The period was freed; the entry no longer points to it.
+        EXPECT_EQ(context.g_Basic_Info_Changed_Array[0]->Period, nullptr);
+    }
+}
