@@ -2,6 +2,7 @@
 //
 //   bench_detection [log events, default 300,000] [signature rows, default 1,000]
 //                   [journal records, default 1,000,000]
+//                   [records for the literal timestamp rules, default a tenth; 0: none]
 //
 // The $LogFile half: the per-event rules over a log whose events mix what a
 // busy volume's log holds: creations and renames (which the trace rule
@@ -18,7 +19,13 @@
 // The records are the reason words Windows writes for creating, writing,
 // closing, renaming and deleting a file, prefetch files of programs that
 // ran, program folders created, and a few clock changes. The signature rows
-// are execution, trace, installation and update-path rows. Reported: the time
+// are execution, trace, installation and update-path rows; one file in a
+// hundred has its $MFT times set back to 2019, about half the files have
+// their times changed, and a timestamp tool's prefetch file precedes the
+// changes of stomped files. Then the timestamp rules over the tracked files,
+// and the same rules as plain scans on a tenth of the journal, with their
+// findings compared; and a burst of 300,000 records in two seconds in one
+// folder of 100,000 files, every one of them judged. Reported: the time
 // of the pass and of the periods, and the memory they take beyond the rows
 // (heap in use while the detection's objects live, and the growth of the
 // peak resident size).
@@ -37,6 +44,8 @@
 #include "detection/Detection_Context.h"
 #include "detection/Program_Update_Periods.h"
 #include "detection/UsnJrnl_Record_Rules.h"
+#include "detection/UsnJrnl_Timestamp_Rules.h"
+#include "detection/Literal_Timestamp_Rules.h"
 #include "output/Time_Text.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -147,7 +156,19 @@ std::u16string File_Name(int file) {
     return Format(kinds[file % 7], {file});
 }
 
-void Build_Mft(Program_State& state) {
+// What the journal did to each user and program file: the second of its
+// creation record and of its last record (0: none), since 1601.
+struct File_Times {
+    std::vector<std::int64_t> Created = std::vector<std::int64_t>(Folders * Files_Per_Folder, 0);
+    std::vector<std::int64_t> Last = std::vector<std::int64_t>(Folders * Files_Per_Folder, 0);
+};
+
+// One file in this many had its times set back by a tool: its $SI times
+// say 2019, whatever the journal shows.
+constexpr int Stomped_Every = 100;
+constexpr std::uint64_t Stomped_Time = 131907744000000000ull;  // 2019-01-01 00:00:00 UTC
+
+void Build_Mft(Program_State& state, const File_Times& times) {
     test_support::Mft_Entries mft;
     mft.Root()
         .Directory(Users_Entry, 1, test_support::Mft_Root_Reference, u"Users")
@@ -162,7 +183,21 @@ void Build_Mft(Program_State& state) {
     }
     for (int file = 0; file < Folders * Files_Per_Folder; ++file) {
         mft.File(File_Entry + file, 1, Reference(Folder_Entry + file / Files_Per_Folder), File_Name(file));
-        mft.Last().CreateTime = 132400000000000000ull + static_cast<std::uint64_t>(file) * 10'000'000ull;
+        // The $SI times the journal's records leave, a little after each
+        // second; a stomped file's are the tool's whole seconds.
+        const auto filetime = [](std::int64_t second) {
+            return static_cast<std::uint64_t>(second) * 10'000'000ull + 4'321'000ull;
+        };
+        const std::int64_t last = times.Last[file] != 0 ? times.Last[file] : 13'240'800'000;
+        mft.Last().CreateTime = filetime(times.Created[file] != 0 ? times.Created[file] : last - 86400);
+        mft.Last().ModifiedTime = filetime(last);
+        mft.Last().MFT_ModifiedTime = filetime(last);
+        mft.Last().DataSize = 1000 + static_cast<std::uint64_t>(file % 9000);
+        if (file % Stomped_Every == 7) {
+            mft.Last().CreateTime = Stomped_Time;
+            mft.Last().ModifiedTime = Stomped_Time;
+            mft.Last().MFT_ModifiedTime = Stomped_Time;
+        }
     }
     mft.Install(state.g_Parsing_Context);
 }
@@ -189,6 +224,7 @@ void Add_Journal_Signatures(Program_State& state, long long rows) {
                 }
         }
     }
+    Add_Signature_Text(state, u"Execution|Timestamp Manipulation|Same|TIMESTOMP|Timestomp");
     // The paths a real signature list names.
     Add_Signature_Text(state, u"ProgramUpdatePath|\\Program Files\\|Same|2");
     Add_Signature_Text(state, u"ProgramUpdatePath|\\Program Files (x86)\\|Same|2");
@@ -198,7 +234,8 @@ void Add_Journal_Signatures(Program_State& state, long long rows) {
 
 class Journal_Writer {
 public:
-    Journal_Writer(Program_State& state, long long records) : state_(state), target_(records), text_(0) {}
+    Journal_Writer(Program_State& state, long long records, File_Times& times)
+        : state_(state), target_(records), times_(times), text_(0) {}
 
     bool Full() const { return static_cast<long long>(state_.g_UsnJrnl_Info_Array.size()) >= target_; }
     std::uint64_t Next() {
@@ -223,6 +260,13 @@ public:
         record_.FileReferenceNumber = Format(u"0x%.16llX", {static_cast<unsigned long long>(file)});
         record_.ParentFileReferenceNumber = Format(u"0x%.16llX", {static_cast<unsigned long long>(parent)});
         state_.g_UsnJrnl_Info_Array.push_back(record_);
+        const std::uint64_t entry = file & 0xFFFFFFFFFFFFull;
+        if (entry >= File_Entry && entry < File_Entry + Folders * Files_Per_Folder) {
+            const std::size_t f = static_cast<std::size_t>(entry - File_Entry);
+            times_.Last[f] = second_;
+            if (times_.Created[f] == 0 && reasons.find(u"File_Created") != std::u16string_view::npos)
+                times_.Created[f] = second_;
+        }
     }
 
     // A user's file created, written, closed, changed, renamed or deleted.
@@ -232,7 +276,9 @@ public:
         const std::u16string path = Folder_Path(folder);
         const std::u16string name = File_Name(file);
         const std::uint64_t ref = Reference(File_Entry + file), parent = Reference(Folder_Entry + folder);
-        switch (Next() % 6) {
+        // Half the picks change a file's times (an editor's save, a copy, an
+        // archiver), so that about half the files end up tracked.
+        switch (Next() % 10) {
             case 0:
                 Add(name, path, u"File_Created", u"Archive", ref, parent);
                 Add(name, path, u"File_Created , File_Closed", u"Archive", ref, parent);
@@ -243,6 +289,14 @@ public:
                 Add(name, path, u"Data_Extend , Data_Overwrite , File_Closed", u"Archive", ref, parent);
                 break;
             case 2:
+            case 6:
+            case 7:
+            case 8:
+            case 9:
+                // The tool that sets a stomped file's times ran just before.
+                if (file % Stomped_Every == 7)
+                    Add(u"TIMESTOMP.EXE-1A2B3C4D.pf", u"\\Windows\\Prefetch", u"Data_Truncated , File_Closed", u"Archive",
+                        Reference(File_Entry + 400001), Reference(Prefetch_Entry));
                 Add(name, path, u"Basic_Info_Changed", u"Archive", ref, parent);
                 Add(name, path, u"Basic_Info_Changed , File_Closed", u"Archive", ref, parent);
                 break;
@@ -319,6 +373,7 @@ public:
 private:
     Program_State& state_;
     long long target_;
+    File_Times& times_;
     Shifted_Time_Text_Maker text_;
     _USNJRNLINFO record_;
     std::uint64_t seed_ = 42;
@@ -327,8 +382,8 @@ private:
     std::int64_t second_ = 13'240'800'000;
 };
 
-void Add_Journal(Program_State& state, long long records) {
-    Journal_Writer writer(state, records);
+void Add_Journal(Program_State& state, long long records, File_Times& times) {
+    Journal_Writer writer(state, records, times);
     while (!writer.Full()) {
         // About a quarter of the records come from update bursts.
         const std::uint64_t pick = writer.Next() % 10000;
@@ -358,17 +413,18 @@ void Reset_Peak_Resident() {
 
 void Bench_UsnJrnl_Half(long long records, long long rows) {
     Program_State state;
-    Build_Mft(state);
+    File_Times times;
     Add_Journal_Signatures(state, rows);
-    Add_Journal(state, records);
+    Add_Journal(state, records, times);
+    Build_Mft(state, times);
 
     malloc_trim(0);
     Reset_Peak_Resident();
     const long long resident_before = Status_KiB("VmRSS:");
     const std::size_t heap_before = Heap_In_Use();
-    double pass_seconds = 0, periods_seconds = 0;
-    std::size_t heap_during = 0;
-    std::size_t groups = 0, periods = 0, grouped = 0, findings = 0;
+    double pass_seconds = 0, periods_seconds = 0, timestamp_seconds = 0, half_seconds = 0;
+    std::size_t heap_during = 0, heap_judging = 0;
+    std::size_t groups = 0, periods = 0, grouped = 0, findings = 0, tracked = 0, paired = 0;
     {
         Detection_Context context(state);
         const auto start = std::chrono::steady_clock::now();
@@ -383,9 +439,26 @@ void Bench_UsnJrnl_Half(long long records, long long rows) {
         groups = context.Program_Operation_Candidate_Group_Array.size();
         for (const auto& group : context.Program_Operation_Candidate_Group_Array) grouped += group->Records.size();
         for (const auto& group : context.Program_Update_Period_Group_Array) periods += group->Periods.size();
+        Classify_Basic_Info_Changed_Entries(context);
+        Detect_UsnJrnl_Timestamp_Manipulation(context);
+        heap_judging = Heap_In_Use();
+        Free_UsnJrnl_Working_Objects(context);
+        Link_UsnJrnl_Timestamp_Tool_Execution(context);
+        const auto half_end = std::chrono::steady_clock::now();
+        timestamp_seconds = std::chrono::duration<double>(half_end - end).count();
+        half_seconds = std::chrono::duration<double>(half_end - start).count();
+        for (const auto& entry : context.g_Basic_Info_Changed_Array) {
+            if (!entry) continue;
+            ++tracked;
+            if (!entry->LastUSN.empty()) ++paired;
+        }
     }
     const long long resident_peak = Status_KiB("VmHWM:");
-    for (const auto& overview : state.g_Detection_Overview_Array) findings += overview->Details.size();
+    std::size_t timestamp_findings = 0;
+    for (const auto& overview : state.g_Detection_Overview_Array) {
+        findings += overview->Details.size();
+        if (overview->Category == Finding_Category::Timestamp_Manipulation) timestamp_findings += overview->Details.size();
+    }
 
     std::printf("detection: %zu $UsnJrnl records (rows %.1f MB), %zu $MFT entries, %zu signature rows\n",
                 state.g_UsnJrnl_Info_Array.size(), state.g_UsnJrnl_Info_Array.Memory_Bytes() / 1e6,
@@ -395,9 +468,118 @@ void Bench_UsnJrnl_Half(long long records, long long rows) {
     std::printf("  per-record pass: %.3f s, %zu findings; %zu records in %zu program folders\n", pass_seconds,
                 findings, grouped, groups);
     std::printf("  update periods: %.3f s, %zu periods\n", periods_seconds, periods);
-    std::printf("  pass + periods: %.3f s; memory beyond the rows: %.1f MB heap in use, %.1f MB peak resident growth\n",
-                pass_seconds + periods_seconds, (heap_during - heap_before) / 1e6,
-                (resident_peak - resident_before) / 1024.0);
+    std::printf("  pass + periods: %.3f s; memory beyond the rows: %.1f MB heap in use\n",
+                pass_seconds + periods_seconds, (heap_during - heap_before) / 1e6);
+    std::printf("  timestamp rules (classify, judge, free, link): %.3f s; %zu tracked files (%zu paired), %zu "
+                "timestamp findings\n",
+                timestamp_seconds, tracked, paired, timestamp_findings);
+    std::printf("  whole $UsnJrnl half: %.3f s; memory beyond the rows: %.1f MB heap in use while judging, %.1f MB "
+                "peak resident growth\n",
+                half_seconds, (heap_judging - heap_before) / 1e6, (resident_peak - resident_before) / 1024.0);
+}
+
+// The worst shape for look-backs: one folder of `files` files whose times
+// were all changed within two seconds (a change and its close each), with
+// as many lone closes of other files among them, and an $MFT whose
+// MFT-modified times differ from the journal for every file. Every change
+// is judged; none may cost a scan of the burst or of the folder.
+void Bench_Burst(long long files) {
+    Program_State state;
+    test_support::Mft_Entries mft;
+    mft.Root().Directory(Folder_Entry, 1, test_support::Mft_Root_Reference, u"burst");
+    Shifted_Time_Text_Maker text(0);
+    const std::u16string first = text.Text(13'240'800'000ull * 10'000'000ull);
+    const std::u16string second = text.Text(13'240'800'001ull * 10'000'000ull);
+    _USNJRNLINFO row;
+    row.SourceInfo = u"Normal";
+    row.FileAttr = u"Archive";
+    row.ParentFileReferenceNumber = Format(u"0x%.16llX", {static_cast<unsigned long long>(Reference(Folder_Entry))});
+    std::uint64_t usn = 0;
+    const auto add = [&](long long file, const std::u16string& time, std::u16string_view reasons) {
+        row.USN = platform::Unsigned_Decimal_Text(usn);
+        usn += 96;
+        row.TimeStamp = time;
+        row.FileName = Format(u"file_%d.txt", {file});
+        row.FullPath = u"\\burst\\" + row.FileName;
+        row.Event = reasons;
+        row.FileReferenceNumber = Format(u"0x%.16llX", {static_cast<unsigned long long>(Reference(File_Entry + file))});
+        state.g_UsnJrnl_Info_Array.push_back(row);
+    };
+    for (long long f = 0; f < files; ++f) {
+        const std::u16string& time = f < files / 2 ? first : second;
+        add(f, time, u"Basic_Info_Changed");
+        add(f, time, u"Basic_Info_Changed , File_Closed");
+        add(files + f, time, u"Basic_Info_Changed , File_Closed");
+    }
+    for (long long f = 0; f < files; ++f) {
+        mft.File(File_Entry + f, 1, Reference(Folder_Entry), Format(u"file_%d.txt", {f}));
+        mft.Last().CreateTime = Stomped_Time + static_cast<std::uint64_t>(f) * 10'000'000ull;
+        mft.Last().ModifiedTime = mft.Last().CreateTime;
+        mft.Last().MFT_ModifiedTime = mft.Last().CreateTime;
+    }
+    mft.Install(state.g_Parsing_Context);
+
+    std::ostringstream console, messages;
+    const auto start = std::chrono::steady_clock::now();
+    {
+        platform::Scoped_Output output(console, messages);
+        Detect_Suspicious_Behavior(state);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::size_t findings = 0;
+    for (const auto& overview : state.g_Detection_Overview_Array) findings += overview->Details.size();
+    std::printf("burst: %zu $UsnJrnl records in 2 s, one folder of %lld files, all judged: %zu findings in %.3f s\n",
+                state.g_UsnJrnl_Info_Array.size(), files, findings, seconds);
+}
+
+// The timestamp rules as plain scans (the test tree's reference) against the
+// indexed ones, on the same generated journal: the tracking, the judging and
+// the link of each, after the same pass and periods. The findings must agree.
+void Bench_Literal_Timestamp_Rules(long long records, long long rows) {
+    Program_State indexed_state, literal_state;
+    for (Program_State* state : {&indexed_state, &literal_state}) {
+        File_Times times;
+        Add_Journal_Signatures(*state, rows);
+        Add_Journal(*state, records, times);
+        Build_Mft(*state, times);
+    }
+    Detection_Context indexed(indexed_state), literal(literal_state);
+    Detect_UsnJrnl_Record_Rules(indexed);
+    Build_Program_Periods(indexed);
+    Index_Period_Events(indexed);
+    auto start = std::chrono::steady_clock::now();
+    Classify_Basic_Info_Changed_Entries(indexed);
+    Detect_UsnJrnl_Timestamp_Manipulation(indexed);
+    Free_UsnJrnl_Working_Objects(indexed);
+    Link_UsnJrnl_Timestamp_Tool_Execution(indexed);
+    const double indexed_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    Detect_UsnJrnl_Record_Rules(literal);
+    Build_Program_Periods(literal);
+    Index_Period_Events(literal);
+    start = std::chrono::steady_clock::now();
+    test_support::literal::Rules rules(literal);
+    rules.Track_All();
+    const auto tracked = std::chrono::steady_clock::now();
+    rules.Classify();
+    rules.Detect();
+    Free_UsnJrnl_Working_Objects(literal);
+    rules.Link();
+    const auto end = std::chrono::steady_clock::now();
+
+    const auto findings = [](const Program_State& state) {
+        std::vector<std::u16string> out;
+        for (const auto& overview : state.g_Detection_Overview_Array)
+            if (overview->Category == Finding_Category::Timestamp_Manipulation)
+                for (const auto& d : overview->Details) out.push_back(d->DetectionLocation + u"|" + d->Message);
+        return out;
+    };
+    const auto a = findings(indexed_state), b = findings(literal_state);
+    std::printf("timestamp rules on %zu records: indexed %.3f s (tracking in the pass); literal scans %.3f s "
+                "(tracking %.3f s, judging and link %.3f s); %zu findings, %s\n",
+                literal_state.g_UsnJrnl_Info_Array.size(), indexed_seconds,
+                std::chrono::duration<double>(end - start).count(), std::chrono::duration<double>(tracked - start).count(),
+                std::chrono::duration<double>(end - tracked).count(), a.size(), a == b ? "identical" : "DIFFERENT");
 }
 
 }  // namespace
@@ -407,6 +589,9 @@ int main(int argc, char** argv) {
     const long long rows = argc > 2 ? std::atoll(argv[2]) : 1000;
     const long long records = argc > 3 ? std::atoll(argv[3]) : 1000000;
     Bench_LogFile_Half(events, rows);
+    const long long literal_records = argc > 4 ? std::atoll(argv[4]) : records / 10;
     Bench_UsnJrnl_Half(records, rows);
+    if (literal_records > 0) Bench_Literal_Timestamp_Rules(literal_records, rows);
+    Bench_Burst(100000);
     return 0;
 }

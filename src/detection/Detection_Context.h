@@ -96,6 +96,20 @@ struct Detection_Context {
     UsnJrnl_Name_Parent_Map g_File_Deleted_Map;
     UsnJrnl_Name_Parent_Map g_File_Renamed_Old_Map;
 
+    // The tracked "Basic_Info_Changed" entries in the order made. An entry
+    // removed when its file is deleted leaves a null in its place, so the
+    // others keep their order; the map finds the live entry of a
+    // FileReferenceNumber text (there is at most one).
+    std::vector<std::unique_ptr<_usnjrnl_basic_info_changed_last_event_time>> g_Basic_Info_Changed_Array;
+    // Each file's records (by FileReferenceNumber text), and per record
+    // where the tracking's look-backs over 1 s and 2 s end; made when the
+    // per-record pass starts, so that a look-back visits only the file's own
+    // records.
+    std::unique_ptr<Record_Lists> UsnJrnl_Records_By_File;
+    std::vector<std::uint32_t> Pairing_Window_Start_1s;
+    std::vector<std::uint32_t> Pairing_Window_Start_2s;
+    std::unordered_map<std::u16string_view, std::size_t> Basic_Info_Changed_Of_Reference;
+
     // Files and directories below the program folder being counted.
     std::uint64_t g_File_Count = 0;
     std::uint64_t g_Directory_Count = 0;

@@ -334,6 +334,9 @@ void Detect_UsnJrnl_Record_Rules(Detection_Context& context) {
     context.g_File_Renamed_New_Map.clear();
     context.g_File_Deleted_Map.clear();
     context.g_File_Renamed_Old_Map.clear();
+    context.g_Basic_Info_Changed_Array.clear();
+    context.Basic_Info_Changed_Of_Reference.clear();
     Read_UsnJrnl_Record_Seconds(context);
+    Prepare_Basic_Info_Tracking(context);
     Record_Pass(context).Run();
 }

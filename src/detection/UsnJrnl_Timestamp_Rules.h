@@ -13,3 +13,10 @@ void Detect_UsnJrnl_Timestamp_Manipulation(Detection_Context& context);
 void Free_UsnJrnl_Working_Objects(Detection_Context& context);
 // Ties execution findings of timestamp tools to the file changed right after.
 void Link_UsnJrnl_Timestamp_Tool_Execution(Detection_Context& context);
+
+// 1 when the entry's changes look like part of its program's update period.
+int Check_Candidate_Ratios(const _usnjrnl_basic_info_changed_last_event_time& entry);
+// 1 when the file took the place of a file of the same name deleted or
+// renamed away just before it was created or renamed in.
+int Match_UsnJrnl_Records_Within_15s(const Detection_Context& context,
+                                     const _usnjrnl_basic_info_changed_last_event_time& entry);

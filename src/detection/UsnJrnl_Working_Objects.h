@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -112,4 +113,91 @@ private:
         }
     };
     std::unordered_map<Key, UsnJrnl_Record_Group2, Key_Hash> groups_;
+};
+
+// The records of each key (a field's text: a FileReferenceNumber or a
+// ParentFileReferenceNumber), in record order, in one array.
+class Record_Lists {
+public:
+    template <class Rows, class Field>
+    Record_Lists(const Rows& rows, Field field) {
+        Build(rows.size(), [&](std::size_t i) { return rows.Field(i, field); });
+    }
+
+    // Positions [first, last) in Records() of the key's records.
+    std::pair<std::size_t, std::size_t> Range(std::u16string_view key) const;
+    std::size_t Key_Count() const { return start_.empty() ? 0 : start_.size() - 1; }
+    std::pair<std::size_t, std::size_t> Range_Of_Id(std::size_t id) const { return {start_[id], start_[id + 1]}; }
+    const std::vector<Record_Index>& Records() const { return records_; }
+    // Position of the first record of [first, last) after `record`.
+    std::size_t After(std::pair<std::size_t, std::size_t> range, Record_Index record) const;
+    // The record before `record` with the same key, as index + 1; 0: none.
+    std::uint32_t Previous(Record_Index record) const {
+        const std::uint32_t at = position_[record];
+        return at == start_[key_of_[record]] ? 0 : records_[at - 1] + 1;
+    }
+
+private:
+    void Build(std::size_t count, const std::function<std::u16string_view(std::size_t)>& key);
+
+    std::unordered_map<std::u16string_view, std::uint32_t> id_;
+    std::vector<std::uint32_t> start_;
+    std::vector<Record_Index> records_;
+    // Per record: its key's id and its position in records_.
+    std::vector<std::uint32_t> key_of_;
+    std::vector<std::uint32_t> position_;
+};
+
+// For each record i, the nearest record before it (as index + 1; 0: none)
+// whose time lies after i's or more than `below` seconds before it: where a
+// backward scan from i over a window of `below` seconds ends.
+std::vector<std::uint32_t> Backward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t below);
+// For each record i, the nearest record after it (its index; the count: none)
+// whose time lies before i's or more than `above` seconds after it: where a
+// forward scan from i over a window of `above` seconds ends.
+std::vector<std::uint32_t> Forward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t above);
+
+// One file whose $STANDARD_INFORMATION times were changed, as the journal's
+// "Basic_Info_Changed" records show it. Texts are views of the rows, except
+// the $SI creation time, which is made from the $MFT.
+struct _usnjrnl_basic_info_changed_last_event_time {
+    std::u16string_view FileReferenceNumber;
+    // Of the last paired event (of the first event while none is paired).
+    std::u16string_view ParentFileReferenceNumber;
+    std::u16string_view LastEventTime;
+    // The file's "File_Created" record, when the journal held one before the
+    // entry was made.
+    std::uint32_t CreatedKnown = 0;
+    std::u16string_view CreatedFileName;
+    std::u16string_view CreatedParentFileReferenceNumber;
+    std::u16string_view CreatedEventTime;
+    std::u16string SI_CreationTime;
+    std::uint64_t CreatedUSN = 0;
+    std::uint32_t HasRenamedNew = 0;
+    std::vector<Record_Index> RenamedNewRecords;
+    // Empty while the file has no paired event.
+    std::u16string_view LastUSN;
+    std::u16string_view FileName;
+    std::u16string_view FullPath;
+    Record_Index LastRecordIndex = 0;
+    std::uint32_t PairedCount = 0;
+    std::uint32_t UnpairedCount = 0;
+    std::uint32_t EventCount = 0;
+    // 1 once a timestamp finding names the file.
+    std::uint32_t Reported = 0;
+    // The MFT-modified time lies more than 5 s from the last paired event;
+    // the creation time more than 5 s from the creation record; the last
+    // paired event more than 2 s after the creation record.
+    std::uint32_t ModifiedGapFlag = 0;
+    std::uint32_t CreationGapFlag = 0;
+    std::uint32_t CreationEventGapFlag = 0;
+    // The TimeStamp of every tracked event as whole seconds, in record order.
+    std::vector<std::int64_t> EventTimes;
+    // Index in EventTimes of the last paired event; -1 while there is none.
+    std::int64_t LastPairedIndex = -1;
+    std::u16string_view LastEvent;
+    std::u16string_view LastFileAttr;
+    // The update period of the file's program folder, not owned; null when
+    // none, and cleared when the periods are freed.
+    Program_Update_Period* Period = nullptr;
 };

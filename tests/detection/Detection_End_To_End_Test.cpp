@@ -11,10 +11,12 @@
 #include "platform/console.h"
 #include "platform/text.h"
 #include "support/Detection_Builders.h"
+#include "support/Mft_Record_Builder.h"
 #include "support/Run_Harness.h"
 #include "support/Signature_Db_Builder.h"
 #include "support/Sqlite_Query.h"
 #include "support/Temp_Dir.h"
+#include "support/Usn_Record_Builder.h"
 #include "support/Working_Directory.h"
 
 using namespace test_support;
@@ -86,6 +88,23 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
                 .Path(u"\\Windows\\Prefetch\\SYSTEMSETTINGSADMINFLOWS.EXE-4D8A1F2B.pf"),
             Usn_Event(1200).Time(u"2020-08-02 10:05:00").Reasons({u"Data_Extend"}).Name(u"log.txt")
                 .Path(u"\\Users\\Me\\log.txt"),
+            // A document created, then a timestamp tool run, and a second
+            // later the document's times changed: its $MFT creation time is
+            // a whole second of 2018, the same as a file beside it.
+            Usn_Event(1300).Time(u"2020-08-02 10:10:00").Reasons({u"File_Created"}).Name(u"secret.docx")
+                .Path(u"\\Users\\Me\\Documents\\secret.docx").File_Reference(Mft_Reference(71, 1))
+                .Parent_Reference(Mft_Reference(70, 1)),
+            Usn_Event(1400).Time(u"2020-08-02 10:10:00").Reasons({u"File_Created", u"File_Closed"})
+                .Name(u"secret.docx").Path(u"\\Users\\Me\\Documents\\secret.docx")
+                .File_Reference(Mft_Reference(71, 1)).Parent_Reference(Mft_Reference(70, 1)),
+            Usn_Event(1500).Time(u"2020-08-02 10:20:00").Reasons({u"File_Created", u"File_Closed"})
+                .Name(u"TIMESTOMP.EXE-1A2B3C4D.pf").Path(u"\\Windows\\Prefetch\\TIMESTOMP.EXE-1A2B3C4D.pf"),
+            Usn_Event(1600).Time(u"2020-08-02 10:20:01").Reasons({u"Basic_Info_Changed"}).Name(u"secret.docx")
+                .Path(u"\\Users\\Me\\Documents\\secret.docx").File_Reference(Mft_Reference(71, 1))
+                .Parent_Reference(Mft_Reference(70, 1)),
+            Usn_Event(1700).Time(u"2020-08-02 10:20:01").Reasons({u"Basic_Info_Changed", u"File_Closed"})
+                .Name(u"secret.docx").Path(u"\\Users\\Me\\Documents\\secret.docx")
+                .File_Reference(Mft_Reference(71, 1)).Parent_Reference(Mft_Reference(70, 1)),
         };
         for (const Usn_Event& r : records) ASSERT_EQ(Insert_UsnJrnl_Row(db, r.Read_Record()), 0);
         db.Close_Database();
@@ -95,9 +114,25 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
                     .Add("Trace|Data Wiping|Creation|Same|sdelete.exe|SDelete")
                     .Add("Trace|Data Wiping|Rename|Include|ZZ.ZZZ|SDelete")
                     .Add("Installation|Data Wiping|\\Eraser|Eraser")
+                    .Add("Execution|Timestamp Manipulation|Same|TIMESTOMP|Timestomp")
+                    .Add("ProgramUpdatePath|\\Program Files\\|Same|2")
+                    .Add("KeyTempPath|\\AppData\\Local\\Temp\\|Include")
                     .Write(signatures));
 
     Program_State state;
+    // The $MFT of the timestomped document's folder.
+    const std::uint64_t stomped = 131699520000000000ull;  // 2018-05-05 00:00:00
+    Mft_Entries mft;
+    mft.Root()
+        .Directory(60, 1, Mft_Root_Reference, u"Users")
+        .Directory(61, 1, Mft_Reference(60, 1), u"Me")
+        .Directory(70, 1, Mft_Reference(61, 1), u"Documents")
+        .File(71, 1, Mft_Reference(70, 1), u"secret.docx");
+    mft.Last().CreateTime = mft.Last().ModifiedTime = stomped;
+    mft.Last().MFT_ModifiedTime = 132408372011234567ull;  // 2020-08-02 10:20:01.1234567
+    mft.File(72, 1, Mft_Reference(70, 1), u"notes.txt");
+    mft.Last().CreateTime = mft.Last().ModifiedTime = stomped;
+    mft.Install(state.g_Parsing_Context);
     std::ostringstream console, messages;
     {
         platform::Scoped_Output output(console, messages);
@@ -120,6 +155,8 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
                   "\"Deletion of Document File\",\"'Plan, 'final' O'Brien.docx' has been deleted.\",\"$LogFile\",\"1500\"\r\n"
                   "\"Installation of Suspicious Programs\",\"Eraser (Data Wiping) has been installed.\",\"$UsnJrnl:$J\",\"200\"\r\n"
                   "\"Execution of Suspicious Programs\",\"SDelete (Data Wiping) has been executed.\",\"$UsnJrnl:$J\",\"300\"\r\n"
+                  "\"Execution of Suspicious Programs\",\"Timestomp (Timestamp Manipulation) has been executed.\",\"$UsnJrnl:$J\","
+                  "\"1500\"\r\n"
                   "\"Traces of Suspicious Programs\",\"SDelete (Data Wiping)'s trace has been remained.\",\"$UsnJrnl:$J\",\"400\"\r\n"
                   "\"Traces of Suspicious Programs\",\"SDelete (Data Wiping)'s trace has been remained.\",\"$UsnJrnl:$J\",\"700\"\r\n"
                   "\"Traces of Suspicious Programs\",\"The Trace of Typical Data Wiping : Deletion after renaming more than 2 "
@@ -128,10 +165,14 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
                   "\"Manipulation of System Time\",\"The system time reversal has occurred. (2020-08-02 10:00:00 -> "
                   "2020-08-02 09:58:00)\",\"$UsnJrnl:$J\",\"1000\"\r\n"
                   "\"Manipulation of System Time\",\"The system time has moved forward more than 1 minute with running "
-                  "SystemSettingsAdminFlows.exe. (2020-08-02 09:58:30 -> 2020-08-02 10:05:00)\",\"$UsnJrnl:$J\",\"1200\"\r\n");
+                  "SystemSettingsAdminFlows.exe. (2020-08-02 09:58:30 -> 2020-08-02 10:05:00)\",\"$UsnJrnl:$J\",\"1200\"\r\n"
+                  "\"Timestamp Manipulation\",\"[Malicious] The timestamp of 'secret.docx' may have been manipulated after "
+                  "executing Timestomp. (Zero in CreationTime's 100-nanoseconds) (Using another normal file's timestamp) => "
+                  "((CreationTime : 2018-05-05 00:00:00(Zero in 100-nanoseconds)) != (Creation Event Time : 2020-08-02 "
+                  "10:10:00)), (CreationTime(2018-05-05 00:00:00) is same as notes.txt)\",\"$UsnJrnl:$J\",\"1700\"\r\n");
 
     // The journal rules match on the reason words as the reload joins them.
-    ASSERT_EQ(state.g_UsnJrnl_Info_Array.size(), 13u);
+    ASSERT_EQ(state.g_UsnJrnl_Info_Array.size(), 18u);
     EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(0, Usn_Field::Event), u"File_Created");
     EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(1, Usn_Field::Event), u"File_Created , File_Closed");
     EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(1, Usn_Field::FileReferenceNumber), u"0x0001000000000029");
@@ -214,4 +255,77 @@ TEST(Detection_Real, JournalTraceFindingForEachCreationOfNewTextDocument) {
         if (line.rfind("\"Traces of Suspicious Programs\"", 0) == 0) traces.push_back(line);
     }
     EXPECT_EQ(traces, expected);
+}
+
+// A journal file and an $MFT file built byte by byte: a document created,
+// a timestamp tool run, the document's times set back a second later. The
+// program with -u -m -c -b names the tool's execution and the manipulation.
+TEST(Detection_End_To_End, TimestompedDocumentFromJournalAndMftFiles) {
+    Temp_Dir dir;
+    const std::string out = dir.Make_Dir("out");
+    const std::string cwd = dir.Make_Dir("cwd");
+    ASSERT_TRUE(Signature_Db_Builder()
+                    .Add("Execution|Timestamp Manipulation|Same|TIMESTOMP|Timestomp")
+                    .Add("ProgramUpdatePath|\\Program Files\\|Same|2")
+                    .Add("KeyTempPath|\\AppData\\Local\\Temp\\|Include")
+                    .Write(cwd));
+
+    constexpr std::uint64_t Stomped = 131699520000000000ull;   // 2018-05-05 00:00:00
+    constexpr std::uint64_t Created = 132408366004000000ull;   // 2020-08-02 10:10:00.4
+    constexpr std::uint64_t Executed = 132408372003000000ull;  // 2020-08-02 10:20:00.3
+    constexpr std::uint64_t Changed = 132408372015000000ull;   // 2020-08-02 10:20:01.5
+    Mft_Image_Builder image;
+    Put_Volume_Skeleton(image);
+    const auto directory = [&](std::uint64_t entry, std::uint64_t parent, const std::u16string& name) {
+        image.Put(entry, Mft_Record_Builder(1024).Flags(Record_Flags::Directory).Sequence(1)
+                             .Standard_Information(Created, Created, Created, Created).File_Name(parent, name));
+    };
+    directory(40, Mft_Reference(5, 5), u"Users");
+    directory(41, Mft_Reference(40, 1), u"Me");
+    directory(42, Mft_Reference(41, 1), u"Documents");
+    directory(50, Mft_Reference(5, 5), u"Windows");
+    directory(51, Mft_Reference(50, 1), u"Prefetch");
+    image.Put(43, Mft_Record_Builder(1024).Flags(Record_Flags::File).Sequence(1)
+                      .Standard_Information(Stomped, Stomped, Changed, Changed)
+                      .File_Name(Mft_Reference(42, 1), u"secret.docx").Data(200));
+    image.Put(44, Mft_Record_Builder(1024).Flags(Record_Flags::File).Sequence(1)
+                      .Standard_Information(Stomped, Stomped, Stomped, Stomped)
+                      .File_Name(Mft_Reference(42, 1), u"notes.txt").Data(20));
+    image.Put(52, Mft_Record_Builder(1024).Flags(Record_Flags::File).Sequence(1)
+                      .Standard_Information(Executed, Executed, Executed, Executed)
+                      .File_Name(Mft_Reference(51, 1), u"TIMESTOMP.EXE-1A2B3C4D.pf").Data(100));
+    image.Write_File(dir.File("MFT"));
+
+    constexpr std::uint32_t File_Created = 0x100, File_Closed = 0x80000000, Basic_Info_Changed = 0x8000;
+    Usn_Journal_Builder journal;
+    const auto add = [&](std::uint64_t time, std::uint32_t reasons, std::uint64_t file, std::uint64_t parent,
+                         const std::u16string& name) {
+        journal.Append(Usn_Record_Builder().Usn(journal.Bytes().size()).Time_Stamp(time).Reason(reasons)
+                           .File_Reference(file).Parent(parent).Name(name).Attributes(0x20));
+    };
+    const std::uint64_t secret = Mft_Reference(43, 1), documents = Mft_Reference(42, 1);
+    add(Created, File_Created, secret, documents, u"secret.docx");
+    add(Created, File_Created | File_Closed, secret, documents, u"secret.docx");
+    const std::size_t executed_at = journal.Bytes().size();
+    add(Executed, File_Created | File_Closed, Mft_Reference(52, 1), Mft_Reference(51, 1), u"TIMESTOMP.EXE-1A2B3C4D.pf");
+    add(Changed, Basic_Info_Changed, secret, documents, u"secret.docx");
+    const std::size_t changed_at = journal.Bytes().size();
+    add(Changed, Basic_Info_Changed | File_Closed, secret, documents, u"secret.docx");
+    journal.Write_File(dir.File("J"));
+
+    Run_Result r;
+    {
+        Scoped_Working_Directory in(cwd);
+        r = Run_Program({"-u", dir.File("J"), "-m", dir.File("MFT"), "-o", out, "-c", "-b"}, 0);
+    }
+    ASSERT_EQ(r.Exit_Code, 0) << r.Console;
+    EXPECT_EQ(Read_File(out + "/QVM_SuspiciousBehaviorDetection_" + Pinned_Stamp + ".csv"),
+              std::string(Header) +
+                  "\"Execution of Suspicious Programs\",\"Timestomp (Timestamp Manipulation) has been executed.\","
+                  "\"$UsnJrnl:$J\",\"" + std::to_string(executed_at) + "\"\r\n"
+                  "\"Timestamp Manipulation\",\"[Malicious] The timestamp of 'secret.docx' may have been manipulated after "
+                  "executing Timestomp. (Zero in CreationTime's 100-nanoseconds) (Using another normal file's timestamp) => "
+                  "((CreationTime : 2018-05-05 00:00:00(Zero in 100-nanoseconds)) != (Creation Event Time : 2020-08-02 "
+                  "10:10:00)), (CreationTime(2018-05-05 00:00:00) is same as notes.txt)\",\"$UsnJrnl:$J\",\"" +
+                  std::to_string(changed_at) + "\"\r\n");
 }

@@ -10,6 +10,7 @@
 #include "detection/LogFile_Event_Rules.h"
 #include "detection/Program_Update_Periods.h"
 #include "detection/UsnJrnl_Record_Rules.h"
+#include "detection/UsnJrnl_Timestamp_Rules.h"
 #include "platform/text.h"
 #include "detection/Program_State.h"
 
@@ -35,6 +36,16 @@ inline void Run_UsnJrnl_Periods(Detection_Context& context) {
     Detect_UsnJrnl_Record_Rules(context);
     Build_Program_Periods(context);
     Index_Period_Events(context);
+}
+
+// The whole $UsnJrnl half in the detection's order (without its console
+// lines), over a context the caller keeps to look into.
+inline void Run_UsnJrnl_Half(Detection_Context& context) {
+    Run_UsnJrnl_Periods(context);
+    Classify_Basic_Info_Changed_Entries(context);
+    Detect_UsnJrnl_Timestamp_Manipulation(context);
+    Free_UsnJrnl_Working_Objects(context);
+    Link_UsnJrnl_Timestamp_Tool_Execution(context);
 }
 
 // The findings of one category and source as "<location>|<message>", in the
