@@ -6,17 +6,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "detection/Rule_Terms.h"
 #include "platform/text.h"
 #include "records/Compact_Rows.h"
-
-// Case-sensitive substring test: what the rules mean by "holds".
-inline bool Holds(std::u16string_view text, std::u16string_view what) {
-    return text.find(what) != std::u16string_view::npos;
-}
-
-inline bool Begins_With(std::u16string_view text, std::u16string_view what) {
-    return text.substr(0, what.size()) == what;
-}
 
 // The event's LSN text read as an unsigned decimal number; a text that is not
 // a number reads as 0.

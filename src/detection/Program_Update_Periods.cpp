@@ -1,3 +1,4 @@
+#include "detection/Rule_Terms.h"
 #include "detection/Program_Update_Periods.h"
 
 #include <string>
@@ -16,11 +17,11 @@
 
 namespace {
 
-constexpr std::u16string_view File_Created = u"File_Created";
-constexpr std::u16string_view File_Deleted = u"File_Deleted";
-constexpr std::u16string_view File_Renamed_New = u"File_Renamed_New";
-constexpr std::u16string_view File_Renamed_Old = u"File_Renamed_Old";
-constexpr std::u16string_view Basic_Info_Changed = u"Basic_Info_Changed";
+using Usn_Reason::File_Created;
+using Usn_Reason::File_Deleted;
+using Usn_Reason::File_Renamed_New;
+using Usn_Reason::File_Renamed_Old;
+using Usn_Reason::Basic_Info_Changed;
 constexpr std::u16string_view Directory = u"Directory";
 
 // A program's own scratch folder is busy all the time and says nothing about
@@ -32,10 +33,6 @@ constexpr std::uint64_t Period_Pause_Seconds = 40;
 // ...and, for the next record of the same file (not a directory), over a
 // pause shorter than this.
 constexpr std::uint64_t Same_File_Pause_Seconds = 120;
-
-bool Holds(std::u16string_view text, std::u16string_view what) {
-    return text.find(what) != std::u16string_view::npos;
-}
 
 // The program folder: the key without its trailing "\".
 std::u16string_view Program_Folder(std::u16string_view key) {

@@ -1,3 +1,4 @@
+#include "detection/Rule_Terms.h"
 #include "detection/UsnJrnl_Basic_Info_Tracking.h"
 
 #include <memory>
@@ -8,10 +9,10 @@
 
 namespace {
 
-constexpr std::u16string_view Basic_Info_Changed = u"Basic_Info_Changed";
+using Usn_Reason::Basic_Info_Changed;
 constexpr std::u16string_view Bare_Closing_Event = u"Basic_Info_Changed , File_Closed";
-constexpr std::u16string_view File_Closed = u"File_Closed";
-constexpr std::u16string_view File_Deleted = u"File_Deleted";
+using Usn_Reason::File_Closed;
+using Usn_Reason::File_Deleted;
 
 // A tool that sets the times opens the file, changes them and closes it:
 // the change lies at most this long before the closing record...
@@ -19,10 +20,6 @@ constexpr std::uint64_t Change_Before_Close_Seconds = 1;
 // ...and a closing record that carries other reasons too is looked back
 // from over this long.
 constexpr std::uint64_t Mixed_Close_Window_Seconds = 2;
-
-bool Holds(std::u16string_view text, std::u16string_view what) {
-    return text.find(what) != std::u16string_view::npos;
-}
 
 using Entry = _usnjrnl_basic_info_changed_last_event_time;
 

@@ -8,17 +8,18 @@
 #include "detection/Match_Modes.h"
 #include "detection/Program_Update_Periods.h"
 #include "detection/Rule_Numbers.h"
+#include "detection/Rule_Terms.h"
 #include "detection/UsnJrnl_Basic_Info_Tracking.h"
 #include "platform/text.h"
 
 namespace {
 
-constexpr std::u16string_view File_Created = u"File_Created";
-constexpr std::u16string_view File_Closed = u"File_Closed";
-constexpr std::u16string_view File_Deleted = u"File_Deleted";
-constexpr std::u16string_view File_Renamed_New = u"File_Renamed_New";
-constexpr std::u16string_view File_Renamed_Old = u"File_Renamed_Old";
-constexpr std::u16string_view Data_Truncated = u"Data_Truncated";
+using Usn_Reason::Data_Truncated;
+using Usn_Reason::File_Closed;
+using Usn_Reason::File_Created;
+using Usn_Reason::File_Deleted;
+using Usn_Reason::File_Renamed_New;
+using Usn_Reason::File_Renamed_Old;
 
 // The time before the first record: a first record dated earlier is a
 // reversal.
@@ -38,66 +39,16 @@ constexpr std::u16string_view Settings_Tool_Name = u"SYSTEMSETTINGSADMINFLOWS.EX
 constexpr std::size_t Wiping_Rename_Window = 50;
 constexpr std::size_t Wiping_Rename_Count = 2;
 
-constexpr std::array<std::u16string_view, 9> Document_Extensions = {u"doc", u"docx", u"xls",  u"xlsx", u"ppt",
-                                                                    u"pptx", u"hwp",  u"hwpx", u"pdf"};
-
-// Folders whose files come and go with the programs that keep them there.
-constexpr std::array<std::u16string_view, 6> Program_Folders = {
-    u"\\AppData\\Local\\",       u"\\AppData\\LocalLow\\", u"\\AppData\\Roaming\\",
-    u"\\Program Files (x86)\\", u"\\Program Files\\",     u"\\ProgramData\\"};
 // Windows itself renames and deletes in its own folder as well.
 constexpr std::u16string_view Windows_Folder = u"\\Windows\\";
-
-// Office and editors begin their temporary and owner files so.
-constexpr std::array<std::u16string_view, 3> Temporary_Name_Starts = {u"~", u"&_", u"(neme"};
-// Names of unsaved, recovered or downloaded copies.
-constexpr std::array<std::u16string_view, 3> Temporary_Name_Parts = {u"%20", u"(unsaved-", u"(autorecovered-"};
-
-bool Holds(std::u16string_view text, std::u16string_view what) {
-    return text.find(what) != std::u16string_view::npos;
-}
-
-template <std::size_t N>
-bool Holds_Any(std::u16string_view text, const std::array<std::u16string_view, N>& parts) {
-    for (const std::u16string_view part : parts)
-        if (Holds(text, part)) return true;
-    return false;
-}
-
-// A prefetch file's name ends with ".pf" and holds it nowhere earlier.
-bool Ends_With_Pf(std::u16string_view name) {
-    const std::size_t pf = name.find(u".pf");
-    return pf != std::u16string_view::npos && pf + 3 == name.size();
-}
 
 // Windows writes a program's prefetch file when the program has run: created
 // or truncated and rewritten, then closed.
 bool Is_Prefetch_Write(std::u16string_view file_name, std::u16string_view event) {
-    return Ends_With_Pf(file_name) && Holds(event, File_Closed) &&
+    return Is_Prefetch_Name(file_name) && Holds(event, File_Closed) &&
            (Holds(event, File_Created) || Holds(event, Data_Truncated));
 }
 
-// A base name of hexadecimal digits only (or none at all) is a program's
-// generated temporary file, not a user's document.
-bool Is_Generated_Base_Name(std::u16string_view lowered_base) {
-    for (const char16_t c : lowered_base)
-        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
-    return true;
-}
-
-// The trace rows by the reason text their operation stands for, each list in
-// load order. Any other operation word stands for nothing: its rows match no
-// record.
-struct Trace_Rows_By_Event {
-    explicit Trace_Rows_By_Event(const std::vector<_anti_forensic_program_trace_info>& rows) {
-        for (const _anti_forensic_program_trace_info& row : rows) {
-            if (row.Operation == u"Creation") Creation.push_back(&row);
-            else if (row.Operation == u"Rename") Rename.push_back(&row);
-        }
-    }
-    std::vector<const _anti_forensic_program_trace_info*> Creation;  // "File_Created"
-    std::vector<const _anti_forensic_program_trace_info*> Rename;    // "File_Renamed_New"
-};
 
 // The three folders an installation row names, made once per run.
 struct Installation_Folders {
@@ -175,7 +126,7 @@ private:
     // the record before the jump or shortly after the record after it.
     bool Settings_Tool_Ran_Around(std::size_t i) const {
         const std::u16string_view name = Field(i, Usn_Field::FileName);
-        if (Ends_With_Pf(name) && Holds(name, Settings_Tool_Name)) return true;
+        if (Is_Prefetch_Name(name) && Holds(name, Settings_Tool_Name)) return true;
         const std::int64_t before = seconds_[i - 1];
         for (std::size_t j = i; j-- > 0;) {
             if (As_Unsigned(before - seconds_[j]) > Settings_Tool_Before_Seconds) break;
@@ -241,7 +192,7 @@ private:
     void Detect_Wiping_By_Renames(std::size_t i) {
         if (!Holds(Field(i, Usn_Field::Event), File_Deleted)) return;
         const std::u16string_view full_path = Field(i, Usn_Field::FullPath);
-        if (full_path.empty() || Holds_Any(full_path, Program_Folders) || Holds(full_path, Windows_Folder)) return;
+        if (full_path.empty() || Holds_Any(full_path, Program_Owned_Folders) || Holds(full_path, Windows_Folder)) return;
         const std::u16string_view reference = Field(i, Usn_Field::FileReferenceNumber);
         const std::u16string_view parent = Field(i, Usn_Field::ParentFileReferenceNumber);
         // The first record has none before it: no renames, and its later
@@ -279,20 +230,7 @@ private:
     void Detect_Document_Deletion(std::size_t i) {
         if (!Holds(Field(i, Usn_Field::Event), File_Deleted)) return;
         const std::u16string_view file_name = Field(i, Usn_Field::FileName);
-        const std::u16string lowered = platform::MakeLower(file_name);
-        const std::size_t dot = lowered.rfind(u'.');
-        if (dot == std::u16string::npos || dot + 1 == lowered.size()) return;
-        const std::u16string_view extension = std::u16string_view(lowered).substr(dot + 1);
-        bool document = false;
-        for (const std::u16string_view e : Document_Extensions) document = document || extension == e;
-        if (!document) return;
-
-        if (Holds_Any(Field(i, Usn_Field::FullPath), Program_Folders)) return;
-        for (const std::u16string_view start : Temporary_Name_Starts)
-            if (file_name.substr(0, start.size()) == start) return;
-        if (Holds_Any(std::u16string_view(lowered), Temporary_Name_Parts)) return;
-        const std::u16string_view base = std::u16string_view(lowered).substr(0, dot);
-        if (Is_Generated_Base_Name(base) || base == u"empty") return;
+        if (!Is_Reported_Document(file_name, Field(i, Usn_Field::FullPath))) return;
 
         Record(Finding_Category::Document_Deletion, i, platform::Format(u"\"%s\" has been deleted.", {file_name}));
     }
@@ -301,7 +239,7 @@ private:
     const UsnJrnl_Info_Rows& rows_;
     const std::vector<std::int64_t>& seconds_;
     const std::size_t count_;
-    const Trace_Rows_By_Event trace_rows_;
+    const Trace_Rows_By_Operation trace_rows_;
     const Installation_Folders installation_folders_;
     std::u16string_view previous_time_;
     std::int64_t previous_seconds_;

@@ -1,3 +1,4 @@
+#include "detection/Rule_Terms.h"
 #include "detection/UsnJrnl_Timestamp_Rules.h"
 
 #include <algorithm>
@@ -22,11 +23,11 @@ namespace {
 
 using Entry = _usnjrnl_basic_info_changed_last_event_time;
 
-constexpr std::u16string_view Basic_Info_Changed = u"Basic_Info_Changed";
-constexpr std::u16string_view File_Closed = u"File_Closed";
-constexpr std::u16string_view File_Deleted = u"File_Deleted";
-constexpr std::u16string_view File_Renamed_New = u"File_Renamed_New";
-constexpr std::u16string_view File_Renamed_Old = u"File_Renamed_Old";
+using Usn_Reason::Basic_Info_Changed;
+using Usn_Reason::File_Closed;
+using Usn_Reason::File_Deleted;
+using Usn_Reason::File_Renamed_New;
+using Usn_Reason::File_Renamed_Old;
 
 // Gaps between the $SI times and the journal's own times that a tool's
 // rewrite leaves, and that a normal write does not.
@@ -71,10 +72,6 @@ constexpr std::uint32_t Bit_Data_Truncated = 1u << 3;
 // From "Extended_Attr_Changed" to "Transacted_Changed".
 constexpr std::uint32_t Bits_Attribute_Changes = ((1u << 17) - 1) & ~((1u << 4) - 1);
 constexpr std::uint32_t Bits_All = (1u << 17) - 1;
-
-bool Holds(std::u16string_view text, std::u16string_view what) {
-    return text.find(what) != std::u16string_view::npos;
-}
 
 std::uint32_t Later_Change_Bits(std::u16string_view event) {
     std::uint32_t bits = 0;
