@@ -572,7 +572,7 @@ private:
             if (Tracked_Sibling_Fails(index, sibling, parent, test)) continue;
             if (sibling.CreateTime == own.CreateTime && sibling.ModifiedTime == own.ModifiedTime) {
                 found.Text = both_format;
-                platform::Replace(found.Text, u"%s", sibling.Name);
+                platform::Replace(found.Text, u"%s", platform::Cut_At_Nul(sibling.Name));
                 found.Same_As = true;
                 return found;
             }
