@@ -1,14 +1,12 @@
 #include "detection/Match_Modes.h"
 
+#include "detection/Rule_Terms.h"
+
 namespace {
 
 // Views of known length: the mode word is compared for every row and event.
 constexpr std::u16string_view Same_Word = Match_Same;
 constexpr std::u16string_view Include_Word = Match_Include;
-
-bool Holds(std::u16string_view key, std::u16string_view pattern) {
-    return key.find(pattern) != std::u16string_view::npos;
-}
 
 bool Program_Match(std::u16string_view mode, std::u16string_view pattern, std::u16string_view key) {
     if (mode == Same_Word) return key == pattern;

@@ -27,6 +27,12 @@ std::u16string Escape_Sql_Value(std::u16string_view value) {
     return out;
 }
 
+std::u16string Stored_Sql_Value(std::u16string_view value) {
+    std::u16string stored = Escape_Sql_Value(value);
+    platform::Replace(stored, u"''", u"'");
+    return stored;
+}
+
 bool Is_Plain_Decimal(std::u16string_view value) {
     return !value.empty() && std::all_of(value.begin(), value.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
 }
@@ -67,19 +73,14 @@ bool Stored_Ascii(std::u16string_view value, std::string& narrow) {
     return true;
 }
 
-// Any other text is bound as UTF-16 in its stored form, which SQLite converts
-// exactly as it converts the text of a statement.
-void Stored_Wide(std::u16string_view value, std::u16string& wide) {
-    wide = Escape_Sql_Value(value);
-    platform::Replace(wide, u"''", u"'");
-}
-
 bool Bind(sqlite3_stmt* statement, int index, std::u16string_view value, std::string& narrow, std::u16string& wide) {
     // data() is never null, so an empty text is bound as '' (not NULL), as the literal is.
     if (Stored_Ascii(value, narrow))
         return sqlite3_bind_text(statement, index, narrow.data(), static_cast<int>(narrow.size()), SQLITE_STATIC) ==
                SQLITE_OK;
-    Stored_Wide(value, wide);
+    // Any other text is bound as UTF-16 in its stored form, which SQLite
+    // converts exactly as it converts the text of a statement.
+    wide = Stored_Sql_Value(value);
     return sqlite3_bind_text16(statement, index, wide.data(), static_cast<int>(wide.size() * sizeof(char16_t)),
                                SQLITE_STATIC) == SQLITE_OK;
 }

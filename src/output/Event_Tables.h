@@ -59,6 +59,11 @@ int Insert_UsnJrnl_Row(CppSQLite3DB& db, const _USNJRNLINFO& record);
 // expression.
 bool Is_Plain_Decimal(std::u16string_view value);
 
+// The text that the literal '<Escape_Sql_Value(value)>' stores: cut at its
+// first NUL and every "," turned into "/" (the doubled quotes are only the
+// literal's spelling of one quote).
+std::u16string Stored_Sql_Value(std::u16string_view value);
+
 enum class Bound_Run {
     Done,          // the statement ran to its end
     Refused,       // the database refused it (a key already stored, a trigger, a locked database)

@@ -23,13 +23,6 @@ std::u16string Group_Statement(std::size_t rows) {
     return sql;
 }
 
-// The inline statement carries the USN unquoted; bound as text it is stored
-// the same way only when it is a plain run of digits (anything else makes the
-// inline statement invalid, or a different expression).
-bool Is_Decimal_Literal(std::u16string_view value) {
-    return !value.empty() && std::all_of(value.begin(), value.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
-}
-
 // Writes `c` in UTF-8 at `out`; returns the end.
 char* Put_Utf8(char32_t c, char* out) {
     if (c < 0x80) {
@@ -80,14 +73,8 @@ void Append_Stored_Value(std::u16string_view value, std::string& out) {
 
 }  // namespace
 
-std::u16string Stored_Sql_Value(std::u16string_view value) {
-    std::u16string stored = Escape_Sql_Value(value);
-    platform::Replace(stored, u"''", u"'");
-    return stored;
-}
-
 void Stored_UsnJrnl_Rows::Add(const _USNJRNLINFO& row) {
-    if (!Is_Decimal_Literal(row.USN)) inline_rows_.emplace_back(rows_, row);
+    if (!Is_Plain_Decimal(row.USN)) inline_rows_.emplace_back(rows_, row);
     const std::u16string* values[Values_Per_Row] = {
         &row.TimeStamp, &row.USN,      &row.FileName,    &row.FullPath,
         &row.Event,     &row.SourceInfo, &row.FileAttr, &row.CarvingFlag,
@@ -140,7 +127,7 @@ UsnJrnl_Row_Inserter::~UsnJrnl_Row_Inserter() {
 }
 
 int UsnJrnl_Row_Inserter::Insert(const _USNJRNLINFO& row) {
-    if (!Prepared() || !Is_Decimal_Literal(row.USN)) return Insert_UsnJrnl_Row(db_, row);
+    if (!Prepared() || !Is_Plain_Decimal(row.USN)) return Insert_UsnJrnl_Row(db_, row);
     one_.Clear();
     one_.Add(row);
     return Insert_One(one_, 0);

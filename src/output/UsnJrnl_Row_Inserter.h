@@ -16,12 +16,8 @@
 #include <vector>
 
 #include "db/CppSQLite3.h"
+#include "output/Event_Tables.h"
 #include "records/Records.h"
-
-// The text that the literal '<Escape_Sql_Value(value)>' stores: cut at its
-// first NUL and every "," turned into "/" (the doubled quotes are only the
-// literal's spelling of one quote).
-std::u16string Stored_Sql_Value(std::u16string_view value);
 
 // Rows in the form the database stores them: each value as
 // Stored_Sql_Value gives it, in UTF-8 (an unpaired surrogate has become
