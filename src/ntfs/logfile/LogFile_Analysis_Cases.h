@@ -60,6 +60,10 @@ Case_Outcome Analyze_Nonresident_Content_Write(const Log_Record_Analysis& a);
 
 // ---- Shared by the cases ----
 
+// The position of the parent's index from the directory entry added for
+// cur.FileName among the 10 newest rows; unchanged when there is none.
+void Take_Position_Of_Added_Entry(const Global_Parsing_Context& context, _log_info& cur);
+
 // The word for a file-attribute value that is exactly one of the known
 // flags ("ReadOnly", "Hidden", ..., "Directory", "IndexView"); "" for any
 // other value, combinations included.

@@ -302,8 +302,16 @@ bool Date_Entries_Of_This_Directory(const Log_Record_Analysis& a, const std::u16
 
 // ---- Content ----
 
-// The newest row that made the file, among the 29 newest rows with an event.
-void Name_From_Creation(const Log_Record_Analysis& a) {
+// The rows that give a written file its name: its creation, and a later
+// rename or move, which changes the name the file has when it is written.
+bool Names_A_Written_File(std::u16string_view event) {
+    return Contains(event, u"File Creation") || event == u"Renaming File" || event == u"Renaming Directory" ||
+           event == u"Move(After)";
+}
+
+// The newest row that made, renamed or moved the file, among the 29 newest
+// rows with an event.
+void Name_Written_File(const Log_Record_Analysis& a) {
     _log_info& cur = a.Cur;
     const std::vector<_log_info>& rows = a.Context.LogFile_Row_Array;
     const std::vector<std::size_t>& event_rows = a.Context.LogFile_Row_Lookup.Event_Rows(rows);
@@ -313,7 +321,7 @@ void Name_From_Creation(const Log_Record_Analysis& a) {
         const _log_info& row = rows[event_rows[k]];
         if (row.Event.empty()) continue;
         if (row.TargetVCN == cur.TargetVCN && row.MFT_ClusterIndex == cur.MFT_ClusterIndex &&
-            Contains(row.Event, u"File Creation")) {
+            Names_A_Written_File(row.Event)) {
             cur.FileName = row.FileName;
             cur.FullPath = row.FullPath;
             return;
@@ -352,8 +360,10 @@ std::u16string Format_File_Attributes(std::uint32_t value) {
         {0x1000000, u"PosixSemantics, "},
         {0x4000000, u"DeleteOnClose, "},
         {0x8000000, u"SequentialScan, "},
-        {0x10000000, u"RandomAccess, "},
-        {0x20000000, u"NoBuffering, "},
+        // In $STANDARD_INFORMATION these two bits say that the FILE record
+        // holds a file-name index (a directory) or a view index.
+        {0x10000000, u"Directory, "},
+        {0x20000000, u"IndexView, "},
         {0x40000000, u"Overlapped, "},
         {0x80000000, u"WriteThrough, "},
     }};
@@ -367,7 +377,7 @@ Case_Outcome Analyze_Resident_Content_Write(const Log_Record_Analysis& a) {
     _log_info& cur = a.Cur;
     cur.Event = u"Writing Content of Resident File";
     cur.Detail = platform::Format(u"Writing Size : %lld", {static_cast<long long>(cur.RedoDataLength)});
-    Name_From_Creation(a);
+    Name_Written_File(a);
     return Case_Outcome::Done;
 }
 
@@ -451,6 +461,6 @@ Case_Outcome Analyze_Nonresident_Content_Write(const Log_Record_Analysis& a) {
     if (runs.empty()) return Case_Outcome::Done;
     a.Cur.Detail = u"Data Runs(in Volume) : " + runs;
     a.Cur.Event = u"Writing Content of Non-Resident File";
-    Name_From_Creation(a);
+    Name_Written_File(a);
     return Case_Outcome::Done;
 }

@@ -3,6 +3,7 @@
 // is paired with the removal logged just before it for the same FILE record.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,27 @@ namespace F = File_Name_Layout;
 // The removal is looked for among the newest rows only: after this many
 // rows of other kinds the pairing gives up.
 constexpr std::size_t Pairing_Reach = 9;
+
+// A name that pairs with no removal may be the first name of a file that
+// the transaction made without one (Windows 10 makes Explorer's copies so):
+// the record is then the file's creation, with the times of the
+// initialised FILE record. False when the transaction made no such record.
+bool Name_Nameless_Creation(const Log_Record_Analysis& a) {
+    _log_info& cur = a.Cur;
+    const std::optional<Transaction_Log_Group_List::Nameless_File_Record> made =
+        a.Context.Transaction_Log_Group_Array.Take_Nameless_File_Record(cur.TransactionID, cur.TargetVCN,
+                                                                        cur.MFT_ClusterIndex);
+    if (!made) return false;
+    cur.CreateTime = made->Record.CreateTime;
+    cur.ModifiedTime = made->Record.ModifiedTime;
+    cur.MFT_ModifiedTime = made->Record.MFT_ModifiedTime;
+    cur.AccessTime = made->Record.AccessTime;
+    cur.EventTime = cur.CreateTime;
+    cur.Detail = made->Record.Detail;
+    cur.Event = made->Is_Directory ? u"Directory Creation" : u"File Creation";
+    Take_Position_Of_Added_Entry(a.Context, cur);
+    return true;
+}
 
 }  // namespace
 
@@ -38,7 +60,7 @@ Case_Outcome Analyze_File_Name_Addition(const Log_Record_Analysis& a) {
     for (std::size_t k = 0; k < rows.size(); ++k) {
         if (k == Pairing_Reach) {
             // Rows remain, but none of the newest was the old name.
-            cur.Event = u"Temp Event";
+            if (!Name_Nameless_Creation(a)) cur.Event = u"Temp Event";
             return Case_Outcome::Done;
         }
         const _log_info& old = rows[rows.size() - 1 - k];
@@ -61,5 +83,6 @@ Case_Outcome Analyze_File_Name_Addition(const Log_Record_Analysis& a) {
         cur.MFT_RecordClusterIndex = old.MFT_RecordClusterIndex;
         return Case_Outcome::Done;
     }
+    Name_Nameless_Creation(a);
     return Case_Outcome::Done;
 }

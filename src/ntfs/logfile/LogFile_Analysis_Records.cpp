@@ -31,6 +31,9 @@ Case_Outcome Analyze_File_Record_Creation(const Log_Record_Analysis& a) {
     _log_info& cur = a.Cur;
     const Client_Data_View& data = a.Data;
     const std::int64_t redo_length = a.Header.Redo_Length;
+    const bool directory_record =
+        (data.Read_U16(Header_Field(File_Record_Layout::Flags)) & File_Record_Layout::Flag_Directory) != 0;
+    bool has_standard_information = false;
 
     // The attributes are walked from where Windows writes the first one.
     for (std::int64_t at = File_Record_Layout::Usual_First_Attribute; at < redo_length;) {
@@ -39,6 +42,7 @@ Case_Outcome Analyze_File_Record_Creation(const Log_Record_Analysis& a) {
         if (type == Attribute_Type::End_Marker) break;
         if (type == Attribute_Type::Standard_Information) {
             if (length == 0) break;
+            has_standard_information = true;
             cur.CreateTime = Shifted_Time_Text(context, data.Read_U64(at + Content_Field(S::Create_Time)));
             cur.ModifiedTime = Shifted_Time_Text(context, data.Read_U64(at + Content_Field(S::Modified_Time)));
             cur.MFT_ModifiedTime =
@@ -74,27 +78,36 @@ Case_Outcome Analyze_File_Record_Creation(const Log_Record_Analysis& a) {
                 if (!runs.empty()) cur.Detail = u"Data Runs(in Volume) : " + runs;
             }
         } else if (type == Attribute_Type::Index_Root) {
-            if (!Starts_With(cur.FileName, u"$")) cur.Event = u"Directory Creation";
+            // The view-index metafiles ($Quota, $ObjId, $Reparse, $Secure) carry an
+            // index root too, but only a directory's FILE record says it is one.
+            if (!Starts_With(cur.FileName, u"$") || directory_record) cur.Event = u"Directory Creation";
         }
         if (length == 0) break;
         at += length;
     }
 
+    // Without a long name the file is named by a $FILE_NAME added later in
+    // the same transaction; that record becomes its creation.
+    if (cur.FileName.empty() && has_standard_information)
+        context.Transaction_Log_Group_Array.Note_Nameless_File_Record(cur, directory_record);
+
+    if (!cur.FileName.empty()) Take_Position_Of_Added_Entry(context, cur);
+    return Case_Outcome::Done;
+}
+
+void Take_Position_Of_Added_Entry(const Global_Parsing_Context& context, _log_info& cur) {
     // The directory entry added for the new name, a few records earlier,
     // tells where the parent's index lies.
-    if (!cur.FileName.empty()) {
-        const std::vector<_log_info>& rows = context.LogFile_Row_Array;
-        const std::size_t examined = std::min<std::size_t>(rows.size(), 10);
-        for (std::size_t k = 0; k < examined; ++k) {
-            const _log_info& row = rows[rows.size() - 1 - k];
-            if (Is_Index_Entry_Addition(Log_Operation{row.Redo_Operation}) && row.FileName == cur.FileName) {
-                cur.MFT_RecordVCN = row.MFT_RecordVCN;
-                cur.MFT_RecordClusterIndex = row.MFT_RecordClusterIndex;
-                break;
-            }
+    const std::vector<_log_info>& rows = context.LogFile_Row_Array;
+    const std::size_t examined = std::min<std::size_t>(rows.size(), 10);
+    for (std::size_t k = 0; k < examined; ++k) {
+        const _log_info& row = rows[rows.size() - 1 - k];
+        if (Is_Index_Entry_Addition(Log_Operation{row.Redo_Operation}) && row.FileName == cur.FileName) {
+            cur.MFT_RecordVCN = row.MFT_RecordVCN;
+            cur.MFT_RecordClusterIndex = row.MFT_RecordClusterIndex;
+            return;
         }
     }
-    return Case_Outcome::Done;
 }
 
 Case_Outcome Analyze_File_Record_Deletion(const Log_Record_Analysis& a) {

@@ -38,8 +38,29 @@ void Transaction_Log_Group_List::Append(const _log_info& record) {
 }
 
 void Transaction_Log_Group_List::Commit(const std::u16string& transaction_id) {
+    nameless_.erase(transaction_id);
     const auto found = by_id_.find(transaction_id);
     if (found == by_id_.end()) return;
     groups_.erase(found->second);
     by_id_.erase(found);
+}
+
+void Transaction_Log_Group_List::Note_Nameless_File_Record(const _log_info& record, bool is_directory) {
+    nameless_[record.TransactionID].push_back(Nameless_File_Record{record, is_directory});
+}
+
+std::optional<Transaction_Log_Group_List::Nameless_File_Record> Transaction_Log_Group_List::Take_Nameless_File_Record(
+    const std::u16string& transaction_id, const std::u16string& target_vcn, std::uint64_t cluster_index) {
+    const auto found = nameless_.find(transaction_id);
+    if (found == nameless_.end()) return std::nullopt;
+    std::vector<Nameless_File_Record>& records = found->second;
+    // The newest initialisation of the FILE record is the one the name belongs to.
+    for (std::size_t k = records.size(); k-- > 0;) {
+        if (records[k].Record.TargetVCN != target_vcn || records[k].Record.MFT_ClusterIndex != cluster_index) continue;
+        Nameless_File_Record taken = std::move(records[k]);
+        records.erase(records.begin() + static_cast<std::ptrdiff_t>(k));
+        if (records.empty()) nameless_.erase(found);
+        return taken;
+    }
+    return std::nullopt;
 }

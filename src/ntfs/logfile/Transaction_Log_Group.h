@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <iterator>
 #include <list>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -59,8 +60,26 @@ public:
     // Appends a copy of `record` to the group of its TransactionID, making
     // the group (at the end) when there is none.
     void Append(const _log_info& record);
-    // Ends the group of the transaction id; nothing when there is none.
+    // Ends the group of the transaction id and forgets the FILE records it
+    // initialised without a name; nothing when there is neither.
     void Commit(const std::u16string& transaction_id);
+
+    // A FILE record initialised with no long $FILE_NAME (only
+    // $STANDARD_INFORMATION, perhaps a DOS name): Windows 10 makes a file so
+    // and adds its long name in a later record of the same transaction. The
+    // record is kept as the creation case left it (times, attribute word),
+    // with whether its FILE record header says it is a directory.
+    struct Nameless_File_Record {
+        _log_info Record;
+        bool Is_Directory = false;
+    };
+    void Note_Nameless_File_Record(const _log_info& record, bool is_directory);
+    // The FILE record (TargetVCN text and MFT_ClusterIndex) that the
+    // transaction initialised without a long name, taken out so that it
+    // names one creation only; nullopt when there is none.
+    std::optional<Nameless_File_Record> Take_Nameless_File_Record(const std::u16string& transaction_id,
+                                                                  const std::u16string& target_vcn,
+                                                                  std::uint64_t cluster_index);
 
     std::size_t Size() const { return groups_.size(); }
     bool Empty() const { return groups_.empty(); }
@@ -70,4 +89,6 @@ public:
 private:
     std::list<Transaction_Log_Group> groups_;
     std::unordered_map<std::u16string, std::list<Transaction_Log_Group>::iterator> by_id_;
+    // By transaction id, in the order noted.
+    std::unordered_map<std::u16string, std::vector<Nameless_File_Record>> nameless_;
 };

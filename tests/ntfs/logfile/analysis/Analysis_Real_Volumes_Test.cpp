@@ -155,13 +155,14 @@ TEST_F(Tiny_Volume, File8ReusesThePicturesRecord) {
 
 // The recycle bin folder of the user (fls "d/d 35-144-1"): a directory whose
 // name does not begin with "$" (dfir_ntfs: InitializeFileRecordSegment at
-// 1065622 on record 35), under $RECYCLE.BIN, which itself stays a "File
-// Creation" because its name does.
+// 1065622 on record 35), under $RECYCLE.BIN, which is a directory too: its
+// name begins with "$", and its FILE record's header says it is one (unlike
+// $Quota or $Secure, which carry an index root of another kind).
 TEST_F(Tiny_Volume, RecycleBinFolderIsADirectory) {
     const Volume_Run& run = Run();
     const std::string sid = "S-1-5-21-3071599738-1627302256-2937559092-1000";
     Expect_Row(run, 1065622u, "Directory Creation", "", sid, "\\$RECYCLE.BIN\\" + sid);
-    Expect_Row(run, 1065003u, "File Creation", "", "$RECYCLE.BIN", "\\$RECYCLE.BIN");
+    Expect_Row(run, 1065003u, "Directory Creation", "", "$RECYCLE.BIN", "\\$RECYCLE.BIN");
 }
 
 }  // namespace

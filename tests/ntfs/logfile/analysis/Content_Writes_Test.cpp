@@ -47,6 +47,50 @@ TEST(LogFile_Analysis_Content, ResidentWriteNamedByTheFilesCreation) {
     EXPECT_EQ(g.Stored(alone.LSN, "Event"), "Writing Content of Resident File");
 }
 
+// A write carries the name the file has when it is written: the newest of
+// its creation, renames and moves.
+TEST(LogFile_Analysis_Content, WriteAfterARenameOrMoveTakesTheNewName) {
+    constexpr std::uint64_t Work = Reference(46, 2);
+    const auto rename = [](std::uint64_t from_parent, const std::u16string& from, std::uint64_t to_parent,
+                           const std::u16string& to, std::uint32_t flags = 0x20) {
+        return std::vector<Log_Record>{
+            Delete_File_Name(Place_Of(70), File_Name_Attribute(from_parent, from, flags)),
+            Create_File_Name(Place_Of(70), File_Name_Attribute(to_parent, to, flags)),
+        };
+    };
+    const struct {
+        const char* what;
+        std::vector<Log_Record> change;
+        std::u16string name;
+        std::u16string path;
+    } cases[] = {
+        {"renamed", rename(Docs, u"New Text Document.txt", Docs, u"test.txt"), u"test.txt", u"\\docs\\test.txt"},
+        {"moved", rename(Docs, u"New Text Document.txt", Work, u"New Text Document.txt"), u"New Text Document.txt",
+         u"\\work\\New Text Document.txt"},
+        {"renamed as a directory is", rename(Docs, u"New Text Document.txt", Docs, u"d", 0x10000000), u"d",
+         u"\\docs\\d"},
+    };
+    for (const auto& c : cases) {
+        Volume h;
+        Index_Directories(h.context, {{46, 2, Root_Reference, u"work"}});
+        h.Run_All(Create_In_Docs(70, u"New Text Document.txt"));
+        h.Run_All(c.change);
+        const _log_info resident = h.Run(Write_Resident_Data(Place_Of(70), Bytes(8, 1), Bytes(8, 0)));
+        EXPECT_EQ(U8(resident.FileName), U8(c.name)) << c.what;
+        EXPECT_EQ(U8(resident.FullPath), U8(c.path)) << c.what;
+        const _log_info runs = h.Run(Update_Mapping_Pairs(Place_Of(70), Bytes{0x11, 0x01, 0x05}, Bytes(8, 0)));
+        EXPECT_EQ(U8(runs.FileName), U8(c.name)) << c.what;
+    }
+
+    // A rename of another FILE record changes nothing.
+    Volume h;
+    h.Run_All(Create_In_Docs(70, u"New Text Document.txt"));
+    h.Run_All(Create_In_Docs(71, u"b.txt"));
+    h.Run(Delete_File_Name(Place_Of(71), File_Name_Attribute(Docs, u"b.txt")));
+    h.Run(Create_File_Name(Place_Of(71), File_Name_Attribute(Docs, u"c.txt")));
+    EXPECT_EQ(h.Run(Write_Resident_Data(Place_Of(70), Bytes(8, 1), Bytes(8, 0))).FileName, u"New Text Document.txt");
+}
+
 TEST(LogFile_Analysis_Content, CreationIsLookedForAmongThe29NewestRowsWithAnEvent) {
     const struct {
         const char* what;

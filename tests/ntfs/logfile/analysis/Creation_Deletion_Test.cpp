@@ -192,6 +192,114 @@ TEST(LogFile_Analysis_Creation, EntryPositionIsLookedForInTheTenNewestRows) {
     }
 }
 
+// "$" names: a directory only when its FILE record says so; the view-index
+// metafiles carry an index root too and stay files.
+TEST(LogFile_Analysis_Creation, MetadataNamesByTheRecordsDirectoryFlag) {
+    const struct {
+        const char16_t* name;
+        std::uint16_t flags;
+        std::u16string event;
+    } cases[] = {
+        {u"$RECYCLE.BIN", 3, u"Directory Creation"},
+        {u"$Extend", 3, u"Directory Creation"},
+        {u"$TxfLog", 3, u"Directory Creation"},
+        {u"$Quota", 1, u"File Creation"},
+        {u"$Extend", 1, u"File Creation"},
+        // Other names keep the index root as their sign, whatever the flags.
+        {u"New folder", 1, u"Directory Creation"},
+    };
+    for (const auto& c : cases) {
+        Analysis_Harness h;
+        const _log_info cur = h.Run(Initialize_File_Record(
+            Place_Of(52), File_Record_Image({Standard_Information({}, 0x10000006),
+                                             File_Name_Attribute(Root_Reference, c.name, 0x10000006), Index_Root()},
+                                            true, c.flags)));
+        EXPECT_EQ(U8(cur.Event), U8(c.event)) << U8(c.name) << " flags " << c.flags;
+        EXPECT_EQ(cur.FileName, c.name);
+    }
+}
+
+// Windows 10 makes an Explorer copy in two steps of one transaction: the
+// FILE record with $STANDARD_INFORMATION and no long name, then the long
+// $FILE_NAME added, then the directory entry.
+std::vector<Log_Record> Two_Step_Creation(const std::u16string& name, std::uint16_t flags = 1,
+                                          std::uint32_t name_transaction = 0x18) {
+    const Times t;
+    Bytes image = flags & 2 ? File_Record_Image({Standard_Information(t, 0x10), Index_Root()}, true, flags)
+                            : File_Record_Image({Standard_Information(t, 0x20)}, true, flags);
+    const std::uint32_t attributes = flags & 2 ? 0x10000000 : 0x20;
+    return {
+        Initialize_File_Record(Place_Of(52), image),
+        In_Transaction(Create_File_Name(Place_Of(52), File_Name_Attribute(Docs, name, attributes)), name_transaction),
+        Add_Index_Entry(Index_Place::Root, Place_Of(41), Index_Entry(File_52, Docs, name, t, attributes)),
+        Forget_Transaction(),
+    };
+}
+
+TEST(LogFile_Analysis_Creation, FileMadeInTwoSteps) {
+    Analysis_Harness h;
+    h.context.Hour_Offset = 9;
+    Index_Directories(h.context, {{41, 1, Root_Reference, u"docs"}});
+    const auto rows = h.Run_All(Two_Step_Creation(u"Quarterly report (copy).docx"));
+    // The FILE record alone names nothing and is no row.
+    EXPECT_EQ(rows[0].Event, u"");
+    EXPECT_EQ(h.context.LogFile_Row_Array.size(), 2u);  // the name and the directory entry
+    const _log_info& made = rows[1];
+    EXPECT_EQ(made.Event, u"File Creation");
+    EXPECT_EQ(made.FileName, u"Quarterly report (copy).docx");
+    EXPECT_EQ(made.FullPath, u"\\docs\\Quarterly report (copy).docx");
+    EXPECT_EQ(made.ParentReference, Docs);
+    EXPECT_EQ(made.Detail, u"");
+    // The times of the initialised record, as a one-step creation gives them.
+    EXPECT_EQ(made.CreateTime, u"2020-07-25 21:33:11");
+    EXPECT_EQ(made.ModifiedTime, u"2020-07-25 21:33:24");
+    EXPECT_EQ(made.MFT_ModifiedTime, u"2020-07-25 21:33:25");
+    EXPECT_EQ(made.AccessTime, u"2020-07-25 21:35:24");
+    EXPECT_EQ(made.EventTime, u"2020-07-25 21:33:11");
+    EXPECT_EQ(h.Stored(made.LSN, "Event"), "File Creation");
+    EXPECT_EQ(h.Stored(made.LSN, "EventTime"), "2020-07-25 21:33:11");
+    EXPECT_EQ(rows[2].Event, u"Temp Event");
+    EXPECT_TRUE(h.context.Transaction_Log_Group_Array.Empty());
+}
+
+TEST(LogFile_Analysis_Creation, TwoStepsOnlyWithinOneTransactionAndOneRecord) {
+    const std::u16string name = u"Quarterly report (copy).docx";
+    const auto event_of_name = [&](const std::vector<Log_Record>& records, std::size_t at) {
+        Analysis_Harness h;
+        Index_Directories(h.context, {{41, 1, Root_Reference, u"docs"}});
+        return U8(h.Run_All(records)[at].Event);
+    };
+    // A directory made so: the nameless record is a directory creation of
+    // its own (as before), and the name makes the named one.
+    EXPECT_EQ(event_of_name(Two_Step_Creation(u"New folder (2)", 3), 0), "Directory Creation");
+    EXPECT_EQ(event_of_name(Two_Step_Creation(u"New folder (2)", 3), 1), "Directory Creation");
+    // The name added in another transaction is no creation.
+    EXPECT_EQ(event_of_name(Two_Step_Creation(name, 1, 0x19), 1), "");
+
+    // A name added after the transaction committed, or to another FILE record.
+    std::vector<Log_Record> committed = Two_Step_Creation(name);
+    std::swap(committed[1], committed[3]);
+    EXPECT_EQ(event_of_name(committed, 3), "");
+    std::vector<Log_Record> elsewhere = Two_Step_Creation(name);
+    elsewhere[1] = Create_File_Name(Place_Of(53), File_Name_Attribute(Docs, name));
+    EXPECT_EQ(event_of_name(elsewhere, 1), "");
+
+    // Nine rows between the record and its name: the name still finds it
+    // (the pairing with an old name has given up by then).
+    std::vector<Log_Record> far = Two_Step_Creation(name);
+    far.insert(far.begin() + 1, 9, Check_Point());
+    EXPECT_EQ(event_of_name(far, 10), "File Creation");
+
+    // An old name of the same FILE record before it: a rename, as ever.
+    std::vector<Log_Record> renamed = Two_Step_Creation(name);
+    renamed.insert(renamed.begin() + 1, Delete_File_Name(Place_Of(52), File_Name_Attribute(Docs, u"draft.docx")));
+    Analysis_Harness h;
+    Index_Directories(h.context, {{41, 1, Root_Reference, u"docs"}});
+    const auto rows = h.Run_All(renamed);
+    EXPECT_EQ(rows[2].Event, u"Renaming File");
+    EXPECT_EQ(rows[2].Detail, u"draft.docx -> Quarterly report (copy).docx");
+}
+
 // The records of a deletion as Windows writes them: the entry leaves the
 // parent's index (allocation), another index drops its entry for the file
 // (an object id, whose key is no file name), the FILE record is deallocated.

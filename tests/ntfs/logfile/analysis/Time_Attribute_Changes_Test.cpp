@@ -216,8 +216,8 @@ TEST(LogFile_Analysis_Attributes, WordsInBitOrder) {
         {0x10000, "Virtual"},       {0x20000, "NoScrubData"}, {0x40000, "RecallOnOpen"},
         {0x80000, "Pinned"},        {0x100000, "Unpinned"},  {0x200000, "OpenReparsePoint"},
         {0x400000, "RecallOnDataAccess"}, {0x800000, "SessionAware"}, {0x1000000, "PosixSemantics"},
-        {0x4000000, "DeleteOnClose"}, {0x8000000, "SequentialScan"}, {0x10000000, "RandomAccess"},
-        {0x20000000, "NoBuffering"}, {0x40000000, "Overlapped"}, {0x80000000, "WriteThrough"},
+        {0x4000000, "DeleteOnClose"}, {0x8000000, "SequentialScan"}, {0x10000000, "Directory"},
+        {0x20000000, "IndexView"}, {0x40000000, "Overlapped"}, {0x80000000, "WriteThrough"},
     };
     std::string all;
     for (const auto& b : bits) {
@@ -228,6 +228,10 @@ TEST(LogFile_Analysis_Attributes, WordsInBitOrder) {
     EXPECT_EQ(Format_File_Attributes(0x22), u"Hidden, Archive");
     EXPECT_EQ(Format_File_Attributes(0), u"");
     EXPECT_EQ(Format_File_Attributes(0x8 | 0x2000000), u"");  // no names
+    // As a directory's $STANDARD_INFORMATION holds them: the index flags,
+    // not the create-file flags that share their bits.
+    EXPECT_EQ(Format_File_Attributes(0x10000020), u"Archive, Directory");
+    EXPECT_EQ(Format_File_Attributes(0x30000006), u"Hidden, System, Directory, IndexView");
 }
 
 TEST(LogFile_Analysis_Attributes, ChangedWordAloneOrAfterTheTimes) {

@@ -49,11 +49,11 @@ TEST_F(Win10_Time_Changes, WritesAndRenamesButNoTimeSetBack) {
 // $MFT has $SI C 12:33:11.865472 and M 12:33:24.381106, the file is 6 bytes
 // long, and the journal has its one DATA_EXTEND at 12:33:24.381106: the
 // modified time goes from the creation time to the write. The write itself
-// takes the name of the file's creation ("New Text Document.txt"), the time
-// update the newest name, from the rename at 67134327.
+// and the time update both take the newest name, from the rename at 67134327
+// (the file was "New Text Document.txt" when it was made).
 TEST_F(Win10_Time_Changes, File1WrittenOnce) {
-    Expect(67135433u, "Writing Content of Resident File", "Writing Size : 6", "New Text Document.txt",
-           "\\test_dir\\New Text Document.txt");
+    Expect(67135433u, "Writing Content of Resident File", "Writing Size : 6", "file_1.txt",
+           "\\test_dir\\file_1.txt");
     Expect(67135455u, "Updating Modified Time", "ModifiedTime : 2020-07-25 12:33:11 -> 2020-07-25 12:33:24",
            "file_1.txt", "\\test_dir\\file_1.txt");
 }
@@ -102,13 +102,13 @@ TEST_F(Win10_Time_Changes, RootNamedByGuess) {
 // "New folder", renamed test_dir (record 50: VCN 12, block 4): the journal
 // has RENAME_NEW_NAME at 12:33:08.030960; dfir_ntfs has an $SI update from
 // the MFT-modified time (attribute offset 40) at 67132963. Its old and new
-// values hold the attribute word 0x10000000 (the directory flag NTFS keeps
-// there, which the attribute words name RandomAccess) and 0. A renamed
+// values hold the attribute word 0x10000000 (the flag NTFS keeps there for
+// a FILE record with a file-name index: "Directory") and 0. A renamed
 // directory keeps the name of its creation: the name look-up takes renamed
 // files only.
 TEST_F(Win10_Time_Changes, RenamedFolderWithItsAttributeWord) {
     Expect(67132963u, "Updating MFTModified Time & Changing FileAttribute",
-           "MFTModifiedTime : 2020-07-25 12:33:06 -> 2020-07-25 12:33:08 & RandomAccess -> 0x00000000", "New folder",
+           "MFTModifiedTime : 2020-07-25 12:33:06 -> 2020-07-25 12:33:08 & Directory -> 0x00000000", "New folder",
            "\\New folder");
 }
 
