@@ -1,5 +1,6 @@
 #include "detection/LogFile_Timestamp_Rule.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -36,27 +37,37 @@ constexpr long long Small_Write_Bytes = 40;
 // "Writing Size : " holds 15 characters.
 constexpr long long Writing_Size_Label_Length = 15;
 
-// A time-change detail: "<label><old time> -> <new time>", each time 19
-// characters.
-struct Time_Label {
-    std::u16string_view Text;
-    long long Old_At;  // from the label's start
-    long long New_At;
-};
-constexpr Time_Label Creation_Label{u"CreationTime : ", 15, 38};
-constexpr Time_Label Time_Labels[] = {Creation_Label,
-                                      {u"ModifiedTime : ", 15, 38},
-                                      {u"MFTModifiedTime : ", 18, 41},
-                                      {u"AccessedTime : ", 15, 38}};
-constexpr long long Time_Text_Length = 19;
+// A time-change detail: "<label><old time> -> <new time>", the new time
+// followed by a remark ("(Zero in 100-nanoseconds)", "(same as ...)"), by
+// ", " and the next change, by " & " and an attribute change, or by nothing.
+constexpr std::u16string_view Creation_Label = u"CreationTime : ";
+constexpr std::u16string_view Time_Labels[] = {Creation_Label, u"ModifiedTime : ", u"MFTModifiedTime : ",
+                                               u"AccessedTime : "};
+constexpr std::u16string_view Arrow = u" -> ";
+// " HH:MM:SS" after the date.
+constexpr std::size_t Time_Of_Day_Length = 9;
+
+// The time text that starts at `start`: its date up to the blank, then the
+// time of day. A time past year 9999 carries all the digits of its year, so
+// a time is not read as 19 characters at a fixed place: that cut such a time
+// and misplaced the new time after it, and the change was never measured.
+std::u16string_view Time_Text_At(std::u16string_view detail, std::size_t start) {
+    if (start >= detail.size()) return {};
+    const std::size_t blank = detail.find(u' ', start);
+    const std::size_t end = blank == std::u16string_view::npos ? detail.size()
+                                                               : std::min(detail.size(), blank + Time_Of_Day_Length);
+    return detail.substr(start, end - start);
+}
 
 // Seconds from a label's old time to its new time in `detail`, or nothing
 // when the label is absent.
-bool Label_Change(std::u16string_view detail, const Time_Label& label, std::int64_t& new_minus_old) {
-    const long long p = platform::Find(detail, label.Text);
+bool Label_Change(std::u16string_view detail, std::u16string_view label, std::int64_t& new_minus_old) {
+    const long long p = platform::Find(detail, label);
     if (p < 0) return false;
-    new_minus_old = Seconds_Between(platform::Mid(detail, p + label.New_At, Time_Text_Length),
-                                    platform::Mid(detail, p + label.Old_At, Time_Text_Length));
+    const std::u16string_view old_time = Time_Text_At(detail, static_cast<std::size_t>(p) + label.size());
+    const std::u16string_view new_time =
+        Time_Text_At(detail, static_cast<std::size_t>(p) + label.size() + old_time.size() + Arrow.size());
+    new_minus_old = Seconds_Between_Any_Years(new_time, old_time);
     return true;
 }
 
@@ -313,7 +324,7 @@ int Is_Significant_Time_Change(const Detection_Context& context, std::size_t i) 
     std::int64_t new_minus_old = 0;
     if (Holds(event, u"Time Reversal Event")) {
         // A field moved forward never counts.
-        for (const Time_Label& label : Time_Labels)
+        for (const std::u16string_view label : Time_Labels)
             if (Label_Change(detail, label, new_minus_old) &&
                 -new_minus_old >= static_cast<std::int64_t>(context.g_Time_Reversal_Threshold))
                 return 1;

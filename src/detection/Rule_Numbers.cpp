@@ -20,6 +20,14 @@ std::int64_t Seconds_Between(std::u16string_view later, std::u16string_view earl
     return Time_Text_Seconds(later) - Time_Text_Seconds(earlier);
 }
 
+std::int64_t Seconds_Between_Any_Years(std::u16string_view later, std::u16string_view earlier) {
+    const auto seconds = [](std::u16string_view text) {
+        const std::optional<std::int64_t> past_9999 = Past_9999_Time_Text_Seconds(text);
+        return past_9999 ? *past_9999 : Time_Text_Seconds(text);
+    };
+    return seconds(later) - seconds(earlier);
+}
+
 bool Ratio_At_Least(std::optional<float> ratio, double bound) { return ratio && static_cast<double>(*ratio) >= bound; }
 bool Ratio_At_Most(std::optional<float> ratio, double bound) { return ratio && static_cast<double>(*ratio) <= bound; }
 bool Ratio_Above(std::optional<float> ratio, double bound) { return ratio && static_cast<double>(*ratio) > bound; }

@@ -18,6 +18,11 @@ std::int64_t Time_Text_Seconds(std::u16string_view text);
 // `later` minus `earlier` in whole seconds; negative when `later` is earlier.
 std::int64_t Seconds_Between(std::u16string_view later, std::u16string_view earlier);
 
+// `later` minus `earlier` like Seconds_Between, but a time past year 9999 (a
+// FILETIME's text carries all the digits of its year, up to 60056) is read as
+// the time it is rather than as the date parser's failure date.
+std::int64_t Seconds_Between_Any_Years(std::u16string_view later, std::u16string_view earlier);
+
 // A difference that a rule compares "as unsigned": a negative one counts as
 // larger than every bound (As_Unsigned(-1) >= 60 holds, As_Unsigned(-1) < 16
 // does not).

@@ -37,7 +37,18 @@ inline constexpr std::u16string_view File_Renamed_New = u"File_Renamed_New";
 inline constexpr std::u16string_view File_Renamed_Old = u"File_Renamed_Old";
 inline constexpr std::u16string_view Data_Truncated = u"Data_Truncated";
 inline constexpr std::u16string_view Basic_Info_Changed = u"Basic_Info_Changed";
+// Windows 10 adds it, on tiered storage, to records that are otherwise
+// what they always were.
+inline constexpr std::u16string_view Desired_Storage_Class_Change = u"Desired_Storage_Class_Change";
+inline constexpr std::u16string_view Separator = u" , ";
 }  // namespace Usn_Reason
+
+// Whether a journal record's Event text is exactly `words`, read without the
+// storage-class word: a record that only creates its file is still one when
+// Windows also noted its storage class. A rule that compares a whole Event
+// text uses this; a rule that asks whether the text holds a word needs no
+// such care.
+bool Event_Equals(std::u16string_view event, std::u16string_view words);
 
 // A prefetch file's name ends with ".pf" and holds it nowhere earlier.
 inline bool Is_Prefetch_Name(std::u16string_view name) {

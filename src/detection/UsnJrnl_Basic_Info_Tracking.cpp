@@ -47,10 +47,10 @@ bool Is_Paired(const Detection_Context& context, std::size_t i) {
     const std::vector<std::int64_t>& seconds = context.UsnJrnl_Record_Seconds;
     const Record_Lists& by_file = *context.UsnJrnl_Records_By_File;
     const Record_Index record = static_cast<Record_Index>(i);
-    if (rows.Field(i, Usn_Field::Event) == Bare_Closing_Event) {
+    if (Event_Equals(rows.Field(i, Usn_Field::Event), Bare_Closing_Event)) {
         const std::uint32_t window_start = context.Pairing_Window_Start_1s[i];
         for (std::uint32_t j = by_file.Previous(record); j > window_start; j = by_file.Previous(j - 1))
-            if (rows.Field(j - 1, Usn_Field::Event) == Basic_Info_Changed) return true;
+            if (Event_Equals(rows.Field(j - 1, Usn_Field::Event), Basic_Info_Changed)) return true;
         return false;
     }
     // The earliest change of the file in the window, before a record of the

@@ -155,7 +155,8 @@ private:
     }
 
     void Detect_Installation(std::size_t i) {
-        if (Field(i, Usn_Field::FileAttr) != u"Directory" || Field(i, Usn_Field::Event) != File_Created) return;
+        if (Field(i, Usn_Field::FileAttr) != u"Directory" || !Event_Equals(Field(i, Usn_Field::Event), File_Created))
+            return;
         const std::u16string_view full_path = Field(i, Usn_Field::FullPath);
         const auto& rows = context_.g_Installation_Signature_Array;
         for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -202,7 +203,7 @@ private:
         for (std::size_t j = first; j < i; ++j) {
             if (Field(j, Usn_Field::FileReferenceNumber) == reference &&
                 Field(j, Usn_Field::ParentFileReferenceNumber) == parent &&
-                Field(j, Usn_Field::Event) == File_Renamed_Old)
+                Event_Equals(Field(j, Usn_Field::Event), File_Renamed_Old))
                 ++renames;
         }
         if (renames >= Wiping_Rename_Count)
@@ -212,8 +213,8 @@ private:
     void Detect_Trace(std::size_t i) {
         const std::u16string_view event = Field(i, Usn_Field::Event);
         const std::vector<const _anti_forensic_program_trace_info*>* candidates = nullptr;
-        if (event == File_Created) candidates = &trace_rows_.Creation;
-        else if (event == File_Renamed_New) candidates = &trace_rows_.Rename;
+        if (Event_Equals(event, File_Created)) candidates = &trace_rows_.Creation;
+        else if (Event_Equals(event, File_Renamed_New)) candidates = &trace_rows_.Rename;
         else return;
         const std::u16string_view file_name = Field(i, Usn_Field::FileName);
         for (const _anti_forensic_program_trace_info* row : *candidates) {

@@ -58,11 +58,43 @@ struct Fields {
     long long year, month, day, hour, minute, second;
 };
 
-bool Fields_Valid(const Fields& f) {
-    return f.year >= 1 && f.year <= 9999 && f.month >= 1 && f.month <= 12 && f.day >= 1 &&
+// The date and time of day are valid, for a year of any number of digits.
+bool Date_And_Time_Valid(const Fields& f) {
+    return f.year >= 1 && f.month >= 1 && f.month <= 12 && f.day >= 1 &&
            f.day <= Days_In_Month(f.year, static_cast<unsigned>(f.month)) && f.hour >= 0 && f.hour <= 23 &&
            f.minute >= 0 && f.minute <= 59 && f.second >= 0 && f.second <= 59;
 }
+
+bool Fields_Valid(const Fields& f) { return f.year <= 9999 && Date_And_Time_Valid(f); }
+
+// The fields of a text of exactly the shape "Y-MM-DD HH:MM:SS" whose year
+// has `year_digits` digits; nothing for any other text.
+std::optional<Fields> Read_Time_Fields(std::u16string_view text, std::size_t year_digits) {
+    // The shape after the year: "-00-00 00:00:00".
+    static constexpr std::u16string_view rest = u"-00-00 00:00:00";
+    if (text.size() != year_digits + rest.size()) return std::nullopt;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= u'0' && text[i] <= u'9';
+        const char16_t expected = i < year_digits ? u'0' : rest[i - year_digits];
+        if (expected == u'0' ? !digit : text[i] != expected) return std::nullopt;
+    }
+    const auto number = [&](std::size_t first, std::size_t count) {
+        long long v = 0;
+        for (std::size_t i = first; i < first + count; ++i) v = v * 10 + (text[i] - u'0');
+        return v;
+    };
+    const std::size_t y = year_digits;
+    return Fields{number(0, y), number(y + 1, 2), number(y + 4, 2), number(y + 7, 2), number(y + 10, 2),
+                  number(y + 13, 2)};
+}
+
+// Days from 1899-12-30 to the fields' date.
+std::int64_t Days_Since_1899_12_30(const Fields& f) {
+    return Days_From_Civil(f.year, static_cast<unsigned>(f.month), static_cast<unsigned>(f.day)) -
+           Days_From_Civil(1899, 12, 30);
+}
+
+long long Second_Of_Day(const Fields& f) { return f.hour * 3600 + f.minute * 60 + f.second; }
 
 }  // namespace
 
@@ -134,23 +166,16 @@ const std::u16string& Shifted_Time_Text_Maker::Text(std::uint64_t filetime) {
 }
 
 double Parse_Time_Text_As_Date(std::u16string_view text) {
-    // Shape: exactly "DDDD-DD-DD DD:DD:DD".
-    static constexpr char16_t shape[] = u"0000-00-00 00:00:00";
-    if (text.size() != 19) return Date_Type_Mismatch;
-    for (std::size_t i = 0; i < 19; ++i) {
-        const bool digit = text[i] >= u'0' && text[i] <= u'9';
-        if (shape[i] == u'0' ? !digit : text[i] != shape[i]) return Date_Type_Mismatch;
-    }
-    const auto number = [&](std::size_t first, std::size_t count) {
-        long long v = 0;
-        for (std::size_t i = first; i < first + count; ++i) v = v * 10 + (text[i] - u'0');
-        return v;
-    };
-    const Fields f{number(0, 4), number(5, 2), number(8, 2), number(11, 2), number(14, 2), number(17, 2)};
-    if (f.year < 100 || !Fields_Valid(f)) return Date_Out_Of_Range;
-    const std::int64_t days = Days_From_Civil(f.year, static_cast<unsigned>(f.month), static_cast<unsigned>(f.day)) -
-                              Days_From_Civil(1899, 12, 30);
-    return static_cast<double>(days) + static_cast<double>(f.hour * 3600 + f.minute * 60 + f.second) / 86400.0;
+    const std::optional<Fields> f = Read_Time_Fields(text, 4);
+    if (!f) return Date_Type_Mismatch;
+    if (f->year < 100 || !Fields_Valid(*f)) return Date_Out_Of_Range;
+    return static_cast<double>(Days_Since_1899_12_30(*f)) + static_cast<double>(Second_Of_Day(*f)) / 86400.0;
+}
+
+std::optional<std::int64_t> Past_9999_Time_Text_Seconds(std::u16string_view text) {
+    const std::optional<Fields> f = Read_Time_Fields(text, 5);
+    if (!f || f->year < 10000 || !Date_And_Time_Valid(*f)) return std::nullopt;
+    return Days_Since_1899_12_30(*f) * 86400 + Second_Of_Day(*f);
 }
 
 std::int64_t Date_Difference_Seconds(double later, double earlier) {

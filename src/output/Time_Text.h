@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,12 @@ std::u16string Shifted_FileTime_Text(std::uint64_t filetime, int hours);
 inline constexpr double Date_Type_Mismatch = 0.0;
 inline constexpr double Date_Out_Of_Range = -1.0;
 double Parse_Time_Text_As_Date(std::u16string_view text);
+
+// Whole seconds since 1899-12-30 00:00:00 of a time text whose year has five
+// digits ("YYYYY-MM-DD HH:MM:SS", valid fields, a year from 10000 on): how a
+// FILETIME past year 9999 is written (the largest one falls in year 60056).
+// Nothing for any other text; the date parser above reads those.
+std::optional<std::int64_t> Past_9999_Time_Text_Seconds(std::u16string_view text);
 
 // Whole seconds from `earlier` to `later`, rounded to the nearest second.
 std::int64_t Date_Difference_Seconds(double later, double earlier);

@@ -7,6 +7,7 @@
 
 #include "db/CppSQLite3.h"
 #include "app/Csv_Export.h"
+#include "ntfs/usnjrnl/Parse_UsnJrnl.h"
 #include "output/Event_Tables.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -179,6 +180,50 @@ TEST(Detection_End_To_End, RowsThroughTheDatabaseToTheFindingsFile) {
     ASSERT_EQ(state.g_Log_Info_Array.size(), 8u);
     EXPECT_EQ(state.g_Log_Info_Array[0].ClusterIndex, u"6");
     EXPECT_EQ(state.g_Log_Info_Array[0].TargetVCN, u"0x12");
+}
+
+// A journal written by Windows 10 on tiered storage: the storage-class bit
+// beside a creation. Its word is stored, comes back with the reload, and the
+// trace rule still takes the record for one that only creates its file; with
+// the close beside it, as before, it does not.
+TEST(Detection_End_To_End, StorageClassChangeIsKeptAndTheCreationStillTraced) {
+    Temp_Dir dir;
+    const std::string db_path = dir.File("QVM_test.db");
+    const std::string signatures = dir.Make_Dir("signatures");
+    const std::string out = dir.Make_Dir("out");
+    Usn_Journal_Builder journal;
+    for (const std::uint32_t reason : {0x01000100u, 0x81000100u})
+        journal.Append(Usn_Record_Builder().Usn(journal.Bytes().size()).Reason(reason).Parent(Mft_Root_Reference)
+                           .Name(u"sdelete.exe").Attributes(0x20));
+    journal.Write_File(dir.File("J"));
+    {
+        CppSQLite3DB db;
+        db.Open_With_Pragmas(db_path);
+        db.Run_Query(Event_Table_Sql::Create_LogFile);
+        db.Run_Query(Event_Table_Sql::Create_UsnJrnl);
+        Global_Parsing_Context context;
+        Parse_UsnJrnl(context, dir.File("J"), db, 0);
+        db.Close_Database();
+    }
+    EXPECT_EQ(Query_Rows(db_path, "select USN, Event from UsnJrnl order by USN"),
+              (std::vector<std::string>{"0|File_Created / Desired_Storage_Class_Change",
+                                        "88|File_Created / Desired_Storage_Class_Change / File_Closed"}));
+    ASSERT_TRUE(Signature_Db_Builder().Add("Trace|Data Wiping|Creation|Same|sdelete.exe|SDelete").Write(signatures));
+
+    Program_State state;
+    std::ostringstream console, messages;
+    {
+        platform::Scoped_Output output(console, messages);
+        ASSERT_TRUE(Export_CSV_And_Detect(state, db_path, out, Stamp, 0, 0, 1, UsnJrnl_Csv_Page_Rows, signatures));
+    }
+    ASSERT_EQ(state.g_UsnJrnl_Info_Array.size(), 2u);
+    EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(0, Usn_Field::Event), u"File_Created , Desired_Storage_Class_Change");
+    EXPECT_EQ(state.g_UsnJrnl_Info_Array.Field(1, Usn_Field::Event),
+              u"File_Created , Desired_Storage_Class_Change , File_Closed");
+    EXPECT_EQ(Read_File(out + "/QVM_SuspiciousBehaviorDetection_" + Stamp + ".csv"),
+              std::string(Header) +
+                  "\"Traces of Suspicious Programs\",\"SDelete (Data Wiping)'s trace has been remained.\",\"$UsnJrnl:$J\","
+                  "\"0\"\r\n");
 }
 
 // The program on the real Windows 10 volume, with a signature naming the file

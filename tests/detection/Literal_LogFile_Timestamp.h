@@ -6,6 +6,7 @@
 // and exists to be compared with, never to be run by the program.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -307,31 +308,43 @@ public:
         return 0;
     }
 
+    // The length of a time of a detail at `at`: 19 characters
+    // ("YYYY-MM-DD HH:MM:SS"), one more for each digit of its year past four.
+    static long long Time_Length(u16string_view detail, long long at) {
+        long long digits = 0;
+        for (long long k = at; k >= 0 && k < static_cast<long long>(detail.size()); ++k) {
+            const char16_t c = detail[static_cast<std::size_t>(k)];
+            if (c < u'0' || c > u'9') break;
+            ++digits;
+        }
+        return 15 + std::max<long long>(digits, 4);
+    }
+
+    // Old minus new time of the change of `label` at p: the old time after
+    // the label, the new one after the old time and " -> ".
+    static std::int64_t Old_Minus_New(u16string_view detail, long long p, u16string_view label) {
+        const long long old_at = p + static_cast<long long>(label.size());
+        const long long new_at = old_at + Time_Length(detail, old_at) + 4;
+        return Seconds_Between_Any_Years(platform::Mid(detail, old_at, Time_Length(detail, old_at)),
+                                         platform::Mid(detail, new_at, Time_Length(detail, new_at)));
+    }
+
     int Is_Significant_Time_Change(const View& e) const {
-        struct Label {
-            const char16_t* Text;
-            long long Old, New;
-        };
-        const Label labels[] = {{u"CreationTime : ", 15, 38},
-                                {u"ModifiedTime : ", 15, 38},
-                                {u"MFTModifiedTime : ", 18, 41},
-                                {u"AccessedTime : ", 15, 38}};
+        const u16string_view labels[] = {u"CreationTime : ", u"ModifiedTime : ", u"MFTModifiedTime : ",
+                                         u"AccessedTime : "};
         if (Has(e.Event, u"Time Reversal Event")) {
-            for (const Label& l : labels) {
-                const long long p = Pos(e.Detail, l.Text);
+            for (const u16string_view l : labels) {
+                const long long p = Pos(e.Detail, l);
                 if (p < 0) continue;
-                const u16string old_time = platform::Mid(e.Detail, p + l.Old, 19);
-                const u16string new_time = platform::Mid(e.Detail, p + l.New, 19);
-                if (Seconds_Between(old_time, new_time) >= static_cast<std::int64_t>(reversal_threshold_)) return 1;
+                if (Old_Minus_New(e.Detail, p, l) >= static_cast<std::int64_t>(reversal_threshold_)) return 1;
             }
             return 0;
         }
         if (Has(e.Event, u"CreationTime Update Event")) {
             const long long p = Pos(e.Detail, u"CreationTime : ");
             if (p < 0) return 0;
-            const u16string old_time = platform::Mid(e.Detail, p + 15, 19);
-            const u16string new_time = platform::Mid(e.Detail, p + 38, 19);
-            return Seconds_Between(new_time, old_time) >= static_cast<std::int64_t>(creation_threshold_) ? 1 : 0;
+            return -Old_Minus_New(e.Detail, p, u"CreationTime : ") >= static_cast<std::int64_t>(creation_threshold_) ? 1
+                                                                                                                     : 0;
         }
         return 0;
     }

@@ -29,6 +29,22 @@ inline bool Holds(std::u16string_view text, std::u16string_view what) {
     return text.find(what) != std::u16string_view::npos;
 }
 
+// A whole Event text compared as the rules compare it: without the
+// storage-class word that Windows 10 adds on tiered storage.
+inline bool Event_Is(std::u16string_view event, std::u16string_view words) {
+    constexpr std::u16string_view word = u"Desired_Storage_Class_Change";
+    if (event.find(word) == std::u16string_view::npos) return event == words;
+    std::u16string text(event);
+    for (const std::u16string_view form : {std::u16string_view(u" , Desired_Storage_Class_Change"),
+                                           std::u16string_view(u"Desired_Storage_Class_Change , "), word}) {
+        const std::size_t at = text.find(form);
+        if (at == std::u16string::npos) continue;
+        text.erase(at, form.size());
+        break;
+    }
+    return text == words;
+}
+
 class Rules {
 public:
     explicit Rules(Detection_Context& context)
@@ -58,10 +74,11 @@ public:
             qualifies = false;
         if (qualifies) {
             bool paired = false;
-            if (event == u"Basic_Info_Changed , File_Closed") {
+            if (Event_Is(event, u"Basic_Info_Changed , File_Closed")) {
                 for (long long j = static_cast<long long>(i) - 1; j >= 0; --j) {
                     if (As_Unsigned(S(i) - S(j)) > 1) break;
-                    if (F(j, Usn_Field::Event) == u"Basic_Info_Changed" && F(j, Usn_Field::FileReferenceNumber) == ref) {
+                    if (Event_Is(F(j, Usn_Field::Event), u"Basic_Info_Changed") &&
+                        F(j, Usn_Field::FileReferenceNumber) == ref) {
                         paired = true;
                         break;
                     }

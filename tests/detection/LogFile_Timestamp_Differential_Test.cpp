@@ -2,8 +2,8 @@
 // implementation, on many small random logs: a few files (some sharing one of
 // their two identity texts), a few names, check points, creations, renames,
 // moves, deletions, writes and time changes near every threshold, LSN steps
-// around every window, times within a few seconds, and now and then an LSN
-// out of order or not a number.
+// around every window, times within a few seconds (some past year 9999), and
+// now and then an LSN out of order or not a number.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -58,9 +58,17 @@ private:
         return platform::Format(u"2020-05-01 10:%0.2d:%0.2d", {total / 60, total % 60});
     }
 
+    // The same time in year 30828: a time past year 9999 is written with all
+    // the digits of its year.
+    static std::u16string Long_Year_Time(int seconds) { return u"30828-09-14" + Time(seconds).substr(10); }
+
     std::u16string Change(const char16_t* label, int old_s, int new_s) {
-        std::u16string text = std::u16string(label) + u" : " + Time(old_s) + u" -> " + Time(new_s);
-        switch (Pick(0, 7)) {
+        const int form = Pick(0, 7);
+        // Now and then both times, or the new one, past year 9999.
+        const std::u16string old_time = form == 3 ? Long_Year_Time(old_s) : Time(old_s);
+        const std::u16string new_time = form == 3 || form == 4 ? Long_Year_Time(new_s) : Time(new_s);
+        std::u16string text = std::u16string(label) + u" : " + old_time + u" -> " + new_time;
+        switch (form) {
             case 0: text += u"(Zero in 100-nanoseconds)"; break;
             case 1: text += u"(same as " + One_Of(names_) + u")"; break;
             case 2: text += u"(same as b.txt, c.txt)"; break;

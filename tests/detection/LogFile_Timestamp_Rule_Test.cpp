@@ -5,6 +5,7 @@
 
 #include "detection/LogFile_Timestamp_Messages.h"
 #include "detection/Timestamp_Test_Support.h"
+#include "output/Time_Text.h"
 
 using namespace test_support;
 
@@ -121,6 +122,56 @@ TEST(LogFile_Timestamp_Rule, SignificantChanges) {
          {}},
         {"a creation-time update that moved it back", judged(u"CreationTime Update Event", Change(u"CreationTime", 0, -300)),
          {}, {}},
+    };
+    Check(cases);
+}
+
+// A time past year 9999 is written with all the digits of its year; the rule
+// reads each time of a change up to its separator, whatever its length, and
+// measures it as the time it is.
+TEST(LogFile_Timestamp_Rule, TimesPastYear9999) {
+    constexpr std::uint64_t Before = 132328026001234567ull;    // 2020-05-01 10:30:00.1234567
+    constexpr std::uint64_t Largest = 0x7FFFFFFFFFFFFFFFull;   // 30828-09-14 02:48:05.4775807
+    constexpr std::uint64_t Largest_Second = Largest - Largest % 10'000'000;
+    constexpr std::uint64_t Year_9999 = 2650467743991234567ull;  // 9999-12-31 23:59:59.1234567
+    // As the log analysis writes a change: the remark follows a new time that
+    // is a whole second.
+    const auto change = [](const char16_t* label, std::uint64_t old_time, std::uint64_t new_time) {
+        const char16_t* format = new_time % 10'000'000 == 0 ? u"%s : %s -> %s(Zero in 100-nanoseconds)" : u"%s : %s -> %s";
+        return platform::Format(format, {label, Format_FileTime_Text(old_time), Format_FileTime_Text(new_time)});
+    };
+    const auto judged = [](const char16_t* event, const std::u16string& detail) {
+        return Concat({Old_Log(), {Of_File(0x2000, event).Detail(detail)}});
+    };
+    const auto future = [](const std::string& variant, const std::string& detail) {
+        return Line(0x2000, "[Suspicious] $SI creationTime of \"a.txt\" is changed to the future. " + variant + "=> " + detail,
+                    "Tool", "\\d\\a.txt");
+    };
+    const std::vector<Case> cases = {
+        {"the creation time set to the largest FILETIME",
+         judged(u"CreationTime Update Event", change(u"CreationTime", Before, Largest)),
+         {future("", "CreationTime : 2020-05-01 10:30:00 -> 30828-09-14 02:48:05")}, {}},
+        {"set to year 9999", judged(u"CreationTime Update Event", change(u"CreationTime", Before, Year_9999)),
+         {future("", "CreationTime : 2020-05-01 10:30:00 -> 9999-12-31 23:59:59")}, {}},
+        {"set to the largest whole second: the remark follows the time",
+         judged(u"CreationTime Update Event", change(u"CreationTime", Before, Largest_Second)),
+         {future("(Zero in changed timestamp's 100-nanoseconds) ",
+                 "CreationTime : 2020-05-01 10:30:00 -> 30828-09-14 02:48:05(Zero in 100-nanoseconds)")},
+         {}},
+        {"moved by seconds within year 30828",
+         judged(u"CreationTime Update Event", change(u"CreationTime", Largest_Second - 50'000'000, Largest)), {}, {}},
+        {"set back from the largest FILETIME, another change after it",
+         judged(u"Time Reversal Event", change(u"CreationTime", Largest, Before) + u", " +
+                                            change(u"ModifiedTime", Before, Before - 50'000'000)),
+         {Past(0x2000, "Tool",
+               "CreationTime : 30828-09-14 02:48:05 -> 2020-05-01 10:30:00, ModifiedTime : 2020-05-01 10:30:00 -> "
+               "2020-05-01 10:29:55")},
+         {}},
+        {"an attribute change after it",
+         judged(u"Time Reversal Event & Changing FileAttribute",
+                change(u"ModifiedTime", Largest, Before) + u" & Archive -> Archive / Hidden"),
+         {Past(0x2000, "Tool", "ModifiedTime : 30828-09-14 02:48:05 -> 2020-05-01 10:30:00 & Archive -> Archive / Hidden")},
+         {}},
     };
     Check(cases);
 }

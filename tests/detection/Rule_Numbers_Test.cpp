@@ -87,6 +87,42 @@ TEST(Rule_Time, DifferencesSignedAndAsUnsigned) {
     EXPECT_EQ(Distance(0, UINT64_MAX), UINT64_MAX);
 }
 
+// The $LogFile timestamp rule also measures times past year 9999, on the
+// same scale; every other text reads as the date parser reads it.
+TEST(Rule_Time, DifferencesOfTimesPastYear9999) {
+    struct Case {
+        const char16_t* later;
+        const char16_t* earlier;
+        std::int64_t difference;
+    };
+    const Case cases[] = {
+        {u"10000-01-01 00:00:00", u"9999-12-31 23:59:59", 1},
+        {u"30828-09-14 02:48:05", u"30828-09-14 02:48:00", 5},
+        {u"30828-09-14 02:48:05", u"1899-12-30 00:00:00", 912901891685},
+        {u"2024-01-01 10:00:00", u"2024-01-01 09:58:59", 61},
+        // Not a time: as Seconds_Between reads them (not the date parser's
+        // shape, so its type mismatch, 0).
+        {u"30828-02-30 00:00:00", u"", 0},            // a field out of range
+        {u"09999-12-31 23:59:59", u"", 0},            // not how a year is written
+        {u"300828-09-14 02:48:05", u"", 0},
+        {u"30828-09-14 02:48:05,", u"", 0},
+        {u"2024-01-01 00:00:00", u"2024-02-30 00:00:00", Seconds_Between(u"2024-01-01 00:00:00", u"2024-02-30 00:00:00")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Seconds_Between_Any_Years(c.later, c.earlier), c.difference)
+            << platform::Utf16_To_Utf8(c.later) << " - " << platform::Utf16_To_Utf8(c.earlier);
+
+    // Exact to the second for every FILETIME past year 9999, up to the largest.
+    constexpr std::uint64_t Ticks = 10'000'000;
+    const std::uint64_t first = 2650467744000000000ull;  // 10000-01-01 00:00:00
+    for (std::uint64_t ft = first; ft >= first; ft += (UINT64_MAX - first) / 3001 + 7777777) {
+        const auto seconds = static_cast<std::int64_t>((ft - first) / Ticks);
+        ASSERT_EQ(Seconds_Between_Any_Years(Format_FileTime_Text(ft), u"10000-01-01 00:00:00"), seconds) << ft;
+    }
+    EXPECT_EQ(Seconds_Between_Any_Years(Format_FileTime_Text(UINT64_MAX), u"10000-01-01 00:00:00"),
+              static_cast<std::int64_t>((UINT64_MAX - first) / Ticks));
+}
+
 TEST(Rule_Ratio, SinglePrecisionAgainstDoubleBounds) {
     struct Case {
         std::uint64_t a, b;

@@ -342,6 +342,66 @@ TEST(UsnJrnl_Record_Rules, TraceOfAListedProgram) {
     }
 }
 
+// Windows 10 on tiered storage adds "Desired_Storage_Class_Change" to the
+// reasons of a record: the rules that compare a whole Event text judge such a
+// record as they judge it without the word; a further reason still counts.
+TEST(UsnJrnl_Record_Rules, StorageClassWordInAWholeEventText) {
+    constexpr std::u16string_view Storage = u"Desired_Storage_Class_Change";
+    struct Case {
+        const char* what;
+        std::vector<std::u16string_view> reasons;
+        bool found;
+    };
+    const std::vector<Case> installation = {
+        {"created", {u"File_Created", Storage}, true},
+        {"created and closed", {u"File_Created", Storage, u"File_Closed"}, false},
+    };
+    for (const Case& c : installation) {
+        Program_State s;
+        ASSERT_TRUE(Add_Signatures(s, {u"Installation|Data Wiping|\\Eraser|Eraser"}));
+        Fill(s, {Usn_Event(64).Name(u"Eraser").Path(u"\\Program Files\\Eraser").Attributes(u"Directory")
+                     .Reasons(c.reasons)});
+        Run_UsnJrnl_Record_Rules(s);
+        EXPECT_EQ(Installations(s), c.found ? Strings{"64|Eraser (Data Wiping) has been installed."} : Strings{})
+            << "installation: " << c.what;
+    }
+
+    const std::vector<Case> trace = {
+        {"created", {u"File_Created", Storage}, true},
+        {"renamed", {u"File_Renamed_New", Storage}, true},
+        {"created and closed", {u"File_Created", Storage, u"File_Closed"}, false},
+    };
+    for (const Case& c : trace) {
+        Program_State s;
+        ASSERT_TRUE(Add_Signatures(s, {u"Trace|Wiping|Creation|Same|sdelete.exe|SDelete",
+                                       u"Trace|Wiping|Rename|Same|sdelete.exe|SDelete"}));
+        Fill(s, {Usn_Event(8).Name(u"sdelete.exe").Path(u"\\Users\\x").Reasons(c.reasons)});
+        Run_UsnJrnl_Record_Rules(s);
+        EXPECT_EQ(Traces(s), c.found ? Strings{"8|SDelete (Wiping)'s trace has been remained."} : Strings{})
+            << "trace: " << c.what;
+    }
+
+    const std::vector<Case> wiping = {
+        {"renamed", {u"File_Renamed_Old", Storage}, true},
+        {"renamed and closed", {u"File_Renamed_Old", Storage, u"File_Closed"}, false},
+    };
+    for (const Case& c : wiping) {
+        Program_State s;
+        std::vector<Usn_Event> records;
+        for (const std::uint64_t usn : {0ull, 8ull})
+            records.push_back(Usn_Event(usn).Name(u"AAAA.AAA").Path(u"\\Users\\Me\\AAAA.AAA").Reasons(c.reasons)
+                                  .File_Reference(0x2A).Parent_Reference(0x40));
+        records.push_back(Usn_Event(16).Name(u"ZZZZ.ZZZ").Path(u"\\Users\\Me\\ZZZZ.ZZZ")
+                              .Reasons({u"File_Deleted", u"File_Closed"}).File_Reference(0x2A).Parent_Reference(0x40));
+        Fill(s, records);
+        Run_UsnJrnl_Record_Rules(s);
+        EXPECT_EQ(Traces(s), c.found ? Strings{"16|The Trace of Typical Data Wiping : Deletion after renaming more than "
+                                               "2 times"}
+                                     : Strings{})
+            << "wiping: " << c.what;
+    }
+}
+
 // Deletion of a user's document, less what programs make and remove. Every
 // deletion, document or not, enters the lifecycle maps.
 TEST(UsnJrnl_Record_Rules, DeletionOfDocumentFile) {

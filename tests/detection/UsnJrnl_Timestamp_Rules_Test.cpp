@@ -205,6 +205,16 @@ TEST(UsnJrnl_Timestamp_Rules, Pairing) {
              j.Add(u"10:00:01", {u"Basic_Info_Changed", u"File_Closed"});
          },
          {"P1 U0 E1 last=200"}},
+        // With the storage-class word the close is still the bare form, which
+        // looks past the file's other records for the bare change; the mixed
+        // form would stop at the write.
+        {"bare change and close that also name the storage class",
+         [](Journal& j) {
+             j.Add(u"10:00:00", {u"Basic_Info_Changed", u"Desired_Storage_Class_Change"});
+             j.Add(u"10:00:00", {u"Data_Overwritten"});
+             j.Add(u"10:00:01", {u"Basic_Info_Changed", u"Desired_Storage_Class_Change", u"File_Closed"});
+         },
+         {"P1 U0 E1 last=300"}},
         {"an unindexed file is not tracked",
          [](Journal& j) {
              j.Add(u"10:00:00", {u"Basic_Info_Changed"});

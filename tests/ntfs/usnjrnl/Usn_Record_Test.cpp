@@ -218,6 +218,10 @@ TEST(Usn_Record, Reason_Words) {
     for (const auto& e : Reason_Words) EXPECT_EQ(Usn_Reason_Text(e.bit), e.word) << std::hex << e.bit;
     EXPECT_EQ(Usn_Reason_Text(0x80000102), u"File_Created / Data_Added / File_Closed");
     EXPECT_EQ(Usn_Reason_Text(0x80008103), u"File_Created / Basic_Info_Changed / Data_Added / Data_Overwritten / File_Closed");
+    // Windows 10's storage-class bit on tiered storage is kept, after the
+    // other changes and before the close.
+    EXPECT_EQ(Usn_Reason_Text(0x01000100), u"File_Created / Desired_Storage_Class_Change");
+    EXPECT_EQ(Usn_Reason_Text(0x81400100), u"File_Created / Transacted_Changed / Desired_Storage_Class_Change / File_Closed");
     std::uint32_t all = 0;
     for (const auto& e : Reason_Words) all |= e.bit;
     EXPECT_EQ(Usn_Reason_Text(0xFFFFFFFF), All_Words(Reason_Words));

@@ -35,8 +35,8 @@ inline const std::vector<Bit_Word> Reason_Words = {
     {0x00080000, u"Object_ID_Changed"},    {0x00002000, u"File_Renamed_New"},
     {0x00001000, u"File_Renamed_Old"},     {0x00100000, u"Reparse_Point_Changed"},
     {0x00000800, u"Access_Right_Changed"}, {0x00200000, u"Named_Stream_Changed"},
-    {0x00400000, u"Transacted_Changed"},   {0x80000000, u"File_Closed"},
-    {0x00000200, u"File_Deleted"},
+    {0x00400000, u"Transacted_Changed"},   {0x01000000, u"Desired_Storage_Class_Change"},
+    {0x80000000, u"File_Closed"},          {0x00000200, u"File_Deleted"},
 };
 
 inline const std::vector<Bit_Word> Attribute_Words = {
