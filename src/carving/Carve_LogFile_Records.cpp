@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "db/Scoped_Transaction.h"
 #include "ntfs/logfile/LogFile_Analysis.h"
@@ -20,12 +21,36 @@ constexpr std::size_t Scan_Chunk_Size = 1 << 20;
 // scan goes on (a log is rarely larger).
 constexpr std::uint64_t Quick_Record_Page_Window = 0x4000000;
 
+// Each log of a file is rebuilt, walked and back-filled on its own, as the
+// reader does with the log alone: the page lists of the log before, and its
+// rows that the analysis looks back on, are put aside (the file's scanned
+// pages stay).
+void Start_Next_Log(Global_Parsing_Context& context) {
+    context.Record_Page_Array.clear();
+    context.Replay_Page_Array.clear();
+    context.Carved_Page_Array.clear();
+    context.Older_Buffer_Page_Array.clear();
+    context.Newer_Buffer_Page_Array.clear();
+    context.Page_Group_Array.clear();
+    context.LogFile_Row_Array.clear();
+    context.LogFile_Row_Lookup.Clear();
+}
+
 }  // namespace
 
 Carving_Scan Scan_For_Log_Pages(const platform::Read_Only_File& file, bool quick, std::vector<_page_info>& scanned) {
     Carving_Scan scan;
     std::uint64_t limit = file.Size();
     bool window_set = false;
+    // Where the last restart page lies: one right after it continues its run.
+    std::optional<std::uint64_t> last_restart;
+    const std::size_t first_page = scanned.size();
+    const auto begin_log = [&](std::uint64_t base, std::size_t first) {
+        Carved_Log log;
+        log.Base = base;
+        log.First_Page = first;
+        scan.Logs.push_back(log);
+    };
     // One chunk and room for a page that runs past its end; never more than
     // the file needs (small files are common).
     const std::uint64_t file_pages = file.Size() / Page + (file.Size() % Page != 0 ? 1 : 0);
@@ -67,17 +92,27 @@ Carving_Scan Scan_For_Log_Pages(const platform::Read_Only_File& file, bool quick
         bool taken = false;
         if (std::memcmp(at, "RSTR", 4) == 0) {
             if (const auto restart = Decode_Restart_Page(Byte_View(at, Page))) {
-                if (scan.Restart_Page_Count == 0) {
-                    scan.Base = p;
+                if (!last_restart) {
+                    // The first log also holds the record pages met before it.
+                    begin_log(p, first_page);
                     if (quick) limit = Saturating_Add(p, restart->Log_File_Size);
+                } else if (p != *last_restart + Page) {
+                    // A restart page apart from the run before it begins the
+                    // next log (another volume of a disk image, another log
+                    // put after the first one); the log before ends there.
+                    scan.Logs.back().Next_Base = p;
+                    begin_log(p, scanned.size());
+                    // Quick mode reads each log met before the bound to its end.
+                    if (quick) limit = std::max(limit, Saturating_Add(p, restart->Log_File_Size));
                 }
-                scan.Restart = restart;
-                ++scan.Restart_Page_Count;
+                scan.Logs.back().Restart = restart;
+                ++scan.Logs.back().Restart_Page_Count;
+                last_restart = p;
                 taken = true;
             }
         } else if (std::memcmp(at, "RCRD", 4) == 0 && Is_Record_Page(Byte_View(at, Page))) {
             scanned.push_back(Read_Page_Info(Byte_View(at, Page), scanned.size(), p));
-            if (quick && scan.Restart_Page_Count == 0 && !window_set) {
+            if (quick && !last_restart && !window_set) {
                 limit = Saturating_Add(p, Quick_Record_Page_Window);
                 window_set = true;
             }
@@ -89,6 +124,10 @@ Carving_Scan Scan_For_Log_Pages(const platform::Read_Only_File& file, bool quick
     // A read error ended the file early: the page lists are built for the
     // file as it can be read, as if it had been cut there.
     scan.File_Size = file.Size();
+    if (scan.Logs.empty()) begin_log(0, first_page);
+    for (std::size_t i = 0; i < scan.Logs.size(); ++i)
+        scan.Logs[i].Page_Count =
+            (i + 1 < scan.Logs.size() ? scan.Logs[i + 1].First_Page : scanned.size()) - scan.Logs[i].First_Page;
     return scan;
 }
 
@@ -114,12 +153,18 @@ int Carve_LogFile_Records_With(Global_Parsing_Context& context, const std::strin
     const Page_Reader read_page = File_Page_Reader(file);
 
     Log_Walk_Settings settings;
-    settings.Shift = Build_Carved_Page_List(context, scan, read_page);
     settings.Rule = Failing_Header_Rule::Search_Onward;
     settings.Analyze = analyze;
     settings.Observe = observe;
     Scoped_Transaction transaction(db);
-    Walk_Log_Records(context, db, context.Replay_Page_Array, read_page, settings);
-    Backfill_Event_Times(context, db);
+    bool first = true;
+    for (const Carved_Log& log : scan.Logs) {
+        if (log.Page_Count == 0) continue;
+        if (!first) Start_Next_Log(context);
+        first = false;
+        settings.Shift = Build_Carved_Page_List(context, scan, log, read_page);
+        Walk_Log_Records(context, db, context.Replay_Page_Array, read_page, settings);
+        Backfill_Event_Times(context, db);
+    }
     return 0;
 }

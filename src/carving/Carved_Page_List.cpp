@@ -53,6 +53,12 @@ struct Sequences {
     std::uint64_t b = No_Sequence;
 };
 
+// The log's own pages among those the scan listed.
+std::span<const _page_info> Pages_Of(const std::vector<_page_info>& scanned, const Carved_Log& log) {
+    const std::size_t first = std::min(log.First_Page, scanned.size());
+    return std::span<const _page_info>(scanned).subspan(first, std::min(log.Page_Count, scanned.size() - first));
+}
+
 // A buffer-page candidate of a 1.1 log and the value it is chosen by.
 struct Candidate {
     _page_info page;
@@ -62,13 +68,15 @@ struct Candidate {
 
 class Carved_List_Builder {
 public:
-    Carved_List_Builder(Global_Parsing_Context& context, const Carving_Scan& scan, const Page_Reader& read_page)
+    Carved_List_Builder(Global_Parsing_Context& context, const Carving_Scan& scan, const Carved_Log& log,
+                        const Page_Reader& read_page)
         : context_(context),
-          scan_(scan),
+          log_(log),
+          file_size_(scan.File_Size),
           read_page_(read_page),
-          scanned_(context.Scanned_Page_Array),
-          shift_(scan.Restart ? scan.Restart->Lsn_Shift : Default_Shift),
-          bits_(scan.Restart ? scan.Restart->Sequence_Number_Bits : 0) {}
+          scanned_(Pages_Of(context.Scanned_Page_Array, log)),
+          shift_(log.Restart ? log.Restart->Lsn_Shift : Default_Shift),
+          bits_(log.Restart ? log.Restart->Sequence_Number_Bits : 0) {}
 
     unsigned Build();
 
@@ -81,8 +89,13 @@ private:
     void Build_V20_Fallback();
     void Build_Without_Restart_Page();
 
-    // Reads the page at `offset` (zeros past the end of the file or when it
-    // cannot be read).
+    // Whether a page at `offset` is part of the log: it starts inside the
+    // file and ends before the next log begins.
+    bool In_Log(std::uint64_t offset) const {
+        return offset < file_size_ && log_.Next_Base >= Page && offset <= log_.Next_Base - Page;
+    }
+    // Reads the page at `offset` (zeros outside the log or when it cannot be
+    // read).
     std::span<std::uint8_t> Read(std::uint64_t offset);
     // The last LSN of sequence a, else b, on the page at `offset`.
     std::optional<std::uint64_t> Last_Lsn_At(std::uint64_t offset, Sequences sequences, bool bounded);
@@ -117,9 +130,11 @@ private:
     void Place_Buffer_Pages(const Run_Bounds& bounds);
 
     Global_Parsing_Context& context_;
-    const Carving_Scan& scan_;
+    const Carved_Log& log_;
+    std::uint64_t file_size_;
     const Page_Reader& read_page_;
-    const std::vector<_page_info>& scanned_;
+    // The log's own pages of the scan, in file order.
+    std::span<const _page_info> scanned_;
     unsigned shift_;
     std::uint32_t bits_;
     std::array<std::uint8_t, LogFile_Page_Size> page_{};
@@ -127,7 +142,7 @@ private:
 
 unsigned Carved_List_Builder::Build() {
     if (scanned_.empty()) return shift_;
-    switch (Choose_Carving_Path(scan_)) {
+    switch (Choose_Carving_Path(log_)) {
         case Carving_Path::V11_Two_Restart_Pages: Build_V11(0); break;
         case Carving_Path::V11_One_Restart_Page: Build_V11_One_Restart_Page(); break;
         case Carving_Path::V20_Two_Restart_Pages: Build_V20(0); break;
@@ -138,13 +153,13 @@ unsigned Carved_List_Builder::Build() {
 }
 
 std::span<std::uint8_t> Carved_List_Builder::Read(std::uint64_t offset) {
-    if (offset >= scan_.File_Size || !read_page_(offset, page_)) std::fill(page_.begin(), page_.end(), 0);
+    if (!In_Log(offset) || !read_page_(offset, page_)) std::fill(page_.begin(), page_.end(), 0);
     return page_;
 }
 
 std::optional<std::uint64_t> Carved_List_Builder::Last_Lsn_At(std::uint64_t offset, Sequences sequences,
                                                               bool bounded) {
-    if (offset >= scan_.File_Size) return std::nullopt;
+    if (!In_Log(offset)) return std::nullopt;
     const std::span<std::uint8_t> page = Read(offset);
     std::uint64_t lsn = 0;
     const int found = bounded ? Find_Last_LSN_In_Page_Bounded(page, sequences.a, sequences.b, shift_, &lsn)
@@ -186,14 +201,14 @@ Run_Bounds Carved_List_Builder::Rebuild_Normal_Area(std::uint64_t first, std::ui
     std::vector<_page_info>& records = context_.Record_Page_Array;
     records.clear();
     // A damaged restart area may claim any log size: the area ends at the
-    // end of the file at the latest.
-    const std::uint64_t log_end = Saturating_Add(scan_.Base, scan_.Restart->Log_File_Size);
+    // end of the file, or where the next log begins, at the latest.
+    const std::uint64_t log_end = Saturating_Add(log_.Base, log_.Restart->Log_File_Size);
     if (log_end >= end_margin) {
         const std::uint64_t last = log_end - end_margin;
         std::size_t j = s;
         bool carried = false;
         std::uint64_t carried_lsn = 0;
-        for (std::uint64_t q = first; q <= last && q < scan_.File_Size; q += Page) {
+        for (std::uint64_t q = first; q <= last && In_Log(q); q += Page) {
             while (j < scanned_.size() && scanned_[j].FileOffset < q) ++j;
             if (j < scanned_.size() && scanned_[j].FileOffset == q) {
                 records.push_back(scanned_[j]);
@@ -256,8 +271,8 @@ void Carved_List_Builder::Append_Chosen(const std::vector<Candidate>& candidates
 
 void Carved_List_Builder::Append_V11_Buffer_Page(std::size_t s, std::uint64_t largest, std::uint64_t lower,
                                                  Sequences sequences) {
-    const std::uint64_t buffer_0 = scan_.Base + V11_Buffer_Page_0 - lower;
-    const std::uint64_t buffer_1 = scan_.Base + V11_Buffer_Page_1 - lower;
+    const std::uint64_t buffer_0 = log_.Base + V11_Buffer_Page_0 - lower;
+    const std::uint64_t buffer_1 = log_.Base + V11_Buffer_Page_1 - lower;
     std::vector<Candidate> candidates;
     if (s >= 2) {
         candidates = {Scanned_Candidate(0), Scanned_Candidate(1)};
@@ -274,7 +289,7 @@ void Carved_List_Builder::Append_V11_Buffer_Page(std::size_t s, std::uint64_t la
 }
 
 void Carved_List_Builder::Build_V11(std::uint64_t lower) {
-    const std::uint64_t first = scan_.Base + V11_Normal_Start - lower;
+    const std::uint64_t first = log_.Base + V11_Normal_Start - lower;
     const std::size_t s = First_Scanned_From(first);
     const Sequences sequences = Sequences_From(s);
     const Run_Bounds bounds = Rebuild_Normal_Area(first, Page + lower, s, sequences);
@@ -285,8 +300,8 @@ void Carved_List_Builder::Build_V11(std::uint64_t lower) {
 void Carved_List_Builder::Build_V11_One_Restart_Page() {
     // The restart page found may be the log's first or its second: the
     // sequences of the pages at base + 3 and base + 4 pages tell.
-    const _page_info* p3 = Scanned_At(scan_.Base + V11_Buffer_Page_1);
-    const _page_info* p4 = Scanned_At(scan_.Base + V11_Normal_Start);
+    const _page_info* p3 = Scanned_At(log_.Base + V11_Buffer_Page_1);
+    const _page_info* p4 = Scanned_At(log_.Base + V11_Normal_Start);
     enum class Form { First, Second, Fallback } form = Form::Fallback;
     if (p3 != nullptr && p4 != nullptr) {
         const std::uint64_t s3 = p3->LastLSN >> shift_;
@@ -295,7 +310,7 @@ void Carved_List_Builder::Build_V11_One_Restart_Page() {
             form = Form::First;
         else if (s3 == s4 || s3 - s4 == 1)
             form = Form::Second;
-    } else if (scanned_[0].FileOffset == scan_.Base + Page) {
+    } else if (scanned_[0].FileOffset == log_.Base + Page) {
         form = Form::Second;
     }
     if (form == Form::First)
@@ -317,18 +332,18 @@ void Carved_List_Builder::Build_V11_Fallback() {
     }
     std::array<std::uint64_t, 3> values{};
     for (std::size_t i = 0; i < values.size(); ++i)
-        values[i] = Last_Lsn_At(scan_.Base + (i + 1) * Page, sequences, true).value_or(0);
+        values[i] = Last_Lsn_At(log_.Base + (i + 1) * Page, sequences, true).value_or(0);
     if (values[1] == 0 || values[2] == 0) return;
     const std::size_t first = values[0] != 0 ? 0 : 1;
-    Append_Chosen({Candidate{Carved_Entry(scan_.Base + (first + 1) * Page, 0, values[first]), values[first], false},
-                   Candidate{Carved_Entry(scan_.Base + (first + 2) * Page, 0, values[first + 1]), values[first + 1],
+    Append_Chosen({Candidate{Carved_Entry(log_.Base + (first + 1) * Page, 0, values[first]), values[first], false},
+                   Candidate{Carved_Entry(log_.Base + (first + 2) * Page, 0, values[first + 1]), values[first + 1],
                              false}},
                   bounds.Largest_LSN);
 }
 
 void Carved_List_Builder::Collect_Buffer_Area(std::uint64_t first, std::uint64_t last, std::size_t below,
                                               Sequences sequences) {
-    for (std::uint64_t q = first; q <= last && q < scan_.File_Size; q += Page) {
+    for (std::uint64_t q = first; q <= last && In_Log(q); q += Page) {
         if (const _page_info* page = Scanned_At(q, below))
             context_.Carved_Page_Array.push_back(*page);
         else if (const auto lsn = Last_Lsn_At(q, sequences, false))
@@ -341,11 +356,11 @@ void Carved_List_Builder::Place_Buffer_Pages(const Run_Bounds& bounds) {
 }
 
 void Carved_List_Builder::Build_V20(std::uint64_t lower) {
-    const std::uint64_t first = scan_.Base + V20_Normal_Start - lower;
+    const std::uint64_t first = log_.Base + V20_Normal_Start - lower;
     const std::size_t s = First_Scanned_From(first);
     const Sequences sequences = Sequences_From(s);
     const Run_Bounds bounds = Rebuild_Normal_Area(first, Page + lower, s, sequences);
-    Collect_Buffer_Area(scan_.Base + V20_Buffer_First - lower, scan_.Base + V20_Buffer_Last - lower, No_Index,
+    Collect_Buffer_Area(log_.Base + V20_Buffer_First - lower, log_.Base + V20_Buffer_Last - lower, No_Index,
                         sequences);
     Place_Buffer_Pages(bounds);
 }
@@ -354,11 +369,11 @@ void Carved_List_Builder::Build_V20_One_Restart_Page() {
     // The last end LSN of the page before the normal area points into the
     // first normal page: at base + 34 pages when the restart page found is
     // the log's first, at base + 33 pages when it is its second.
-    const _page_info* last_buffer = Scanned_At(scan_.Base + V20_Buffer_Last);
+    const _page_info* last_buffer = Scanned_At(log_.Base + V20_Buffer_Last);
     if (last_buffer != nullptr && last_buffer->LastEndLSN != 0) {
         const std::uint64_t points_to = Offset_Part(last_buffer->LastEndLSN, bits_) * 8;
         Build_V20(points_to >= V20_Second_Form_Low && points_to <= V20_Second_Form_High ? Page : 0);
-    } else if (scanned_[0].FileOffset == scan_.Base + Page) {
+    } else if (scanned_[0].FileOffset == log_.Base + Page) {
         Build_V20(Page);
     } else {
         Build_V20_Fallback();
@@ -371,14 +386,14 @@ void Carved_List_Builder::Build_V20_Fallback() {
     const Run_Bounds bounds = Build_From_Run_Start(k);
     std::array<bool, 3> found{};
     for (std::size_t i = 0; i < found.size(); ++i)
-        found[i] = Last_Lsn_At(scan_.Base + (i + 1) * Page, sequences, false).value_or(0) != 0;
+        found[i] = Last_Lsn_At(log_.Base + (i + 1) * Page, sequences, false).value_or(0) != 0;
     if (found[1] && found[2] && !found[0]) {
-        Collect_Buffer_Area(scan_.Base + V20_Buffer_First, scan_.Base + V20_Buffer_Last, k, sequences);
+        Collect_Buffer_Area(log_.Base + V20_Buffer_First, log_.Base + V20_Buffer_Last, k, sequences);
     } else if (found[0] && found[1] && found[2]) {
-        Collect_Buffer_Area(scan_.Base + V20_Buffer_First - Page, scan_.Base + V20_Buffer_Last - Page, k, sequences);
-    } else if (scanned_[k].FileOffset > scan_.Base + Page) {
+        Collect_Buffer_Area(log_.Base + V20_Buffer_First - Page, log_.Base + V20_Buffer_Last - Page, k, sequences);
+    } else if (scanned_[k].FileOffset > log_.Base + Page) {
         // Up to the last page that ends at or before scanned page k.
-        Collect_Buffer_Area(scan_.Base + Page, scanned_[k].FileOffset - Page, k, sequences);
+        Collect_Buffer_Area(log_.Base + Page, scanned_[k].FileOffset - Page, k, sequences);
     }
     Place_Buffer_Pages(bounds);
 }
@@ -420,19 +435,19 @@ void Carved_List_Builder::Build_Without_Restart_Page() {
 
 }  // namespace
 
-Carving_Path Choose_Carving_Path(const Carving_Scan& scan) {
-    if (!scan.Restart) return Carving_Path::Without_Restart_Page;
-    const bool two = scan.Restart_Page_Count >= 2;
-    if (scan.Restart->Major_Version == 1 && scan.Restart->Minor_Version == 1)
+Carving_Path Choose_Carving_Path(const Carved_Log& log) {
+    if (!log.Restart) return Carving_Path::Without_Restart_Page;
+    const bool two = log.Restart_Page_Count >= 2;
+    if (log.Restart->Major_Version == 1 && log.Restart->Minor_Version == 1)
         return two ? Carving_Path::V11_Two_Restart_Pages : Carving_Path::V11_One_Restart_Page;
-    if (scan.Restart->Major_Version == 2 && scan.Restart->Minor_Version == 0)
+    if (log.Restart->Major_Version == 2 && log.Restart->Minor_Version == 0)
         return two ? Carving_Path::V20_Two_Restart_Pages : Carving_Path::V20_One_Restart_Page;
     return Carving_Path::Without_Restart_Page;
 }
 
-unsigned Build_Carved_Page_List(Global_Parsing_Context& context, const Carving_Scan& scan,
+unsigned Build_Carved_Page_List(Global_Parsing_Context& context, const Carving_Scan& scan, const Carved_Log& log,
                                 const Page_Reader& read_page) {
-    return Carved_List_Builder(context, scan, read_page).Build();
+    return Carved_List_Builder(context, scan, log, read_page).Build();
 }
 
 std::size_t Find_Ascending_Run_Start(std::span<const _page_info> scanned, std::size_t run_length,

@@ -100,18 +100,84 @@ TEST_F(Carve_Scan, The_First_Restart_Page_Gives_The_Base_The_Last_One_The_Values
         ASSERT_TRUE(file.Open(path));
         std::vector<_page_info> scanned;
         const Carving_Scan scan = Scan_For_Log_Pages(file, false, scanned);
-        EXPECT_EQ(scan.Restart_Page_Count, c.count) << c.what;
         EXPECT_EQ(scan.File_Size, image.Size()) << c.what;
+        ASSERT_EQ(scan.Logs.size(), 1u) << c.what;
+        const Carved_Log& log = scan.Logs[0];
+        EXPECT_EQ(log.Restart_Page_Count, c.count) << c.what;
         if (c.count == 0) {
-            EXPECT_FALSE(scan.Restart) << c.what;
+            EXPECT_FALSE(log.Restart) << c.what;
             continue;
         }
-        ASSERT_TRUE(scan.Restart) << c.what;
-        EXPECT_EQ(scan.Base, Base + c.base_page * 4096) << c.what;
-        EXPECT_EQ(scan.Restart->Major_Version, c.major) << c.what;
-        EXPECT_EQ(scan.Restart->Lsn_Shift, c.shift) << c.what;
-        EXPECT_EQ(scan.Restart->Log_File_Size, c.size) << c.what;
+        ASSERT_TRUE(log.Restart) << c.what;
+        EXPECT_EQ(log.Base, Base + c.base_page * 4096) << c.what;
+        EXPECT_EQ(log.Restart->Major_Version, c.major) << c.what;
+        EXPECT_EQ(log.Restart->Lsn_Shift, c.shift) << c.what;
+        EXPECT_EQ(log.Restart->Log_File_Size, c.size) << c.what;
     }
+}
+
+TEST_F(Carve_Scan, Each_Run_Of_Restart_Pages_Begins_A_Log) {
+    // In pages: a record page before any restart page, a 1.1 log's two
+    // restart pages and two record pages, a 2.0 log's two restart pages and
+    // a record page, a lone restart page a sector past a page boundary and a
+    // record page.
+    const Bytes record = logfile_test::Record_Page({.last_lsn = 0x100}, {});
+    const std::map<std::uint64_t, Bytes> pages = {
+        {0, record},
+        {2 * 4096, logfile_test::Restart_Page({.sequence_bits = 40, .log_size = 0x10000})},
+        {3 * 4096, logfile_test::Restart_Page({.sequence_bits = 40, .log_size = 0x10000})},
+        {4 * 4096, record},
+        {5 * 4096, record},
+        {8 * 4096, logfile_test::Restart_Page({.major = 2, .minor = 0, .sequence_bits = 44, .log_size = 0x30000})},
+        {9 * 4096, logfile_test::Restart_Page({.major = 2, .minor = 0, .sequence_bits = 44, .log_size = 0x30000})},
+        {10 * 4096, record},
+        {12 * 4096 + 512, logfile_test::Restart_Page({.log_size = 0x8000})},
+        {14 * 4096, record},
+    };
+    Carving_Image image(16 * 4096);
+    for (const auto& [at, bytes] : pages) image.Put(at, bytes);
+    platform::Read_Only_File file;
+    ASSERT_TRUE(file.Open(image.Write(dir.File("logs.bin"))));
+    std::vector<_page_info> scanned;
+    const Carving_Scan scan = Scan_For_Log_Pages(file, false, scanned);
+    struct Expected {
+        std::uint64_t base, next_base, restart_pages;
+        std::size_t first_page, page_count;
+        std::uint16_t major;
+        unsigned shift;
+        std::uint64_t size;
+    };
+    const Expected expected[] = {
+        {2 * 4096, 8 * 4096, 2, 0, 3, 1, 24, 0x10000},
+        {8 * 4096, 12 * 4096 + 512, 2, 3, 1, 2, 20, 0x30000},
+        {12 * 4096 + 512, ~std::uint64_t{0}, 1, 4, 1, 1, 24, 0x8000},
+    };
+    ASSERT_EQ(scan.Logs.size(), std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const Carved_Log& log = scan.Logs[i];
+        const Expected& e = expected[i];
+        EXPECT_EQ(log.Base, e.base) << i;
+        EXPECT_EQ(log.Next_Base, e.next_base) << i;
+        EXPECT_EQ(log.Restart_Page_Count, e.restart_pages) << i;
+        EXPECT_EQ(log.First_Page, e.first_page) << i;
+        EXPECT_EQ(log.Page_Count, e.page_count) << i;
+        ASSERT_TRUE(log.Restart) << i;
+        EXPECT_EQ(log.Restart->Major_Version, e.major) << i;
+        EXPECT_EQ(log.Restart->Lsn_Shift, e.shift) << i;
+        EXPECT_EQ(log.Restart->Log_File_Size, e.size) << i;
+    }
+
+    // Without restart page, one log holds every record page.
+    Carving_Image records(8 * 4096);
+    records.Put(4096, record).Put(5 * 4096 + 1024, record);
+    ASSERT_TRUE(file.Open(records.Write(dir.File("records.bin"))));
+    scanned.clear();
+    const Carving_Scan without = Scan_For_Log_Pages(file, false, scanned);
+    ASSERT_EQ(without.Logs.size(), 1u);
+    EXPECT_FALSE(without.Logs[0].Restart);
+    EXPECT_EQ(without.Logs[0].Base, 0u);
+    EXPECT_EQ(without.Logs[0].Page_Count, 2u);
+    EXPECT_EQ(without.Logs[0].Next_Base, ~std::uint64_t{0});
 }
 
 // A sparse file of `size` bytes holding `pages` at their offsets.
@@ -144,6 +210,12 @@ TEST_F(Carve_Scan, Quick_Mode_Bounds_The_Scan) {
           {0x3000 + 0xF000, record},
           {0x3000 + 0x10000, record}},
          {0x1000, 0x3000 + 0xF000}},
+        {"a later log met before that bound reads on to its own end",
+         {{0x3000, logfile_test::Restart_Page({.log_size = 0x10000})},
+          {0x9000, logfile_test::Restart_Page({.log_size = 0x20000})},
+          {0x9000 + 0x1F000, record},
+          {0x9000 + 0x20000, record}},
+         {0x9000 + 0x1F000}},
         {"a log size that is no multiple of 4096 still takes the page it ends in",
          {{0x3000, logfile_test::Restart_Page({.log_size = 0x4001})}, {0x7000, record}, {0x8000, record}},
          {0x7000}},
@@ -204,8 +276,8 @@ TEST_F(Carve_Scan, A_Final_Page_Cut_Short_Reads_As_If_Zero_Filled) {
         const std::optional<Restart_Info> restart = Scan_LogFile_Pages(file, read);
         if (c.log_size) {
             EXPECT_TRUE(carved.empty()) << c.what;
-            ASSERT_TRUE(scan.Restart) << c.what;
-            EXPECT_EQ(scan.Restart->Log_File_Size, *c.log_size) << c.what;
+            ASSERT_TRUE(scan.Logs.at(0).Restart) << c.what;
+            EXPECT_EQ(scan.Logs[0].Restart->Log_File_Size, *c.log_size) << c.what;
             ASSERT_TRUE(restart) << c.what;
             EXPECT_EQ(restart->Log_File_Size, *c.log_size) << c.what;
             continue;

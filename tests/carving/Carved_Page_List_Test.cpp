@@ -333,10 +333,10 @@ TEST(Carving_Searches, Path_By_Version_And_Restart_Pages) {
         {Restart_Info{.Major_Version = 3, .Minor_Version = 0}, 1, Carving_Path::Without_Restart_Page},
     };
     for (const Case& c : cases) {
-        Carving_Scan scan;
-        scan.Restart = c.restart;
-        scan.Restart_Page_Count = c.count;
-        EXPECT_EQ(Choose_Carving_Path(scan), c.path);
+        Carved_Log log;
+        log.Restart = c.restart;
+        log.Restart_Page_Count = c.count;
+        EXPECT_EQ(Choose_Carving_Path(log), c.path);
     }
 }
 
