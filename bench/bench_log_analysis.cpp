@@ -26,8 +26,7 @@
 #include "ntfs/logfile/LogFile_Analysis.h"
 #include "ntfs/logfile/Parse_LogFile.h"
 #include "output/Event_Tables.h"
-#include "support/LogFile_Builder.h"
-#include "support/Log_Record_Builder.h"
+#include "support/Laid_Log_Record.h"
 #include "support/Run_Harness.h"
 
 namespace {
@@ -40,34 +39,16 @@ constexpr std::uint64_t Files = 1000;
 constexpr std::uint64_t First_Entry = 64;
 constexpr std::uint64_t Directory = 41;
 
-// The same record in the walk's form.
-lf::Log_Record Laid(const lr::Log_Record& r, std::uint64_t lsn, std::uint32_t transaction_id) {
-    lf::Log_Record out;
-    out.lsn = lsn;
-    out.record_type = r.record_type;
-    out.transaction_id = transaction_id;
-    out.redo_operation = r.redo_operation;
-    out.undo_operation = r.undo_operation;
-    out.target_attribute = 0x18;
-    out.record_offset = r.record_offset;
-    out.attribute_offset = r.attribute_offset;
-    out.cluster_index = r.cluster_index;
-    out.target_vcn = r.target_vcn;
-    out.redo = r.redo;
-    out.undo = r.undo;
-    return out;
-}
-
 lf::Bytes Build_Log(std::size_t updates) {
     std::vector<lf::Log_Record> records;
     std::uint64_t lsn = First_Lsn;
     std::uint32_t transaction = 0x100;
     std::size_t in_transaction = 0;
     const auto add = [&](const lr::Log_Record& r) {
-        records.push_back(Laid(r, lsn, transaction));
+        records.push_back(test_support::Laid_In_Log(r, lsn, transaction));
         lsn += 0x20;
         if (++in_transaction == 10) {
-            records.push_back(Laid(lr::Forget_Transaction(), lsn, transaction));
+            records.push_back(test_support::Laid_In_Log(lr::Forget_Transaction(), lsn, transaction));
             lsn += 0x20;
             ++transaction;
             in_transaction = 0;

@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/LogFile_Builder.h"
-#include "support/Log_Record_Builder.h"
+#include "support/Laid_Log_Record.h"
 #include "support/Mft_Record_Builder.h"
 #include "support/Run_Harness.h"
 #include "support/Signature_Db_Builder.h"
@@ -25,24 +24,6 @@ namespace lf = logfile_test;
 constexpr char Findings_Header[] = "\"Category\",\"Detail\",\"Source\",\"DetectionLocation (LSN / USN)\"\r\n";
 const std::u16string Name = u"Quarterly report (copy).docx";
 constexpr std::uint64_t File_52 = lr::Reference(52, 3);
-
-// The analysis's record laid as the log lays it, at `lsn`.
-lf::Log_Record Laid(std::uint64_t lsn, const lr::Log_Record& r) {
-    lf::Log_Record out;
-    out.lsn = lsn;
-    out.record_type = r.record_type;
-    out.transaction_id = r.transaction_id;
-    out.redo_operation = r.redo_operation;
-    out.undo_operation = r.undo_operation;
-    out.target_attribute = 0x18;
-    out.record_offset = r.record_offset;
-    out.attribute_offset = r.attribute_offset;
-    out.cluster_index = r.cluster_index;
-    out.target_vcn = r.target_vcn;
-    out.redo = r.redo;
-    out.undo = r.undo;
-    return out;
-}
 
 // The copy's records; `name_transaction` is that of the added name (the
 // FILE record's own transaction is 0x18).
@@ -63,7 +44,7 @@ std::vector<lf::Log_Record> Copy_Then_Modified_Time_Set_Back(std::uint32_t name_
         In_Transaction(Update_Standard_Information(Place_Of(52), 0x20, made, 0x20, set_back, 0x20), 0x1A),
     };
     std::vector<lf::Log_Record> laid;
-    for (std::size_t k = 0; k < records.size(); ++k) laid.push_back(Laid(0x1000 + 0x100 * k, records[k]));
+    for (std::size_t k = 0; k < records.size(); ++k) laid.push_back(test_support::Laid_In_Log(records[k], 0x1000 + 0x100 * k, records[k].transaction_id));
     return laid;
 }
 
