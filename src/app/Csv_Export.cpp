@@ -301,7 +301,7 @@ Statement Prepare(CppSQLite3DB& db, const std::string& query) {
 // How one table's export ended.
 enum class Export_End {
     Completed,
-    Ended,   // the call ends, as designed, without a failure of the run
+    Ended,   // the call ends here; the run goes on and does not count it as a failure
     Failed,  // the call ends and the run reports a failure (exit code 1)
 };
 

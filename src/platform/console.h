@@ -1,5 +1,5 @@
-// Where the program's text goes: the console (standard output) and the
-// stand-in for the original's modal message boxes (one line on standard error).
+// Where the program's text goes: the console (standard output), and its error
+// messages, one line each on standard error (nothing waits for an answer).
 #pragma once
 
 #include <ostream>

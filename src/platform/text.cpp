@@ -143,8 +143,8 @@ std::u16string Mid(std::u16string_view text, long long first) {
 }
 
 std::u16string Mid(std::u16string_view text, long long first, long long count) {
-    // As the original string class does: a negative start reads from 0 and
-    // keeps the full count.
+    // A negative start reads from 0 and still takes the full count (not the
+    // count less the part before 0).
     if (first < 0) first = 0;
     if (count <= 0 || first >= static_cast<long long>(text.size())) return {};
     return std::u16string(text.substr(static_cast<std::size_t>(first), static_cast<std::size_t>(count)));

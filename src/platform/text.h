@@ -1,6 +1,8 @@
-// Text helpers that stand in for the wide string class of the original
-// Windows build. Text inside the program is UTF-16 (std::u16string); UTF-8
-// exists only at the edges (console, CSV files, SQLite result tables).
+// Text helpers: conversion between UTF-16 and UTF-8, cutting, finding,
+// replacing, splitting, reading numbers and formatting. A position out of
+// range is clamped, never an exception. Text inside the program is UTF-16
+// (std::u16string); UTF-8 exists only at the edges (console, CSV files,
+// SQLite result tables).
 #pragma once
 
 #include <cstdint>

@@ -374,3 +374,182 @@ TEST(Detection_End_To_End, TimestompedDocumentFromJournalAndMftFiles) {
                   "10:10:00)), (CreationTime(2018-05-05 00:00:00) is same as notes.txt)\",\"$UsnJrnl:$J\",\"" +
                   std::to_string(changed_at) + "\"\r\n");
 }
+
+namespace {
+
+// The file offsets of the redo data of every copy of the log record `lsn`
+// that updates the $STANDARD_INFORMATION times from the modified time on
+// (Update Resident Value at attribute offset 0x20), in the log's record
+// pages. A byte at the end of a 512-byte sector is stored in the page's
+// update sequence array, so the offsets are those of the bytes as they read
+// after the fix-up.
+std::vector<std::size_t> Modified_Time_Updates(const std::string& log, std::uint64_t lsn) {
+    constexpr std::size_t Page = 4096;
+    const auto u16 = [&](std::size_t at) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(log[at]) |
+                                        static_cast<unsigned char>(log[at + 1]) << 8);
+    };
+    const auto u64 = [&](std::size_t at) {
+        std::uint64_t v = 0;
+        for (int b = 7; b >= 0; --b) v = v << 8 | static_cast<unsigned char>(log[at + static_cast<std::size_t>(b)]);
+        return v;
+    };
+    std::vector<std::size_t> found;
+    for (std::size_t page = 0; page + Page <= log.size(); page += Page) {
+        if (log.compare(page, 4, "RCRD") != 0) continue;
+        for (std::size_t at = page + 0x28; at + 0x60 <= page + Page; at += 8) {
+            if (u64(at) != lsn) continue;
+            const std::size_t client = at + 0x30;
+            const std::size_t redo = client + u16(client + 4);
+            if (u16(client) == 0x07 && u16(client + 2) == 0x07 && u16(client + 18) == 0x20 &&
+                u16(client + 6) >= 8 && redo + 8 <= page + Page)
+                found.push_back(redo);
+        }
+    }
+    return found;
+}
+
+// Writes a little-endian u64 over the page bytes at `at`, through the update
+// sequence array where a byte ends a sector.
+void Put_In_Page(std::string& log, std::size_t at, std::uint64_t value) {
+    const std::size_t page = at / 4096 * 4096;
+    const std::size_t array =
+        static_cast<unsigned char>(log[page + 4]) | static_cast<unsigned char>(log[page + 5]) << 8;
+    for (std::size_t b = 0; b < 8; ++b, value >>= 8) {
+        const std::size_t in_page = at + b - page;
+        const std::size_t place =
+            in_page % 512 >= 510 ? page + array + 2 * (in_page / 512 + 1) + in_page % 512 - 510 : at + b;
+        log[place] = static_cast<char>(value & 0xFF);
+    }
+}
+
+std::vector<std::string> Findings_Lines(const std::string& file) {
+    std::vector<std::string> lines;
+    std::istringstream in(Read_File(file));
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+// The Windows 10 volume's log with one update of the $STANDARD_INFORMATION
+// times changed in place: \System Volume Information\tracking.log got the
+// modified time 2020-07-25 12:30:22; the changed log gives it 2019-05-05
+// 10:00:00. The file was created long before (no creation in its stretch of
+// the log), was neither written, renamed nor deleted around the change, and
+// its time went back by more than a year: a timestamp finding at the record's
+// LSN, where the log as Windows wrote it has none.
+TEST(Detection_Real, ModifiedTimeSetBackInTheWindowsLogIsATimestampFinding) {
+    const std::string data = std::string(TREVALON_REAL_DATA_DIR) + "/win10-20h1-volume";
+    if (!std::filesystem::exists(data + "/LogFile") || !std::filesystem::exists(data + "/MFT"))
+        GTEST_SKIP() << "real sample folder absent: " << data;
+    constexpr std::uint64_t Lsn = 67158968;
+    constexpr std::uint64_t Set_Back = 132015240005000000ull;  // 2019-05-05 10:00:00.5
+    std::string log = Read_File(data + "/LogFile");
+    const std::vector<std::size_t> updates = Modified_Time_Updates(log, Lsn);
+    ASSERT_EQ(updates.size(), 1u);
+    Put_In_Page(log, updates[0], Set_Back);
+
+    Temp_Dir dir;
+    const std::string cwd = dir.Make_Dir("cwd");
+    ASSERT_TRUE(Signature_Db_Builder().Add("Execution|Timestamp Manipulation|Same|TIMESTOMP|TimeStomp").Write(cwd));
+    const std::string changed = dir.Write("LogFile", log);
+    for (const bool set_back : {false, true}) {
+        const std::string out = dir.Make_Dir(set_back ? "changed" : "as-written");
+        Run_Result r;
+        {
+            Scoped_Working_Directory in(cwd);
+            r = Run_Program({"-l", set_back ? changed : data + "/LogFile", "-m", data + "/MFT", "-o", out, "-c", "-b"},
+                            0);
+        }
+        ASSERT_EQ(r.Exit_Code, 0) << r.Console;
+        const std::string db = out + "/QVM_" + Pinned_Stamp + ".db";
+        const std::string row =
+            set_back ? "Time Reversal Event: ModifiedTime : 2020-07-25 12:30:21 -> 2019-05-05 10:00:00"
+                     : "Updating Modified Time: ModifiedTime : 2020-07-25 12:30:21 -> 2020-07-25 12:30:22";
+        EXPECT_EQ(Query_Rows(db, "select Event || ': ' || Detail from LogFile where LSN = " + std::to_string(Lsn)),
+                  std::vector<std::string>{row});
+        std::vector<std::string> expected{"\"Category\",\"Detail\",\"Source\",\"DetectionLocation (LSN / USN)\""};
+        if (set_back)
+            expected.push_back("\"Timestamp Manipulation\",\"[Suspicious] $SI timestamp of 'tracking.log' is changed "
+                               "to the past. => ModifiedTime : 2020-07-25 12:30:21 -> 2019-05-05 10:00:00\",\"$LogFile\",\"" +
+                               std::to_string(Lsn) + "\"");
+        const std::string findings = out + "/QVM_SuspiciousBehaviorDetection_" + Pinned_Stamp + ".csv";
+        EXPECT_EQ(Findings_Lines(findings), expected) << set_back;
+    }
+}
+
+// A journal and an $MFT built byte by byte: an updater rewrites ten files of
+// \Program Files\Vendor\ within seconds, and the times of its eleventh file,
+// Vendor.dll, are changed in the same burst, back to 2019. With the program
+// update path of the shipped list, the burst forms an update period in which
+// most files were rewritten without a time change, so the change is taken as
+// part of the update; without that row it is a timestamp finding.
+TEST(Detection_End_To_End, UpdatePeriodFromJournalFilesLeavesAProgramsTimeChangeAlone) {
+    constexpr std::uint64_t Stamped = 131907744001234567ull;   // 2019-01-01 00:00:00.1234567
+    constexpr std::uint64_t Created = 132408360001000000ull;   // 2020-08-02 10:00:00.1
+    constexpr std::uint64_t Rewritten = 132408362950000000ull; // 2020-08-02 10:04:55
+    constexpr std::uint64_t Changed = 132408363002000000ull;   // 2020-08-02 10:05:00.2
+    Temp_Dir dir;
+    Mft_Image_Builder image;
+    Put_Volume_Skeleton(image);
+    const auto directory = [&](std::uint64_t entry, std::uint64_t parent, const std::u16string& name) {
+        image.Put(entry, Mft_Record_Builder(1024).Flags(Record_Flags::Directory).Sequence(1)
+                             .Standard_Information(Created, Created, Created, Created).File_Name(parent, name));
+    };
+    const std::uint64_t vendor = Mft_Reference(41, 1), own = Mft_Reference(42, 1);
+    directory(40, Mft_Reference(5, 5), u"Program Files");
+    directory(41, Mft_Reference(40, 1), u"Vendor");
+    image.Put(42, Mft_Record_Builder(1024).Flags(Record_Flags::File).Sequence(1)
+                      .Standard_Information(Stamped, Stamped, Changed, Changed)
+                      .File_Name(vendor, u"Vendor.dll").Data(200));
+    const auto library = [](int k) { return u"lib" + platform::Utf8_To_Utf16(std::to_string(k)) + u".dll"; };
+    for (int k = 0; k < 10; ++k)
+        image.Put(50 + static_cast<std::uint64_t>(k),
+                  Mft_Record_Builder(1024).Flags(Record_Flags::File).Sequence(1)
+                      .Standard_Information(Created, Rewritten, Rewritten, Rewritten)
+                      .File_Name(vendor, library(k)).Data(100));
+    image.Write_File(dir.File("MFT"));
+
+    constexpr std::uint32_t File_Created = 0x100, File_Closed = 0x80000000, Basic_Info_Changed = 0x8000,
+                            Data_Overwrite = 0x1;
+    Usn_Journal_Builder journal;
+    const auto add = [&](std::uint64_t time, std::uint32_t reasons, std::uint64_t file, const std::u16string& name) {
+        journal.Append(Usn_Record_Builder().Usn(journal.Bytes().size()).Time_Stamp(time).Reason(reasons)
+                           .File_Reference(file).Parent(vendor).Name(name).Attributes(0x20));
+    };
+    add(Created, File_Created, own, u"Vendor.dll");
+    add(Created, File_Created | File_Closed, own, u"Vendor.dll");
+    for (int k = 0; k < 10; ++k)
+        add(Rewritten, Data_Overwrite | File_Closed, Mft_Reference(50 + static_cast<std::uint64_t>(k), 1), library(k));
+    add(Changed, Basic_Info_Changed, own, u"Vendor.dll");
+    const std::size_t changed_at = journal.Bytes().size();
+    add(Changed, Basic_Info_Changed | File_Closed, own, u"Vendor.dll");
+    journal.Write_File(dir.File("J"));
+
+    for (const bool update_path : {false, true}) {
+        const std::string name = update_path ? "with" : "without";
+        const std::string cwd = dir.Make_Dir("cwd-" + name);
+        const std::string out = dir.Make_Dir("out-" + name);
+        Signature_Db_Builder signatures;
+        signatures.Add("KeyTempPath|\\AppData\\Local\\Temp\\|Include");
+        if (update_path) signatures.Add("ProgramUpdatePath|\\Program Files\\|Same|2");
+        ASSERT_TRUE(signatures.Write(cwd));
+        Run_Result r;
+        {
+            Scoped_Working_Directory in(cwd);
+            r = Run_Program({"-u", dir.File("J"), "-m", dir.File("MFT"), "-o", out, "-c", "-b"}, 0);
+        }
+        ASSERT_EQ(r.Exit_Code, 0) << r.Console;
+        std::vector<std::string> expected{"\"Category\",\"Detail\",\"Source\",\"DetectionLocation (LSN / USN)\""};
+        if (!update_path)
+            expected.push_back("\"Timestamp Manipulation\",\"[Suspicious] The timestamp of 'Vendor.dll' may have been "
+                               "manipulated. => ((CreationTime : 2019-01-01 00:00:00) != (Creation Event Time : "
+                               "2020-08-02 10:00:00))\",\"$UsnJrnl:$J\",\"" + std::to_string(changed_at) + "\"");
+        const std::string findings = out + "/QVM_SuspiciousBehaviorDetection_" + Pinned_Stamp + ".csv";
+        EXPECT_EQ(Findings_Lines(findings), expected) << name;
+    }
+}

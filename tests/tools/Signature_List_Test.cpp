@@ -95,6 +95,9 @@ TEST(Signature_List, RowsMatchWhatTheyAreWrittenFor) {
         {u"NTIMESTOMP_V1.2_X64", u"nTimestomp (Timestamp Manipulation)"},
         {u"CCLEANER64", u"CCleaner (Trace Cleaning)"},
         {u"USBOBLIVION32", u"USB Oblivion (Trace Cleaning)"},
+        {u"BCWIPE", u"BCWipe (Data Wiping)"},
+        {u"BCWIPEGUI", u"BCWipe (Data Wiping)"},
+        {u"CIPHER", u"Cipher (Data Wiping)"},
         {u"sdelete", u""},  // prefetch names are in capitals; so are the keys
         {u"SDELETE64X", u""},
         {u"NOTEPAD", u""},
@@ -137,6 +140,59 @@ TEST(Signature_List, RowsMatchWhatTheyAreWrittenFor) {
     EXPECT_TRUE(temp_folder(u"\\Users\\Me\\AppData\\Local\\Temp\\"));
     EXPECT_TRUE(temp_folder(u"\\Users\\Me\\AppData\\Local\\Temp\\sub\\"));
     EXPECT_FALSE(temp_folder(u"\\Users\\Me\\AppData\\Local\\"));
+    EXPECT_TRUE(temp_folder(u"\\Windows\\Temp\\"));
+    EXPECT_TRUE(temp_folder(u"\\Windows\\Temp\\{4D2C1F0A}\\"));
+    EXPECT_FALSE(temp_folder(u"\\Windows\\"));
+
+    // A file or folder created under a name -> the programs whose trace it is.
+    const auto traces = [&](std::u16string_view name) {
+        std::u16string programs;
+        for (const auto& row : s.g_Trace_Signature_Array)
+            if (row.Operation == u"Creation" && Signature_Matches(row, name)) programs += row.ProgramName + u";";
+        return platform::Utf16_To_Utf8(programs);
+    };
+    EXPECT_EQ(traces(u"EFSTMPWP"), "Cipher;");
+    EXPECT_EQ(traces(u"BCWipe.exe"), "BCWipe;");
+    EXPECT_EQ(traces(u"efstmpwp"), "");
+}
+
+// Every row of the list parses, and the comments of its paragraph (the lines
+// between blank lines) name the program of a program row, or say what a
+// folder row is for.
+TEST(Signature_List, EveryRowParsesAndItsCommentNamesItsProgram) {
+    const std::string content = Read_File(TREVALON_SIGNATURE_LIST);
+    const Signature_List list = Read_Signature_List(content);
+    EXPECT_EQ(list.Errors, std::vector<std::string>{});
+    ASSERT_FALSE(list.Rows.empty());
+
+    std::vector<std::string> lines;
+    std::istringstream in(content);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    const auto blank = [](const std::string& line) { return line.find_first_not_of(" \t") == std::string::npos; };
+    std::vector<std::string> comments_of_paragraph(lines.size());
+    for (std::size_t first = 0; first < lines.size();) {
+        std::size_t end = first;
+        while (end < lines.size() && !blank(lines[end])) ++end;
+        std::string comments;
+        for (std::size_t k = first; k < end; ++k)
+            if (lines[k][0] == '#') comments += lines[k] + "\n";
+        for (std::size_t k = first; k < end; ++k) comments_of_paragraph[k] = comments;
+        first = end + 1;
+    }
+    for (const Signature_List_Row& row : list.Rows) {
+        const std::string& comments = comments_of_paragraph.at(static_cast<std::size_t>(row.Line - 1));
+        const std::string category = row.Text.substr(0, row.Text.find('|'));
+        if (category == "Execution" || category == "Installation" || category == "Trace") {
+            const std::string program = row.Text.substr(row.Text.rfind('|') + 1);
+            EXPECT_NE(comments.find(program), std::string::npos)
+                << "line " << row.Line << ": no comment of its paragraph names " << program;
+        } else {
+            EXPECT_NE(comments, "") << "line " << row.Line << ": no comment says what the row is for";
+        }
+    }
 }
 
 TEST(Signature_List, BadRowsNameTheirLines) {

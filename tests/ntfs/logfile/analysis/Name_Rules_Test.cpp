@@ -72,7 +72,7 @@ TEST(LogFile_Analysis_Names, AttributeWordOnlyForSingleKnownFlags) {
 
 // The path of a name in a directory is never longer than Windows can open
 // (32,767 units); a directory whose own path is already past it counts as
-// one without a path, so its names hang under the root as designed.
+// one without a path, so its names hang directly under the root.
 TEST(LogFile_Analysis_Names, ParentPathRuleStopsAtTheLongestPath) {
     using namespace log_record_test;
     Global_Parsing_Context context;
