@@ -111,6 +111,9 @@ public:
     // be opened; returns 0 after the "SQLITE ERROR" message when the tuning
     // fails, 1 otherwise.
     int Open_With_Pragmas(const std::string& path, bool create = true);
+    // Opens an existing file for reading only, without the tuning: the file
+    // is never changed. Raises when it cannot be opened or is no database.
+    void Open_Read_Only(const std::string& path);
     void Close_Database();
     CppSQLite3Query Run_Query(std::u16string_view statement);
     CppSQLite3Table Fetch_Table(const std::string& statement);
