@@ -136,6 +136,15 @@ public:
     bool Transaction_Failed() const { return Transaction_Failed_; }
     bool Is_Open() const { return Connection_ != nullptr; }
 
+    // Rows that the row writers could not store because their key is
+    // already in the table, counted per table since the connection was made.
+    struct Refused_Key_Counts {
+        std::uint64_t LogFile = 0;
+        std::uint64_t UsnJrnl = 0;
+    };
+    Refused_Key_Counts& Refused_Keys() { return Refused_Keys_; }
+    const Refused_Key_Counts& Refused_Keys() const { return Refused_Keys_; }
+
     // A statement that keeps reporting a changed schema is prepared again at
     // most this many times.
     static constexpr int Max_Schema_Retries = 10;
@@ -151,6 +160,7 @@ private:
     sqlite3* Connection_ = nullptr;
     int Busy_Timeout_Ms_ = 60000;
     bool Transaction_Failed_ = false;
+    Refused_Key_Counts Refused_Keys_;
     std::vector<Kept> Kept_;
 };
 
