@@ -350,7 +350,7 @@ CppSQLite3Table CppSQLite3DB::Fetch_Table(const std::string& statement) {
 bool Open_Database(CppSQLite3DB& db, const std::string& path, bool create) {
     try {
         return db.Open_With_Pragmas(path, create) == 1;
-    } catch (...) {
+    } catch (const CppSQLite3Exception&) {
         return false;
     }
 }
