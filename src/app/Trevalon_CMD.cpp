@@ -243,6 +243,9 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
         return Exit_Failure;
     }
     const std::string db_path = folder.Partial_Path(names.Database);
+    // The database is flushed to disk when the run ends; written out while
+    // the stages fill it, that costs the run little.
+    std::optional<platform::Background_Writeback> writeback(std::in_place, db_path);
     if (!Run_Guarded(db, Event_Table_Sql::Create_LogFile) || !Run_Guarded(db, Event_Table_Sql::Create_UsnJrnl) ||
         !Run_Guarded(db, Event_Table_Sql::Create_TimeZone)) {
         Console_Write("[ERR0R] Creating DB Tables fails.");
@@ -313,6 +316,7 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
         platform::Message_Box(u"[ERROR] " + e.Message());
         database_complete = false;
     }
+    writeback.reset();
     // The database goes last: once it has its final name, so has every file
     // of the run that was written to its end.
     if (database_complete) database_complete = folder.Finished(names.Database, true);

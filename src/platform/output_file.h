@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,25 @@ private:
     std::vector<std::string> finished_;
 };
 
+// Starts writing a file to disk while another writer (SQLite) fills it: on
+// a thread of its own, a few times a second, what was written meanwhile is
+// handed to the disk, so that flushing the file when the run ends waits for
+// little more than its last part. The file's contents are not touched.
+class Background_Writeback {
+public:
+    // Starts for the file at `path`; does nothing when it cannot be opened
+    // or no thread can be started.
+    explicit Background_Writeback(const std::string& path);
+    // Stops, waiting for the thread.
+    ~Background_Writeback();
+    Background_Writeback(const Background_Writeback&) = delete;
+    Background_Writeback& operator=(const Background_Writeback&) = delete;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // A file the run writes into its output folder, under its ".partial" name.
 // Created only when no file of its name (or ".partial" name) exists, and
 // never through a link at that name: a run never truncates another run's
@@ -94,6 +114,7 @@ private:
     std::string name_;
     int fd_ = -1;
     bool failed_ = false;
+    std::uint64_t written_ = 0;
     std::string buffer_;
 };
 
