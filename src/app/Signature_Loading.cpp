@@ -61,8 +61,9 @@ constexpr int Progress_Steps = 16;
 // SignatureTable is read only when it is a table: a view runs whatever query
 // it holds (an endless recursive one, say).
 bool Is_Table(CppSQLite3DB& db) {
-    CppSQLite3Query query =
-        db.Run_Query(u"select type from sqlite_master where name = 'SignatureTable' collate nocase");
+    // Triggers have names of their own; a table and a view share theirs.
+    CppSQLite3Query query = db.Run_Query(
+        u"select type from sqlite_master where name = 'SignatureTable' collate nocase and type in ('table', 'view')");
     if (query.At_End()) return false;
     const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(query.Statement(), 0));
     return type != nullptr && std::string_view(type) == "table";
