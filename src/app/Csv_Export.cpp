@@ -298,30 +298,44 @@ Statement Prepare(CppSQLite3DB& db, const std::string& query) {
     return Statement(statement);
 }
 
-// How one table's export ended.
-enum class Export_End {
-    Completed,
-    Ended,   // the call ends here; the run goes on and does not count it as a failure
-    Failed,  // the call ends and the run reports a failure (exit code 1)
-};
-
 // A file that could not be written to its end is reported in place of
 // "[Done]"; the export ends there, as for a file that could not be created.
-Export_End Close_Csv(Csv_File& file) {
-    if (file.Close()) return Export_End::Completed;
+bool Close_Csv(Csv_File& file) {
+    if (file.Close()) return true;
     Console_Write(Csv_Write_Failed);
-    return Export_End::Failed;
+    return false;
 }
 
-// Returns false when the export must end (the database or the LogFile table
-// could not be read, or the CSV file could not be created).
-Export_End Export_LogFile(Program_State& state, const std::string& db_path, const std::string& folder,
-                          const std::string& stamp, const std::u16string& header) {
+// A table that could not be read to its end: its message, and its file keeps
+// the rows written so far under its ".partial" name, a file that does not
+// hold the whole table.
+void Report_Failed_Read(Csv_File& file, const char* message) {
+    if (!file.Close_Partial()) {
+        Console_Write(Csv_Write_Failed);
+        return;
+    }
+    Console_Write(message);
+}
+
+void Close_Quietly(CppSQLite3DB& db) {
+    try {
+        db.Close_Database();
+    } catch (const CppSQLite3Exception&) {
+    }
+}
+
+constexpr char LogFile_Read_Failed[] = "[ERROR] Acquiring $LogFile Information fails...";
+constexpr char UsnJrnl_Read_Failed[] = "[ERROR] Acquiring $UsnJrnl:$J Information fails...";
+
+// False when the export must end: the database or the LogFile table could
+// not be read, or the CSV file could not be created or written.
+bool Export_LogFile(Program_State& state, const std::string& db_path, platform::Output_Folder& folder,
+                    const std::string& stamp, const std::u16string& header) {
     Console_Write("\r\nExporting $LogFile info to CSV file...");
     Csv_File file;
-    if (!file.Create(Csv_File_Path(folder, state.Options.g_Output_Name, "LogFile", stamp, ".csv"))) {
+    if (!file.Create(folder, Csv_File_Name(state.Options.g_Output_Name, "LogFile", stamp, ".csv"))) {
         Console_Write(Csv_Create_Failed);
-        return Export_End::Failed;
+        return false;
     }
     const std::string header_line = platform::Utf16_To_Utf8(
         Format(u"\"LSN\",\"%s\",\"Event\",\"Detail\",\"File/Directory Name\",\"Full Path\",\"Create Time\","
@@ -331,12 +345,11 @@ Export_End Export_LogFile(Program_State& state, const std::string& db_path, cons
     CppSQLite3DB db;
     if (!Open_Database(db, db_path, false)) {
         Console_Write("[ERROR] Opening DB file fails...");
-        file.Close();
-        return Export_End::Failed;
+        file.Close_Partial();
+        return false;
     }
     static constexpr int csv_order[LogFile_Columns] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     Log_Info_Rows& rows = state.g_Log_Info_Array;
-    const std::size_t rows_before = rows.size();
     Export_Pipeline pipeline(LogFile_Columns, csv_order, csv_order, state.Reload_Event_Rows ? &rows.Store() : nullptr);
     Statement statement = Prepare(db, LogFile_Query);
     int rc = statement ? SQLITE_ROW : SQLITE_ERROR;
@@ -344,28 +357,21 @@ Export_End Export_LogFile(Program_State& state, const std::string& db_path, cons
         file.Write(pipeline.Read(statement.get()));
     pipeline.Flush();
     if (rc != SQLITE_DONE && !file.Failed()) {
-        // A query that fails part-way leaves the file as a query that failed
-        // at once left it: its header only. Its reloaded rows go too.
-        file.Truncate(header_line.size());
-        rows.Truncate(rows_before);
-        Console_Write("[ERROR] Acquiring $LogFile Information fails...");
-        return Close_Csv(file) == Export_End::Failed ? Export_End::Failed : Export_End::Ended;
+        Report_Failed_Read(file, LogFile_Read_Failed);
+        return false;
     }
     statement.reset();
-    if (Close_Csv(file) == Export_End::Failed) return Export_End::Failed;
-    try {
-        db.Close_Database();
-    } catch (...) {
-    }
+    if (!Close_Csv(file)) return false;
+    Close_Quietly(db);
     Console_Write("[Done]");
-    return Export_End::Completed;
+    return true;
 }
 
 // Writes one UsnJrnl file's rows: the whole table, or one page of it after
 // the key `after` (all from the first row when null). The page's last key
 // is left in `after`. False when the query failed.
-bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, Csv_File& file, std::uint64_t header_bytes,
-                         std::int64_t page_rows, std::int64_t rows_done, Saved_Value& after, bool paged) {
+bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, Csv_File& file, std::int64_t page_rows,
+                         std::int64_t rows_done, Saved_Value& after, bool paged) {
     // Pages follow one another by key rather than by OFFSET, which would walk
     // every earlier row again for each page.
     std::string query = std::string(UsnJrnl_Query_Head) + " ORDER BY USN";
@@ -378,7 +384,6 @@ bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, Csv_File& file,
     }
     static constexpr int csv_order[UsnJrnl_Columns] = {1, 0, 2, 3, 4, 5, 6, 7, 8, 9};
     UsnJrnl_Info_Rows& rows = state.g_UsnJrnl_Info_Array;
-    const std::size_t rows_before = rows.size();
     // The reloaded record is in field order, the query in column order.
     static constexpr int field_column[UsnJrnl_Columns] = {1, 0, 2, 3, 4, 5, 6, 7, 8, 9};
     Export_Pipeline pipeline(UsnJrnl_Columns, csv_order, field_column,
@@ -398,24 +403,18 @@ bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, Csv_File& file,
         file.Write(pipeline.Read(statement.get()));
     }
     pipeline.Flush();
-    if (rc != SQLITE_DONE && !file.Failed()) {
-        // A query that fails part-way leaves the file as a query that failed
-        // at once left it: its header only. Its reloaded rows go too.
-        file.Truncate(header_bytes);
-        rows.Truncate(rows_before);
-        return false;
-    }
+    if (rc != SQLITE_DONE && !file.Failed()) return false;
     if (paged && count < page_rows) after.reset();
     return true;
 }
 
-Export_End Export_UsnJrnl(Program_State& state, const std::string& db_path, const std::string& folder,
-                          const std::string& stamp, const std::u16string& header, std::int64_t page_rows) {
+bool Export_UsnJrnl(Program_State& state, const std::string& db_path, platform::Output_Folder& folder,
+                    const std::string& stamp, const std::u16string& header, std::int64_t page_rows) {
     Console_Write("\r\nExporting $UsnJrnl:$J info to CSV file...");
     CppSQLite3DB db;
     if (!Open_Database(db, db_path, false)) {
         Console_Write("[ERROR] Opening DB file fails...");
-        return Export_End::Failed;
+        return false;
     }
     std::int64_t count = 0;
     try {
@@ -423,9 +422,9 @@ Export_End Export_UsnJrnl(Program_State& state, const std::string& db_path, cons
         table.Select_Row(0);
         const char* field = table.Text_At(0);
         count = field == nullptr ? 0 : platform::Read_Decimal(std::string_view(field));
-    } catch (...) {
-        Console_Write("[ERROR] Acquiring $UsnJrnl:$J Information fails...");
-        return Export_End::Ended;
+    } catch (const CppSQLite3Exception&) {
+        Console_Write(UsnJrnl_Read_Failed);
+        return false;
     }
     const std::string header_line = platform::Utf16_To_Utf8(
         Format(u"\"%s\",\"USN\",\"File/Directory Name\",\"FullPath\",\"EventInfo\",\"SourceInfo\",\"FileAttribute\","
@@ -438,23 +437,21 @@ Export_End Export_UsnJrnl(Program_State& state, const std::string& db_path, cons
     for (std::int64_t p = 1; p <= files; ++p) {
         const std::string suffix = paged ? platform::Format8("_%d.csv", {static_cast<long long>(p)}) : ".csv";
         Csv_File file;
-        if (!file.Create(Csv_File_Path(folder, state.Options.g_Output_Name, "UsnJrnl", stamp, suffix))) {
+        if (!file.Create(folder, Csv_File_Name(state.Options.g_Output_Name, "UsnJrnl", stamp, suffix))) {
             Console_Write(Csv_Create_Failed);
-            return Export_End::Failed;
+            return false;
         }
         file.Write(header_line);
-        // A failed page ends the export silently; what was written so far stays.
-        const bool read = Export_UsnJrnl_Page(state, db, file, header_line.size(), page_rows, rows_done, after, paged);
-        if (Close_Csv(file) == Export_End::Failed) return Export_End::Failed;
-        if (!read) return Export_End::Ended;
+        if (!Export_UsnJrnl_Page(state, db, file, page_rows, rows_done, after, paged)) {
+            Report_Failed_Read(file, UsnJrnl_Read_Failed);
+            return false;
+        }
+        if (!Close_Csv(file)) return false;
         rows_done += page_rows;
     }
-    try {
-        db.Close_Database();
-    } catch (...) {
-    }
+    Close_Quietly(db);
     Console_Write("[Done]");
-    return Export_End::Completed;
+    return true;
 }
 
 }  // namespace
@@ -467,18 +464,27 @@ std::u16string Csv_Time_Header(std::u16string_view column, int utc_offset, int d
     return Format(form, {column, utc_offset});
 }
 
-bool Export_CSV_And_Detect(Program_State& state, const std::string& db_path, const std::string& output_folder,
+bool Export_CSV_And_Detect(Program_State& state, const std::string& db_path, platform::Output_Folder& output_folder,
                            const std::string& stamp, int utc_offset, int dst, int detect, std::int64_t page_rows,
                            const std::string& signature_folder) {
     if (page_rows <= 0) page_rows = UsnJrnl_Csv_Page_Rows;
-    Export_End end =
-        Export_LogFile(state, db_path, output_folder, stamp, Csv_Time_Header(u"EventTime", utc_offset, dst));
-    if (end == Export_End::Completed)
-        end = Export_UsnJrnl(state, db_path, output_folder, stamp, Csv_Time_Header(u"TimeStamp", utc_offset, dst),
-                             page_rows);
-    if (end != Export_End::Completed) return end != Export_End::Failed;
+    if (!Export_LogFile(state, db_path, output_folder, stamp, Csv_Time_Header(u"EventTime", utc_offset, dst)) ||
+        !Export_UsnJrnl(state, db_path, output_folder, stamp, Csv_Time_Header(u"TimeStamp", utc_offset, dst),
+                        page_rows))
+        return false;
     if (detect != 1) return true;
-    if (!Load_Signatures(state, signature_folder)) return true;
+    // Without its signatures the detection asked for does not run.
+    if (!Load_Signatures(state, signature_folder)) return false;
     Detect_Suspicious_Behavior(state);
     return Export_Findings_Csv(state, output_folder, stamp);
+}
+
+bool Export_CSV_And_Detect(Program_State& state, const std::string& db_path, const std::string& output_folder,
+                           const std::string& stamp, int utc_offset, int dst, int detect, std::int64_t page_rows,
+                           const std::string& signature_folder) {
+    platform::Output_Folder folder;
+    folder.Open(output_folder);
+    const bool exported =
+        Export_CSV_And_Detect(state, db_path, folder, stamp, utc_offset, dst, detect, page_rows, signature_folder);
+    return folder.Publish() && exported;
 }

@@ -1,11 +1,7 @@
 #include "app/Findings_Csv.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "output/Csv_File.h"
 #include "platform/console.h"
-#include "platform/file.h"
 #include "platform/text.h"
 
 using platform::Console_Write;
@@ -16,11 +12,11 @@ constexpr char Header_Line[] = "\"Category\",\"Detail\",\"Source\",\"DetectionLo
 
 }  // namespace
 
-bool Export_Findings_Csv(Program_State& state, const std::string& folder, const std::string& stamp) {
+bool Export_Findings_Csv(Program_State& state, platform::Output_Folder& folder, const std::string& stamp) {
     Console_Write("\r\nExporting Suspicious Behavior Detection info to CSV file...");
     Csv_File file;
     bool written = false;
-    if (!file.Create(Csv_File_Path(folder, state.Options.g_Output_Name, "SuspiciousBehaviorDetection", stamp, ".csv"))) {
+    if (!file.Create(folder, Csv_File_Name(state.Options.g_Output_Name, "SuspiciousBehaviorDetection", stamp, ".csv"))) {
         Console_Write(Csv_Create_Failed);
     } else {
         file.Write(Header_Line);
@@ -37,4 +33,11 @@ bool Export_Findings_Csv(Program_State& state, const std::string& folder, const 
     }
     state.g_Detection_Overview_Array.clear();
     return written;
+}
+
+bool Export_Findings_Csv(Program_State& state, const std::string& folder, const std::string& stamp) {
+    platform::Output_Folder output;
+    output.Open(folder);
+    const bool written = Export_Findings_Csv(state, output, stamp);
+    return output.Publish() && written;
 }

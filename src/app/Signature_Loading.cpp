@@ -1,8 +1,10 @@
 #include "app/Signature_Loading.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "db/CppSQLite3.h"
 #include "detection/Signature_Descramble.h"
@@ -52,6 +54,28 @@ bool Descramble_Row(CppSQLite3Query& query, std::u16string& text) {
     return true;
 }
 
+// The read of a hostile file is checked against its time bound every this
+// many steps of SQLite's machine.
+constexpr int Progress_Steps = 16;
+
+// SignatureTable is read only when it is a table: a view runs whatever query
+// it holds (an endless recursive one, say).
+bool Is_Table(CppSQLite3DB& db) {
+    // Triggers have names of their own; a table and a view share theirs.
+    CppSQLite3Query query = db.Run_Query(
+        u"select type from sqlite_master where name = 'SignatureTable' collate nocase and type in ('table', 'view')");
+    if (query.At_End()) return false;
+    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(query.Statement(), 0));
+    return type != nullptr && std::string_view(type) == "table";
+}
+
+void Close_Quietly(CppSQLite3DB& db) {
+    try {
+        db.Close_Database();
+    } catch (const CppSQLite3Exception&) {
+    }
+}
+
 }  // namespace
 
 bool Add_Signature_Text(Program_State& state, std::u16string_view text) {
@@ -79,7 +103,7 @@ bool Add_Signature_Text(Program_State& state, std::u16string_view text) {
     return true;
 }
 
-bool Load_Signatures(Program_State& state, const std::string& folder) {
+bool Load_Signatures(Program_State& state, const std::string& folder, const Signature_Read_Bounds& bounds) {
     Console_Write("\r\nLoading Suspicious Behavior Signature Info...");
     // An unreadable current directory gives no folder: nothing to look in.
     const std::string path = folder.empty() ? std::string() : platform::Join_Path(folder, Signature_Db_Name);
@@ -88,29 +112,36 @@ bool Load_Signatures(Program_State& state, const std::string& folder) {
         return false;
     }
     CppSQLite3DB db;
-    if (!Open_Database(db, path)) {
+    try {
+        // A directory opens for reading; only a file is a database.
+        if (!platform::Is_Regular_File(path)) throw CppSQLite3Exception(SQLITE_CANTOPEN, u"not a file");
+        db.Open_Read_Only(path);
+    } catch (const CppSQLite3Exception&) {
         Console_Write("\r\n[ERROR]Opening Signature DB file fails.");
         return false;
     }
+    // Every statement on the connection ends once the time is up.
+    const auto deadline = std::chrono::steady_clock::now() + bounds.Max_Time;
+    sqlite3_progress_handler(
+        db.Connection(), Progress_Steps,
+        [](void* end) { return std::chrono::steady_clock::now() >= *static_cast<decltype(deadline)*>(end) ? 1 : 0; },
+        const_cast<void*>(static_cast<const void*>(&deadline)));
     try {
+        if (!Is_Table(db)) throw CppSQLite3Exception(SQLITE_ERROR, u"SignatureTable is no table");
+        std::uint64_t rows = 0;
         CppSQLite3Query query = db.Run_Query(Signature_Query);
         for (; !query.At_End(); query.Advance()) {
+            if (++rows > bounds.Max_Rows) throw CppSQLite3Exception(SQLITE_TOOBIG, u"too many rows");
             std::u16string text;
             if (Descramble_Row(query, text)) Add_Signature_Text(state, text);
         }
         query.Release_Statement();
-    } catch (...) {
-        try {
-            db.Close_Database();
-        } catch (...) {
-        }
+    } catch (const CppSQLite3Exception&) {
+        Close_Quietly(db);
         Console_Write("\r\nGetting table fails.");
         return false;
     }
-    try {
-        db.Close_Database();
-    } catch (...) {
-    }
+    Close_Quietly(db);
     Console_Write("[Done]");
     return true;
 }

@@ -1,6 +1,8 @@
 #include "app/Trevalon_CMD.h"
 
+#include <cerrno>
 #include <climits>
+#include <csignal>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -176,7 +178,7 @@ bool Run_Guarded(CppSQLite3DB& db, std::u16string_view statement) {
     try {
         db.Run_Query(statement);
         return true;
-    } catch (...) {
+    } catch (const CppSQLite3Exception&) {
         return false;
     }
 }
@@ -184,7 +186,37 @@ bool Run_Guarded(CppSQLite3DB& db, std::u16string_view statement) {
 void Close_Quietly(CppSQLite3DB& db) {
     try {
         db.Close_Database();
-    } catch (...) {
+    } catch (const CppSQLite3Exception&) {
+    }
+}
+
+// The names of one run, from the moment it takes as its start.
+struct Run_Names {
+    std::string Stamp;
+    std::string Database;
+};
+
+Run_Names Names_At(const std::tm& now, const std::string& output_name) {
+    Run_Names names;
+    names.Stamp = platform::Format_Local_Time(now, "%Y-%m-%d %H-%M-%S");
+    const std::string db_stamp = platform::Format_Local_Time(now, "%Y-%m-%d %H-%M-%S.db");
+    names.Database = output_name.empty() ? "QVM_" + db_stamp : output_name + "_SQLite_" + db_stamp;
+    return names;
+}
+
+// Creates the database file, under its ".partial" name, in a file of its own:
+// never in a file that exists (a run earlier in the same second, a planted
+// file or link). A name that is taken is given up for the next second's,
+// which then names all the run's files. False when no name could be had.
+bool Reserve_Database(platform::Output_Folder& folder, const std::string& output_folder,
+                      const std::string& output_name, const Run_Environment& environment, Run_Names& names) {
+    if (!folder.Open(output_folder)) return false;
+    for (int waits = 0;; ++waits) {
+        names = Names_At(environment.Local_Now(), output_name);
+        if (folder.Reserve(names.Database)) return true;
+        if (errno != EEXIST || waits == Max_Database_Name_Waits) return false;
+        if (environment.Wait_For_Next_Second) environment.Wait_For_Next_Second();
+        else platform::Wait_For_Next_Second();
     }
 }
 
@@ -195,29 +227,30 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
     if (const auto error = Parse_Command_Line(args, cl, state->Options, environment)) {
         Console_Write(error->Message);
         if (error->With_Usage) Print_Usage();
-        return 0;
+        return Exit_Option_Error;
     }
     const int hour_offset = cl.Utc_Offset + cl.Dst;
+    const std::uint64_t inputs_cut_before = platform::Inputs_Not_Read_To_End();
 
-    const std::tm now = environment.Local_Now();
-    const std::string stamp = platform::Format_Local_Time(now, "%Y-%m-%d %H-%M-%S");
-    const std::string db_stamp = platform::Format_Local_Time(now, "%Y-%m-%d %H-%M-%S.db");
-    const std::string& output_name = state->Options.g_Output_Name;
-    const std::string db_name = output_name.empty() ? "QVM_" + db_stamp : output_name + "_SQLite_" + db_stamp;
-    const std::string db_path = platform::Join_Path(cl.Output_Folder, db_name);
-
+    // The folder is resolved once: every file of the run goes where it was
+    // when the run started.
+    platform::Output_Folder folder;
+    Run_Names names;
     CppSQLite3DB db;
-    // A link planted at the database's name would send the run's writes
-    // wherever it points.
-    if (platform::Is_Symbolic_Link(db_path) || !Open_Database(db, db_path)) {
+    if (!Reserve_Database(folder, cl.Output_Folder, state->Options.g_Output_Name, environment, names) ||
+        !Open_Database(db, folder.Partial_Path(names.Database), false)) {
         Console_Write("Opening DB file fails.");
-        return 0;
+        return Exit_Failure;
     }
+    const std::string db_path = folder.Partial_Path(names.Database);
+    // The database is flushed to disk when the run ends; written out while
+    // the stages fill it, that costs the run little.
+    std::optional<platform::Background_Writeback> writeback(std::in_place, db_path);
     if (!Run_Guarded(db, Event_Table_Sql::Create_LogFile) || !Run_Guarded(db, Event_Table_Sql::Create_UsnJrnl) ||
         !Run_Guarded(db, Event_Table_Sql::Create_TimeZone)) {
         Console_Write("[ERR0R] Creating DB Tables fails.");
         Close_Quietly(db);
-        return 0;
+        return Exit_Failure;
     }
     Print_Banner(cl);
 
@@ -239,7 +272,7 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
     if (cl.Has_LogFile) {
         Console_Write("\r\nParsing $LogFile...");
         Parse_LogFile(context, cl.LogFile_Path, db, hour_offset);
-        if (!delete_temp_events()) return 1;
+        if (!delete_temp_events()) return Exit_Failure;
         Console_Write("[Done]");
     }
     if (cl.Has_UsnJrnl) {
@@ -259,27 +292,39 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
             Console_Write(line);
             Carve_Source_Folder(context, options, cl.Source_Folder, db, hour_offset);
         }
-        if (!delete_temp_events()) return 1;
+        if (!delete_temp_events()) return Exit_Failure;
         if (line != nullptr) Console_Write("[Done]");
     }
     state->Reload_Event_Rows = cl.Detect == 1;
     bool exported = true;
     if (cl.Csv)
-        exported = Export_CSV_And_Detect(*state, db_path, cl.Output_Folder, stamp, cl.Utc_Offset, cl.Dst, cl.Detect,
+        exported = Export_CSV_And_Detect(*state, db_path, folder, names.Stamp, cl.Utc_Offset, cl.Dst, cl.Detect,
                                          UsnJrnl_Csv_Page_Rows, platform::Current_Directory());
 
     // A stage whose COMMIT failed left its rows in an open transaction: one
     // more try before the run's last row.
     Commit_Left_Open(db);
+    bool database_complete = true;
     if (!Run_Guarded(db, platform::Format(Event_Table_Sql::Insert_TimeZone, {cl.Utc_Offset, cl.Dst}))) {
         Console_Write("[ERR0R] Inserting TimeZone information to DB fails.");
-        Close_Quietly(db);
-        return 1;
+        database_complete = false;
     }
     const bool transactions_held = !db.Transaction_Failed();
-    Close_Quietly(db);
+    try {
+        db.Close_Database();
+    } catch (const CppSQLite3Exception& e) {
+        platform::Message_Box(u"[ERROR] " + e.Message());
+        database_complete = false;
+    }
+    writeback.reset();
+    // The database goes last: once it has its final name, so has every file
+    // of the run that was written to its end.
+    if (database_complete) database_complete = folder.Finished(names.Database, true);
+    const bool published = folder.Publish();
+    if (!database_complete) return Exit_Failure;
     Console_Write("\r\n");
-    return exported && transactions_held ? 0 : 1;
+    const bool inputs_read = platform::Inputs_Not_Read_To_End() == inputs_cut_before;
+    return exported && transactions_held && inputs_read && published ? Exit_Success : Exit_Failure;
 }
 
 }  // namespace
@@ -297,8 +342,12 @@ int Run_Main(const std::vector<std::string>& args, const Run_Environment& enviro
     std::ostream& console = environment.Console != nullptr ? *environment.Console : std::cout;
     std::ostream& messages = environment.Messages != nullptr ? *environment.Messages : std::cerr;
     platform::Scoped_Output output(console, messages);
+    // A file-size limit then makes a write fail, which is reported as a full
+    // disk is, rather than ending the process without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Whatever escapes a stage (memory exhausted, say) ends the run with a
-    // line and a failure code rather than an abort.
+    // line and a failure code rather than an abort; the files of the run
+    // stay under their ".partial" names.
     try {
         return Run(args, environment);
     } catch (const std::exception& e) {
@@ -306,5 +355,5 @@ int Run_Main(const std::vector<std::string>& args, const Run_Environment& enviro
     } catch (...) {
         platform::Message_Box(u"[ERROR] The run ends on an unexpected failure.");
     }
-    return 1;
+    return Exit_Failure;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "carving/Carve_LogFile_Records.h"
 #include "ntfs/usnjrnl/Parse_UsnJrnl.h"
@@ -68,8 +69,17 @@ int Carve_Source_Folder(Global_Parsing_Context& context, const Run_Options& opti
     for (const std::string& name : names) {
         const std::string path = platform::Join_Path(folder, name);
         Reset_Carving_State(context);
+        const CppSQLite3DB::Refused_Key_Counts before = db.Refused_Keys();
         if (logfile_carving == 1) Carve_LogFile_Records(context, path, db, hour_offset, quick);
         if (usnjrnl_carving == 1) Carve_UsnJrnl_Records(context, path, db, hour_offset, alignment);
+        // Records of several journals or logs in one folder share the keys of
+        // one table: those of a later file whose key is taken are not stored,
+        // and the examiner is told how many.
+        const std::uint64_t usn = db.Refused_Keys().UsnJrnl - before.UsnJrnl;
+        const std::uint64_t lsn = db.Refused_Keys().LogFile - before.LogFile;
+        if (usn != 0 || lsn != 0)
+            platform::Message_Line(path + ": " + std::to_string(usn) + " $UsnJrnl records and " + std::to_string(lsn) +
+                                   " $LogFile records not stored: their USN/LSN is already in the database.");
     }
     return 0;
 }

@@ -17,6 +17,26 @@ std::u16string Error_Text(sqlite3* connection) {
 
 [[noreturn]] void Raise_Wrapper(const char* message) { Raise(CPPSQLITE_ERROR, platform::Ascii(message)); }
 
+// "file:<path>?immutable=1", every byte of the path that a URI would read
+// otherwise written as %XX. An absolute path gets an empty authority, so
+// that a path beginning with "//" is no host name.
+std::string Immutable_Uri(const std::string& path) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string uri = !path.empty() && path[0] == '/' ? "file://" : "file:";
+    for (const char c : path) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || c == '/' || c == '-' ||
+            c == '.' || c == '_' || c == '~') {
+            uri.push_back(c);
+        } else {
+            uri.push_back('%');
+            uri.push_back(Hex[b >> 4]);
+            uri.push_back(Hex[b & 0xF]);
+        }
+    }
+    return uri + "?immutable=1";
+}
+
 }  // namespace
 
 const char* Sqlite_Result_Code_Name(int code) {
@@ -244,6 +264,24 @@ int CppSQLite3DB::Open_With_Pragmas(const std::string& path, bool create) {
     return 1;
 }
 
+void CppSQLite3DB::Open_Read_Only(const std::string& path) {
+    if (Connection_ != nullptr) Close_Database();
+    // As immutable, SQLite also leaves the folder alone: a database in WAL
+    // mode is read without the "-shm" and "-wal" files that a read-only
+    // connection would otherwise create next to it.
+    int rc = sqlite3_open_v2(Immutable_Uri(path).c_str(), &Connection_,
+                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    // The open itself reads nothing: a file that is no database shows when
+    // its schema is read.
+    if (rc == SQLITE_OK) rc = sqlite3_exec(Connection_, "select 1 from sqlite_master limit 1", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        const std::u16string message = Error_Text(Connection_);
+        sqlite3_close(Connection_);
+        Connection_ = nullptr;
+        Raise(rc, message);
+    }
+}
+
 void CppSQLite3DB::Close_Database() {
     if (Connection_ == nullptr) return;
     Finalize_Kept_Statements();
@@ -312,7 +350,7 @@ CppSQLite3Table CppSQLite3DB::Fetch_Table(const std::string& statement) {
 bool Open_Database(CppSQLite3DB& db, const std::string& path, bool create) {
     try {
         return db.Open_With_Pragmas(path, create) == 1;
-    } catch (...) {
+    } catch (const CppSQLite3Exception&) {
         return false;
     }
 }

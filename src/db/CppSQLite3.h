@@ -111,6 +111,9 @@ public:
     // be opened; returns 0 after the "SQLITE ERROR" message when the tuning
     // fails, 1 otherwise.
     int Open_With_Pragmas(const std::string& path, bool create = true);
+    // Opens an existing file for reading only, without the tuning: the file
+    // is never changed. Raises when it cannot be opened or is no database.
+    void Open_Read_Only(const std::string& path);
     void Close_Database();
     CppSQLite3Query Run_Query(std::u16string_view statement);
     CppSQLite3Table Fetch_Table(const std::string& statement);
@@ -133,6 +136,15 @@ public:
     bool Transaction_Failed() const { return Transaction_Failed_; }
     bool Is_Open() const { return Connection_ != nullptr; }
 
+    // Rows that the row writers could not store because their key is
+    // already in the table, counted per table since the connection was made.
+    struct Refused_Key_Counts {
+        std::uint64_t LogFile = 0;
+        std::uint64_t UsnJrnl = 0;
+    };
+    Refused_Key_Counts& Refused_Keys() { return Refused_Keys_; }
+    const Refused_Key_Counts& Refused_Keys() const { return Refused_Keys_; }
+
     // A statement that keeps reporting a changed schema is prepared again at
     // most this many times.
     static constexpr int Max_Schema_Retries = 10;
@@ -148,6 +160,7 @@ private:
     sqlite3* Connection_ = nullptr;
     int Busy_Timeout_Ms_ = 60000;
     bool Transaction_Failed_ = false;
+    Refused_Key_Counts Refused_Keys_;
     std::vector<Kept> Kept_;
 };
 

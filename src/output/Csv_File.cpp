@@ -1,12 +1,11 @@
 #include "output/Csv_File.h"
 
-#include "platform/file.h"
 #include "platform/text.h"
 
-std::string Csv_File_Path(const std::string& folder, const std::string& output_name, const std::string& kind,
-                          const std::string& stamp, const std::string& suffix) {
+std::string Csv_File_Name(const std::string& output_name, const std::string& kind, const std::string& stamp,
+                          const std::string& suffix) {
     const std::string prefix = output_name.empty() ? "QVM" : output_name;
-    return platform::Join_Path(folder, prefix + "_" + kind + "_" + stamp + suffix);
+    return prefix + "_" + kind + "_" + stamp + suffix;
 }
 
 std::string Csv_Line(std::initializer_list<std::u16string_view> fields) {

@@ -39,13 +39,20 @@ bool Is_Plain_Decimal(std::u16string_view value) {
 
 namespace {
 
+// The statement's result code: SQLITE_OK when it ran.
 int Run_Insert(CppSQLite3DB& db, const std::u16string& statement) {
     try {
         db.Run_Query(statement);
-        return 0;
-    } catch (...) {
-        return 1;
+        return SQLITE_OK;
+    } catch (const CppSQLite3Exception& e) {
+        return e.Code();
     }
+}
+
+int Count_Refusal(int code, std::uint64_t& refused_keys) {
+    if (code == SQLITE_OK) return 0;
+    if (code == SQLITE_CONSTRAINT) ++refused_keys;
+    return 1;
 }
 
 // The buffers that hold the bound texts until the statement has run; reused
@@ -87,7 +94,8 @@ bool Bind(sqlite3_stmt* statement, int index, std::u16string_view value, std::st
 
 }  // namespace
 
-Bound_Run Run_Bound_Text(CppSQLite3DB& db, std::u16string_view statement, std::span<const std::u16string_view> values) {
+Bound_Run Run_Bound_Text(CppSQLite3DB& db, std::u16string_view statement, std::span<const std::u16string_view> values,
+                         int* result) {
     sqlite3_stmt* prepared = db.Kept_Statement(statement);
     if (prepared == nullptr) return Bound_Run::Not_Prepared;
     static thread_local Bound_Texts texts;
@@ -102,6 +110,7 @@ Bound_Run Run_Bound_Text(CppSQLite3DB& db, std::u16string_view statement, std::s
     sqlite3_reset(prepared);
     // The bound texts live in buffers that the next row overwrites.
     sqlite3_clear_bindings(prepared);
+    if (result != nullptr) *result = rc;
     return rc == SQLITE_DONE ? Bound_Run::Done : Bound_Run::Refused;
 }
 
@@ -111,9 +120,10 @@ int Insert_LogFile_Row(CppSQLite3DB& db, const _log_info& r) {
         const std::array<std::u16string_view, 13> values = {
             r.LSN,        r.EventTime,        r.Event,      r.Detail,   r.FileName,  r.FullPath,   r.CreateTime,
             r.ModifiedTime, r.MFT_ModifiedTime, r.AccessTime, r.RedoInfo, r.TargetVCN, cluster_index};
-        switch (Run_Bound_Text(db, Event_Table_Sql::Insert_LogFile_Bound, values)) {
+        int code = SQLITE_OK;
+        switch (Run_Bound_Text(db, Event_Table_Sql::Insert_LogFile_Bound, values, &code)) {
             case Bound_Run::Done: return 0;
-            case Bound_Run::Refused: return 1;
+            case Bound_Run::Refused: return Count_Refusal(code, db.Refused_Keys().LogFile);
             case Bound_Run::Not_Prepared: break;
         }
     }
@@ -123,16 +133,18 @@ int Insert_LogFile_Row(CppSQLite3DB& db, const _log_info& r) {
 int Insert_LogFile_Row_As_Text(CppSQLite3DB& db, const _log_info& r) {
     const std::u16string cluster_index = Format(u"%I64u", {r.MFT_ClusterIndex});
     const auto e = Escape_Sql_Value;
-    return Run_Insert(db, Format(Event_Table_Sql::Insert_LogFile,
-                                 {e(r.LSN), e(r.EventTime), e(r.Event), e(r.Detail), e(r.FileName), e(r.FullPath),
-                                  e(r.CreateTime), e(r.ModifiedTime), e(r.MFT_ModifiedTime), e(r.AccessTime),
-                                  e(r.RedoInfo), e(r.TargetVCN), e(cluster_index)}));
+    const int code = Run_Insert(db, Format(Event_Table_Sql::Insert_LogFile,
+                                           {e(r.LSN), e(r.EventTime), e(r.Event), e(r.Detail), e(r.FileName),
+                                            e(r.FullPath), e(r.CreateTime), e(r.ModifiedTime), e(r.MFT_ModifiedTime),
+                                            e(r.AccessTime), e(r.RedoInfo), e(r.TargetVCN), e(cluster_index)}));
+    return Count_Refusal(code, db.Refused_Keys().LogFile);
 }
 
 int Insert_UsnJrnl_Row(CppSQLite3DB& db, const _USNJRNLINFO& r) {
     const auto e = Escape_Sql_Value;
-    return Run_Insert(db, Format(Event_Table_Sql::Insert_UsnJrnl,
-                                 {e(r.TimeStamp), e(r.USN), e(r.FileName), e(r.FullPath), e(r.Event), e(r.SourceInfo),
-                                  e(r.FileAttr), e(r.CarvingFlag), e(r.FileReferenceNumber),
-                                  e(r.ParentFileReferenceNumber)}));
+    const int code = Run_Insert(db, Format(Event_Table_Sql::Insert_UsnJrnl,
+                                           {e(r.TimeStamp), e(r.USN), e(r.FileName), e(r.FullPath), e(r.Event),
+                                            e(r.SourceInfo), e(r.FileAttr), e(r.CarvingFlag),
+                                            e(r.FileReferenceNumber), e(r.ParentFileReferenceNumber)}));
+    return Count_Refusal(code, db.Refused_Keys().UsnJrnl);
 }

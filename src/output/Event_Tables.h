@@ -41,8 +41,10 @@ inline constexpr char16_t Delete_Temp_Events[] = u"delete from LogFile where Eve
 std::u16string Escape_Sql_Value(std::u16string_view value);
 
 // Insert one row; 0 when inserted, 1 when the database refused it (a key
-// already stored, an empty key, a locked database). The caller's record is
-// not changed. Never raises.
+// already stored, an empty key, a locked database). A row refused because
+// its key is already stored is counted in db.Refused_Keys(). The caller's
+// record is not changed. Raises nothing but what the program cannot go on
+// from (memory exhausted).
 //
 // Insert_LogFile_Row runs one statement kept on the connection with the values
 // bound as text; the table then holds byte for byte what the statement text of
@@ -75,5 +77,7 @@ enum class Bound_Run {
 // literal '<Escape_Sql_Value(value)>' stores: cut at its first NUL, an
 // unpaired surrogate as U+FFFD and every "," as "/" (the doubled "'" is only
 // the literal's spelling of one quote). Column affinity then stores each
-// value as its literal stored it. Never raises.
-Bound_Run Run_Bound_Text(CppSQLite3DB& db, std::u16string_view statement, std::span<const std::u16string_view> values);
+// value as its literal stored it. `result` receives the step's result code
+// when given. Never raises.
+Bound_Run Run_Bound_Text(CppSQLite3DB& db, std::u16string_view statement, std::span<const std::u16string_view> values,
+                         int* result = nullptr);

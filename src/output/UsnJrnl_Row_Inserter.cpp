@@ -172,7 +172,9 @@ int UsnJrnl_Row_Inserter::Insert_One(const Stored_UsnJrnl_Rows& rows, std::size_
     }
     const int rc = sqlite3_step(statement_);
     sqlite3_reset(statement_);
-    return rc == SQLITE_DONE ? 0 : 1;
+    if (rc == SQLITE_DONE) return 0;
+    if (rc == SQLITE_CONSTRAINT) ++db_.Refused_Keys().UsnJrnl;
+    return 1;
 }
 
 bool UsnJrnl_Row_Inserter::Prepare_Group() {
@@ -200,6 +202,11 @@ void UsnJrnl_Row_Inserter::Insert_Group(const Stored_UsnJrnl_Rows& rows, std::si
     sqlite3_reset(group_statement_);
     // Anything but a refused key (a full disk, say) ends the whole statement:
     // each row then gets its own, which is what it would have had.
-    if (rc != SQLITE_DONE)
+    if (rc != SQLITE_DONE) {
         for (std::size_t row = first; row < first + Group_Rows; ++row) Insert_One(rows, row);
+        return;
+    }
+    // The rows left out are those whose key was already stored.
+    const auto stored = static_cast<std::uint64_t>(sqlite3_changes64(db_.Connection()));
+    if (stored < Group_Rows) db_.Refused_Keys().UsnJrnl += Group_Rows - stored;
 }

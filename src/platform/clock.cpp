@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace platform {
 
@@ -38,6 +39,25 @@ std::tm Local_Now() {
     std::tm local{};
     localtime_r(&now, &local);
     return local;
+}
+
+void Wait_For_Next_Second() {
+    // The second as Local_Now sees it (time() may follow a coarser clock).
+    const std::time_t second = std::time(nullptr);
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    // To the next whole second and a little past it, then in short steps
+    // until time() has moved on too.
+    timespec wait{0, now.tv_sec == second ? 1000000000L - now.tv_nsec + 2000000L : 1000000L};
+    if (wait.tv_nsec >= 1000000000L) {
+        wait.tv_sec = 1;
+        wait.tv_nsec -= 1000000000L;
+    }
+    while (std::time(nullptr) == second) {
+        while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+        }
+        wait = timespec{0, 1000000L};
+    }
 }
 
 std::string Format_Local_Time(const std::tm& local, const char* format) {

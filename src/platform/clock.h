@@ -15,6 +15,9 @@ int Standard_Bias_Minutes();  // for the current year
 // The current local wall-clock time.
 std::tm Local_Now();
 
+// Sleeps until the wall clock has reached its next second.
+void Wait_For_Next_Second();
+
 // strftime into at most 128 characters.
 std::string Format_Local_Time(const std::tm& local, const char* format);
 

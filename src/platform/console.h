@@ -13,6 +13,9 @@ void Console_Write(std::u16string_view text);
 
 // A message box becomes its text and a newline on the message stream.
 void Message_Box(std::u16string_view text);
+// One line on the message stream, its bytes as given (a path that is not
+// UTF-8 stays as it is), then a newline. Safe from any thread.
+void Message_Line(std::string_view text);
 
 // Redirects both streams for the lifetime of the object (tests, Run_Main).
 class Scoped_Output {

@@ -6,15 +6,25 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
+
+#include "platform/console.h"
 
 namespace platform {
 
+namespace {
+std::atomic<std::uint64_t> g_Inputs_Not_Read_To_End{0};
+std::atomic<const Input_Read*> g_Input_Read{nullptr};
+}  // namespace
+
 Read_Only_File::~Read_Only_File() { Close(); }
 
-Read_Only_File::Read_Only_File(Read_Only_File&& other) noexcept : fd_(other.fd_), size_(other.size_) {
+Read_Only_File::Read_Only_File(Read_Only_File&& other) noexcept
+    : fd_(other.fd_), size_(other.size_), path_(std::move(other.path_)) {
     other.fd_ = -1;
     other.size_ = 0;
 }
@@ -24,6 +34,7 @@ Read_Only_File& Read_Only_File::operator=(Read_Only_File&& other) noexcept {
         Close();
         fd_ = other.fd_;
         size_ = other.size_;
+        path_ = std::move(other.path_);
         other.fd_ = -1;
         other.size_ = 0;
     }
@@ -43,6 +54,7 @@ bool Read_Only_File::Open(const std::string& path) {
     }
     fd_ = fd;
     size_ = static_cast<std::uint64_t>(st.st_size);
+    path_ = path;
     return true;
 }
 
@@ -50,10 +62,19 @@ void Read_Only_File::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     size_ = 0;
+    path_.clear();
 }
 
 ssize_t Read_Only_File::Read_Some(int fd, void* buffer, std::size_t length, std::uint64_t offset) const {
+    if (const Input_Read* read = g_Input_Read.load()) return (*read)(path_, fd, buffer, length, offset);
     return ::pread(fd, buffer, length, static_cast<off_t>(offset));
+}
+
+void Read_Only_File::Report_Stop(std::uint64_t offset, int error) const {
+    ++g_Inputs_Not_Read_To_End;
+    const std::string reason = error != 0 ? std::strerror(error) : "the file became shorter while it was read";
+    Message_Line("[ERROR] " + path_ + " is not read to its end: reading stops at byte " + std::to_string(offset) +
+                 " (" + reason + ").");
 }
 
 std::size_t Read_Only_File::Read_At(std::uint64_t offset, void* buffer, std::size_t length) const {
@@ -68,7 +89,9 @@ std::size_t Read_Only_File::Read_At(std::uint64_t offset, void* buffer, std::siz
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             // An error (or a file that shrank) ends the input here for good.
+            const int error = n < 0 ? errno : 0;
             size_ = offset + done;
+            Report_Stop(size_, error);
             break;
         }
         done += static_cast<std::size_t>(n);
@@ -83,9 +106,22 @@ bool Read_Only_File::Read_Block(std::uint64_t offset, void* buffer, std::size_t 
     return true;
 }
 
+std::uint64_t Inputs_Not_Read_To_End() { return g_Inputs_Not_Read_To_End.load(); }
+
+Scoped_Input_Reads::Scoped_Input_Reads(Input_Read read) : read_(std::move(read)), previous_(g_Input_Read.load()) {
+    g_Input_Read.store(&read_);
+}
+
+Scoped_Input_Reads::~Scoped_Input_Reads() { g_Input_Read.store(previous_); }
+
 bool Path_Exists(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool Is_Regular_File(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool Is_Listable_Directory(const std::string& path) {

@@ -270,9 +270,10 @@ private:
 
 }  // namespace
 
-// Each failure ends the export with its message; the call reports a failure
-// of the run (false) for a file or database it could not open, and ends
-// without one when a table could not be read.
+// Each failure ends the export with its message, and the call reports a
+// failure of the run (false): a file or database it could not open, a table
+// it could not read. A file that did not get all it should stays under its
+// ".partial" name.
 TEST(Csv_Export, FailuresEndTheExportWithTheirMessage) {
     const std::string log_line = "\r\nExporting $LogFile info to CSV file...";
     const std::string usn_line = "\r\nExporting $UsnJrnl:$J info to CSV file...";
@@ -296,9 +297,9 @@ TEST(Csv_Export, FailuresEndTheExportWithTheirMessage) {
     };
     const std::vector<Case> cases = {
         {"no LogFile table", false, true, 0, {}, {}, "", "", log_line + "[ERROR] Acquiring $LogFile Information fails...",
-         true},
+         false},
         {"no UsnJrnl table", true, false, 1, {}, {}, "", "",
-         log_line + "[Done]" + usn_line + "[ERROR] Acquiring $UsnJrnl:$J Information fails...", true},
+         log_line + "[Done]" + usn_line + "[ERROR] Acquiring $UsnJrnl:$J Information fails...", false},
         {"output folder missing", true, true, 0, {}, {}, "missing-folder", "",
          log_line + "[ERROR] Creating CSV file fails...", false},
         {"database in a missing folder", true, true, 0, {}, {}, "", "no-such-dir/x.db",
@@ -329,11 +330,12 @@ TEST(Csv_Export, FailuresEndTheExportWithTheirMessage) {
         EXPECT_EQ(console.str(), c.console);
         EXPECT_EQ(completed, c.completed);
         EXPECT_EQ(f.state.g_Log_Info_Array.size(), static_cast<std::size_t>(c.log_rows));
-        if (c.db_name.empty() && c.folder.empty() && !c.completed) {
+        if (c.before || c.between) {
             EXPECT_FALSE(std::filesystem::exists(f.db_path));
         }
-        if (!c.db_name.empty()) {
-            EXPECT_EQ(f.Csv("LogFile").substr(0, 7), "\"LSN\",\"");
+        if (!c.db_name.empty() || !c.logfile_table) {
+            EXPECT_EQ(f.Csv("LogFile", ".csv.partial").substr(0, 7), "\"LSN\",\"");
+            EXPECT_FALSE(std::filesystem::exists(f.dir.File("QVM_LogFile_" + std::string(Stamp) + ".csv")));
         }
     }
 }
@@ -450,10 +452,12 @@ TEST(Csv_Export, PagesFollowSparseKeys) {
         EXPECT_EQ(platform::Utf16_To_Utf8(f.state.g_UsnJrnl_Info_Array[i].USN), expected[i]);
 }
 
-// A page whose reading fails part-way is left as a page that could not be
-// read at all: its file holds the header, the reloaded rows end with the
-// page before, and the export stops without a message.
-TEST(Csv_Export, PageThatFailsPartWayLeavesItsHeaderOnly) {
+// A page whose reading fails part-way ends the export with the table's
+// read-failure message and a failure of the run. What was written is kept:
+// the pages before it under their own names, the failed page under its
+// ".partial" name with the rows read before the damage, and the reloaded
+// rows up to there.
+TEST(Csv_Export, PageThatFailsPartWayKeepsItsRowsAndFails) {
     Export_Fixture f;
     for (int i = 0; i < 7; ++i) {
         _USNJRNLINFO r = Usn_Row(8 * static_cast<std::uint64_t>(i));
@@ -469,15 +473,18 @@ TEST(Csv_Export, PageThatFailsPartWayLeavesItsHeaderOnly) {
     for (std::size_t k = 0; k < 16; ++k) bytes[page + k] = '\x7F';
     f.dir.Write("QVM_test.db", bytes);
 
-    // The failed page ends the export without a failure of the run.
-    EXPECT_TRUE(f.Export(0, 0, 3));
-    EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[Done]\r\nExporting $UsnJrnl:$J info to CSV file...");
+    EXPECT_FALSE(f.Export(0, 0, 3));
+    EXPECT_EQ(f.console.str(),
+              "\r\nExporting $LogFile info to CSV file...[Done]\r\nExporting $UsnJrnl:$J info to CSV file..."
+              "[ERROR] Acquiring $UsnJrnl:$J Information fails...");
     const std::string first = f.Csv("UsnJrnl", "_1.csv");
     EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 4);
-    const std::string second = f.Csv("UsnJrnl", "_2.csv");
-    EXPECT_EQ(second, first.substr(0, first.find("\r\n") + 2));
-    EXPECT_FALSE(std::filesystem::exists(f.dir.File("QVM_UsnJrnl_" + std::string(Stamp) + "_3.csv")));
-    EXPECT_EQ(f.state.g_UsnJrnl_Info_Array.size(), 3u);
+    EXPECT_FALSE(std::filesystem::exists(f.dir.File("QVM_UsnJrnl_" + std::string(Stamp) + "_2.csv")));
+    const std::string second = f.Csv("UsnJrnl", "_2.csv.partial");
+    EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 2);
+    EXPECT_NE(second.find("\\MARK3"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(f.dir.File("QVM_UsnJrnl_" + std::string(Stamp) + "_3.csv.partial")));
+    EXPECT_EQ(f.state.g_UsnJrnl_Info_Array.size(), 4u);
 }
 
 // Rows reach the reloaded table in order across batches and pages.
@@ -580,9 +587,10 @@ TEST(Csv_Export, PagesPastKeysOfEveryKind) {
     EXPECT_EQ(f.state.g_UsnJrnl_Info_Array.size(), keys.size());
 }
 
-// The LogFile query failing part-way leaves its file with the header only,
-// keeps none of its rows and ends the export with its message.
-TEST(Csv_Export, LogFileQueryThatFailsPartWayLeavesItsHeaderOnly) {
+// The LogFile query failing part-way ends the export with its message and a
+// failure of the run; the rows read before the damage are kept, in the file
+// (under its ".partial" name) and reloaded.
+TEST(Csv_Export, LogFileQueryThatFailsPartWayKeepsItsRowsAndFails) {
     Export_Fixture f;
     for (int i = 0; i < 5; ++i) {
         _log_info r = Log_Row(static_cast<std::uint64_t>(i + 1));
@@ -595,10 +603,11 @@ TEST(Csv_Export, LogFileQueryThatFailsPartWayLeavesItsHeaderOnly) {
     ASSERT_NE(mark, std::string::npos);
     for (std::size_t k = 0; k < 16; ++k) bytes[mark / 4096 * 4096 + k] = '\x7F';
     f.dir.Write("QVM_test.db", bytes);
-    EXPECT_FALSE(std::filesystem::exists(f.dir.File("QVM_LogFile_" + std::string(Stamp) + ".csv")));
-    f.Export();
+    EXPECT_FALSE(f.Export());
     EXPECT_EQ(f.console.str(), "\r\nExporting $LogFile info to CSV file...[ERROR] Acquiring $LogFile Information fails...");
-    const std::string csv = f.Csv("LogFile");
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1);
-    EXPECT_TRUE(f.state.g_Log_Info_Array.empty());
+    EXPECT_FALSE(std::filesystem::exists(f.dir.File("QVM_LogFile_" + std::string(Stamp) + ".csv")));
+    const std::string csv = f.Csv("LogFile", ".csv.partial");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4);
+    EXPECT_NE(csv.find("\\MARK2"), std::string::npos);
+    EXPECT_EQ(f.state.g_Log_Info_Array.size(), 3u);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <sstream>
 
@@ -169,5 +170,45 @@ TEST(Signature_Loading, Failures) {
         }
         EXPECT_FALSE(loaded);
         EXPECT_EQ(f.console.str(), std::string(Loading) + c.message);
+    }
+}
+
+// A hostile file cannot hold the run: reading stops with the table's failure
+// after the bounded count of rows or once the time is up; the rows read
+// before stay loaded.
+TEST(Signature_Loading, ReadingStopsAtItsBounds) {
+    {
+        Load_Fixture f;
+        Signature_Db_Builder builder;
+        for (int i = 0; i < 5; ++i) builder.Add("KeyTempPath|\\Temp" + std::to_string(i) + "|Same");
+        ASSERT_TRUE(builder.Write(f.dir.Path()));
+        platform::Scoped_Output output(f.console, f.messages);
+        EXPECT_TRUE(Load_Signatures(f.state, f.dir.Path(), {.Max_Rows = 5}));
+        EXPECT_EQ(f.state.g_Key_Temp_Path_Array.size(), 5u);
+        Program_State bounded;
+        EXPECT_FALSE(Load_Signatures(bounded, f.dir.Path(), {.Max_Rows = 3}));
+        EXPECT_EQ(bounded.g_Key_Temp_Path_Array.size(), 3u);
+        EXPECT_TRUE(f.console.str().ends_with(std::string(Loading) + "\r\nGetting table fails.")) << f.console.str();
+    }
+    {
+        // Rows in no order, none of them a signature: sorting them alone
+        // takes longer than the bound, reading them all would succeed.
+        Load_Fixture f;
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(f.dir.File("Signature.db").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "CREATE TABLE SignatureTable (No INTEGER, Value INTEGER, Signature BLOB);"
+                               "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r WHERE n < 500000) "
+                               "INSERT INTO SignatureTable SELECT random(), 0, x'00' FROM r;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+        const auto started = std::chrono::steady_clock::now();
+        {
+            platform::Scoped_Output output(f.console, f.messages);
+            EXPECT_FALSE(Load_Signatures(f.state, f.dir.Path(), {.Max_Time = std::chrono::milliseconds(20)}));
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+        EXPECT_EQ(f.console.str(), std::string(Loading) + "\r\nGetting table fails.");
     }
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <set>
 
 #include "carving/Carve_LogFile_Records.h"
@@ -219,7 +220,16 @@ TEST(Carving_Real_Volume, Both_Tables_And_Both_Csv_Files) {
     const Run_Result r = Run_Program({"-s", source, "-g", "-q", "-n", "-o", out, "-c", "-t", "0"});
     EXPECT_EQ(r.Exit_Code, 0);
     EXPECT_NE(r.Console.find("\r\nCarving $logFile Record and $UsnJrnl Record...[Done]"), std::string::npos);
-    EXPECT_EQ(r.Messages, "");
+    // The slice holds the journal's records again: none of them is stored a
+    // second time, and the examiner is told so, file by file.
+    EXPECT_NE(r.Messages.find(source + "/volume_slice_clusters_6144-6655.bin: 188 $UsnJrnl records and "),
+              std::string::npos)
+        << r.Messages;
+    std::istringstream lines(r.Messages);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(line.rfind(source + "/", 0), 0u) << line;
+        EXPECT_TRUE(line.ends_with(" $LogFile records not stored: their USN/LSN is already in the database.")) << line;
+    }
     const auto count = [&](const char* table) {
         return std::stoull(Query_Rows(Db_Of(out), std::string("select count(*) from ") + table).at(0));
     };

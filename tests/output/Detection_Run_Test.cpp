@@ -46,7 +46,9 @@ TEST(Detection_Run, SignaturesLoadedAndHeaderOnlyFindingsFile) {
     EXPECT_EQ(f.Time_Zone(), (std::vector<std::string>{"9|0"}));
 }
 
-TEST(Detection_Run, SignatureFailuresEndTheDetectionButNotTheRun) {
+// The run goes on with its TimeZone row, but it did not do the detection it
+// was asked for: it ends with a failure code.
+TEST(Detection_Run, SignatureFailuresEndTheDetectionAndFailTheRun) {
     struct Case {
         const char* name;
         void (*prepare)(const std::string& cwd);
@@ -69,7 +71,7 @@ TEST(Detection_Run, SignatureFailuresEndTheDetectionButNotTheRun) {
         Run_Fixture f;
         c.prepare(f.cwd);
         const Run_Result r = f.Run();
-        EXPECT_EQ(r.Exit_Code, 0) << c.name;
+        EXPECT_EQ(r.Exit_Code, 1) << c.name;
         EXPECT_EQ(r.Console, std::string(Banner) + c.message + "\r\n") << c.name;
         EXPECT_FALSE(std::filesystem::exists(f.findings)) << c.name;
         EXPECT_EQ(f.Time_Zone(), (std::vector<std::string>{"9|0"})) << c.name;

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <sstream>
 #include <string>
 
+#include "platform/console.h"
 #include "platform/file.h"
 #include "support/Failing_File.h"
 #include "support/Temp_Dir.h"
@@ -56,7 +58,11 @@ TEST(Read_Only_File, AReadErrorEndsTheFileThereForEveryLaterRead) {
     Temp_Dir dir;
     const std::string bytes = Counting_Bytes(10000);
     Failing_File file(5000);
-    ASSERT_TRUE(file.Open(dir.Write("data.bin", bytes)));
+    const std::string path = dir.Write("data.bin", bytes);
+    ASSERT_TRUE(file.Open(path));
+    std::ostringstream console, messages;
+    platform::Scoped_Output output(console, messages);
+    const std::uint64_t cut_before = platform::Inputs_Not_Read_To_End();
 
     std::string block(4096, '\xEE');
     EXPECT_TRUE(file.Read_Block(4096, block.data(), block.size()));
@@ -69,6 +75,9 @@ TEST(Read_Only_File, AReadErrorEndsTheFileThereForEveryLaterRead) {
     EXPECT_EQ(file.Read_At(4990, block.data(), 100), 10u);
     EXPECT_TRUE(file.Read_Block(8192, block.data(), block.size()));
     EXPECT_EQ(block, std::string(4096, '\0'));
+    // Told once, with the input's name and the byte where reading stopped.
+    EXPECT_EQ(platform::Inputs_Not_Read_To_End(), cut_before + 1);
+    EXPECT_EQ(messages.str(), "[ERROR] " + path + " is not read to its end: reading stops at byte 5000 (Input/output error).\n");
 }
 
 TEST(Read_Only_File, RefusesWhatIsNotARegularFile) {

@@ -23,7 +23,7 @@ bool Update_Earlier_Row_As_Text(CppSQLite3DB& db, Row_Update update, const Row_U
     try {
         db.Run_Query(Row_Update_Statement(update, values));
         return true;
-    } catch (...) {
+    } catch (const CppSQLite3Exception&) {
         return false;
     }
 }
