@@ -479,6 +479,11 @@ bool Export_CSV_And_Detect(Program_State& state, const std::string& db_path, con
     if (end != Export_End::Completed) return end != Export_End::Failed;
     if (detect != 1) return true;
     if (!Load_Signatures(state, signature_folder)) return true;
+    // The reloaded rows are only read from here on: the tables that found
+    // their shared texts while they were appended go before the detection
+    // makes its own.
+    state.g_Log_Info_Array.Release_Lookups();
+    state.g_UsnJrnl_Info_Array.Release_Lookups();
     Detect_Suspicious_Behavior(state);
     return Export_Findings_Csv(state, output_folder, stamp);
 }

@@ -18,7 +18,9 @@
 // - group 0 holds the texts that are stored with each row and never shared
 //   (keys such as the USN, which differ in every row);
 // - every other group is a tuple of fields stored once for all rows that
-//   hold the same tuple (a row keeps the tuple's number);
+//   hold the same tuple (a row keeps the tuple's number: its id, dense from
+//   0 in the order the tuples were first met, so that a reader can keep what
+//   it derives from a tuple in a plain array by id);
 // - a field of group 0 may be declared the tail of another field of group 0:
 //   when its text is what follows the last "\" of that field, only a mark is
 //   stored.
@@ -57,6 +59,18 @@ public:
     void Append(const std::u16string_view* fields, const Row_Hashes& hashes);
     std::u16string_view Field(std::size_t row, int field) const;
 
+    // The id of the shared tuple that holds `field` (of a group other than
+    // 0) in `row`: equal ids, equal texts. Ids run from 0 to
+    // Tuple_Count(field) - 1; Tuple_Field reads a field of a tuple by its id.
+    std::uint32_t Tuple_Id(std::size_t row, int field) const { return Row_Slots(row)[layout_.Group_Of[field]]; }
+    std::size_t Tuple_Count(int field) const;
+    std::u16string_view Tuple_Field(std::uint32_t id, int field) const;
+
+    // Drops the look-up tables that appending needs (about a quarter of the
+    // memory held), for a table that is only read from now on; the next
+    // Append makes them again.
+    void Release_Lookups();
+
     // Drops the rows from `rows` on (the shared texts stay).
     void Truncate(std::size_t rows);
     void Clear();
@@ -68,7 +82,12 @@ private:
     struct Arena;
     struct Tuple_Table;
 
-    std::uint32_t* Row_Slots(std::size_t row) const;
+    std::uint32_t* Row_Slots(std::size_t row) const {
+        return row_chunks_[row / Rows_Per_Chunk].get() + (row % Rows_Per_Chunk) * static_cast<std::size_t>(groups_);
+    }
+    static constexpr std::size_t Rows_Per_Chunk = std::size_t{1} << 16;
+    const char16_t* Tuple_Texts(int group, std::uint32_t id) const;
+    void Make_Lookups();
     // The fields of one group, in their order inside it.
     const std::u16string_view* Gather(const std::u16string_view* fields, int group) const;
 
@@ -84,6 +103,7 @@ private:
     std::unique_ptr<Tuple_Table[]> tuples_;
     std::vector<std::unique_ptr<std::uint32_t[]>> row_chunks_;
     std::size_t rows_ = 0;
+    bool lookups_released_ = false;
 };
 
 // The ten fields of a reloaded UsnJrnl row, by their record names.
@@ -179,6 +199,15 @@ public:
     std::u16string_view Field(std::size_t row, Field_Id field) const {
         return store_.Field(row, static_cast<int>(field));
     }
+    // The shared texts by id (see Compact_Row_Store::Tuple_Id).
+    std::uint32_t Tuple_Id(std::size_t row, Field_Id field) const {
+        return store_.Tuple_Id(row, static_cast<int>(field));
+    }
+    std::size_t Tuple_Count(Field_Id field) const { return store_.Tuple_Count(static_cast<int>(field)); }
+    std::u16string_view Tuple_Field(std::uint32_t id, Field_Id field) const {
+        return store_.Tuple_Field(id, static_cast<int>(field));
+    }
+    void Release_Lookups() { store_.Release_Lookups(); }
     void Truncate(std::size_t rows) { store_.Truncate(rows); }
     void clear() { store_.Clear(); }
     std::size_t Memory_Bytes() const { return store_.Memory_Bytes(); }
