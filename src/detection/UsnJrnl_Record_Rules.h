@@ -9,6 +9,6 @@
 // fills the lifecycle maps.
 void Detect_UsnJrnl_Record_Rules(Detection_Context& context);
 
-// Reads every record's TimeStamp once into context.UsnJrnl_Record_Seconds,
-// unless it has been read already.
-void Read_UsnJrnl_Record_Seconds(Detection_Context& context);
+// Reads every record once into context.UsnJrnl_Record_Facts, unless it has
+// been read already.
+void Read_UsnJrnl_Facts(Detection_Context& context);

@@ -64,6 +64,8 @@ public:
     // Tuple_Count(field) - 1; Tuple_Field reads a field of a tuple by its id.
     std::uint32_t Tuple_Id(std::size_t row, int field) const { return Row_Slots(row)[layout_.Group_Of[field]]; }
     std::size_t Tuple_Count(int field) const;
+    // The field's group in the layout (0: stored with each row, no tuple id).
+    int Group_Of(int field) const { return layout_.Group_Of[field]; }
     std::u16string_view Tuple_Field(std::uint32_t id, int field) const;
 
     // Drops the look-up tables that appending needs (about a quarter of the
@@ -204,6 +206,7 @@ public:
         return store_.Tuple_Id(row, static_cast<int>(field));
     }
     std::size_t Tuple_Count(Field_Id field) const { return store_.Tuple_Count(static_cast<int>(field)); }
+    int Group_Of(Field_Id field) const { return store_.Group_Of(static_cast<int>(field)); }
     std::u16string_view Tuple_Field(std::uint32_t id, Field_Id field) const {
         return store_.Tuple_Field(id, static_cast<int>(field));
     }

@@ -129,13 +129,29 @@ private:
     std::uint64_t seed_;
 };
 
-std::vector<std::string> Entry_Lines(const std::vector<const _usnjrnl_basic_info_changed_last_event_time*>& entries) {
+std::string Entry_Line(std::u16string_view reference, std::u16string_view last_usn, std::uint32_t paired,
+                       std::uint32_t unpaired, unsigned creation_gap, unsigned creation_event_gap, unsigned modified_gap,
+                       unsigned reported) {
+    return platform::Utf16_To_Utf8(std::u16string(reference) + u" " + std::u16string(last_usn)) + " P" +
+           std::to_string(paired) + " U" + std::to_string(unpaired) + " C" + std::to_string(creation_gap) +
+           std::to_string(creation_event_gap) + std::to_string(modified_gap) + " R" + std::to_string(reported);
+}
+
+std::vector<std::string> Entry_Lines(const Detection_Context& context) {
+    const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     std::vector<std::string> out;
-    for (const auto* e : entries)
-        out.push_back(platform::Utf16_To_Utf8(std::u16string(e->FileReferenceNumber) + u" " + std::u16string(e->LastUSN)) + " P" +
-                      std::to_string(e->PairedCount) + " U" + std::to_string(e->UnpairedCount) + " C" +
-                      std::to_string(e->CreationGapFlag) + std::to_string(e->CreationEventGapFlag) +
-                      std::to_string(e->ModifiedGapFlag) + " R" + std::to_string(e->Reported));
+    for (const auto& e : context.g_Basic_Info_Changed_Array)
+        if (!e.Removed)
+            out.push_back(Entry_Line(e.FileReferenceNumber(rows), e.LastUSN(rows), e.PairedCount, e.UnpairedCount,
+                                     e.CreationGapFlag, e.CreationEventGapFlag, e.ModifiedGapFlag, e.Reported));
+    return out;
+}
+
+std::vector<std::string> Entry_Lines(const literal::Entries& entries) {
+    std::vector<std::string> out;
+    for (const auto& e : entries)
+        out.push_back(Entry_Line(e->FileReferenceNumber, e->LastUSN, e->PairedCount, e->UnpairedCount,
+                                 e->CreationGapFlag, e->CreationEventGapFlag, e->ModifiedGapFlag, e->Reported));
     return out;
 }
 
@@ -162,11 +178,7 @@ TEST(UsnJrnl_Timestamp_Differential, IndexedRulesMatchTheLiteralScans) {
         Free_UsnJrnl_Working_Objects(literal);
         rules.Link();
 
-        std::vector<const _usnjrnl_basic_info_changed_last_event_time*> a, b;
-        for (const auto& e : indexed.g_Basic_Info_Changed_Array)
-            if (e) a.push_back(e.get());
-        for (const auto& e : rules.Tracked()) b.push_back(e.get());
-        ASSERT_EQ(Entry_Lines(a), Entry_Lines(b)) << "seed " << seed;
+        ASSERT_EQ(Entry_Lines(indexed), Entry_Lines(rules.Tracked())) << "seed " << seed;
         const auto findings = Findings_Of(indexed_state, Finding_Category::Timestamp_Manipulation, Finding_Source::UsnJrnl);
         ASSERT_EQ(findings,
                   Findings_Of(literal_state, Finding_Category::Timestamp_Manipulation, Finding_Source::UsnJrnl))
