@@ -4,7 +4,7 @@
 //   Trevalon_CMD -u <journal> -m <$MFT> -o <folder> -c [-b] -t 0
 //
 //   bench_whole_run <journal> <$MFT> [--cmd <Trevalon_CMD>] [--keep <folder>]
-//                   [--runs <n>] [--detection-only]
+//                   [--runs <n>] [--detection-only] [--phases]
 //
 // The runs take place in a scratch folder holding an empty signature list
 // (Signature.db of no rows), so that the detection's own rules run and no
@@ -15,7 +15,8 @@
 // --cmd times another build of the command (by default the one beside this
 // program), so two builds compare on the same machine; --keep copies the
 // findings file of the detection run there, for a byte comparison of two
-// builds' findings; --runs repeats each run and reports the fastest.
+// builds' findings; --runs repeats each run and reports the fastest;
+// --phases lists when each step printed its "[Done]".
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/Signature_Db_Builder.h"
@@ -42,7 +44,11 @@ struct Run_Figures {
     // The longest wait from a "[Done]" to the next output (or the exit).
     double Longest_Silence_Seconds = 0;
     long long Peak_KiB = 0;
+    // User and system time of all the command's threads.
+    double Cpu_Seconds = 0;
     int Exit_Code = -1;
+    // Each "[Done]" with the seconds from the start to it and the line it ends.
+    std::vector<std::pair<double, std::string>> Done_Lines;
 };
 
 // Runs the command with its standard output on a pipe, noting when the last
@@ -72,7 +78,7 @@ Run_Figures Run(const std::vector<std::string>& args, const fs::path& working_fo
     // The wait after the last "[Done]" counts from the last read that held one.
     bool after_done = false;
     // The tail of the previous read, so a mark split across two reads is seen.
-    std::string carry;
+    std::string carry, line;
     char buffer[4096];
     for (;;) {
         const ssize_t n = read(out[0], buffer, sizeof buffer);
@@ -83,6 +89,15 @@ Run_Figures Run(const std::vector<std::string>& args, const fs::path& working_fo
         if (n <= 0) break;
         std::string text = carry + std::string(buffer, static_cast<std::size_t>(n));
         if (text.find("[Done]") != std::string::npos) last_done = now;
+        for (const char c : std::string(buffer, static_cast<std::size_t>(n))) {
+            if (c == '\r' || c == '\n') {
+                line.clear();
+                continue;
+            }
+            line += c;
+            if (line.ends_with("[Done]"))
+                figures.Done_Lines.emplace_back(std::chrono::duration<double>(now - start).count(), line);
+        }
         // A wait counts from a "[Done]" that is the last output so far.
         after_done = text.ends_with("[Done]");
         carry = text.size() > 5 ? text.substr(text.size() - 5) : text;
@@ -95,6 +110,8 @@ Run_Figures Run(const std::vector<std::string>& args, const fs::path& working_fo
     figures.Wall_Seconds = std::chrono::duration<double>(end - start).count();
     figures.After_Done_Seconds = std::chrono::duration<double>(end - last_done).count();
     figures.Peak_KiB = usage.ru_maxrss;
+    figures.Cpu_Seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     figures.Exit_Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return figures;
 }
@@ -117,7 +134,7 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: bench_whole_run <journal> <$MFT> [--cmd <Trevalon_CMD>] [--keep <folder>] [--runs <n>] "
-                     "[--detection-only]\n");
+                     "[--detection-only] [--phases]\n");
         return 2;
     }
     const fs::path journal = fs::absolute(argv[1]);
@@ -126,12 +143,14 @@ int main(int argc, char** argv) {
     fs::path keep;
     int runs = 1;
     bool plain = true;
+    bool phases = false;
     for (int a = 3; a < argc; ++a) {
         const std::string arg = argv[a];
         if (arg == "--cmd" && a + 1 < argc) command = fs::absolute(argv[++a]);
         else if (arg == "--keep" && a + 1 < argc) keep = fs::absolute(argv[++a]);
         else if (arg == "--runs" && a + 1 < argc) runs = std::max(1, std::atoi(argv[++a]));
         else if (arg == "--detection-only") plain = false;
+        else if (arg == "--phases") phases = true;
         else {
             std::fprintf(stderr, "unknown argument: %s\n", arg.c_str());
             return 2;
@@ -181,9 +200,11 @@ int main(int argc, char** argv) {
             }
             fs::remove_all(out);
         }
-        std::printf("  %-9s wall %7.2f s, after the last [Done] %5.2f s (longest wait after a [Done] %5.2f s), "
-                    "peak %8.1f MB (%.1f MiB)\n",
-                    detect ? "with -b" : "without", best.Wall_Seconds, best.After_Done_Seconds,
+        if (phases)
+            for (const auto& [at, text] : best.Done_Lines) std::printf("    %7.2f s  %s\n", at, text.c_str());
+        std::printf("  %-9s wall %7.2f s (cpu %7.2f s), after the last [Done] %5.2f s (longest wait after a [Done] "
+                    "%5.2f s), peak %8.1f MB (%.1f MiB)\n",
+                    detect ? "with -b" : "without", best.Wall_Seconds, best.Cpu_Seconds, best.After_Done_Seconds,
                     best.Longest_Silence_Seconds, static_cast<double>(best.Peak_KiB) * 1024.0 / 1e6,
                     static_cast<double>(best.Peak_KiB) / 1024.0);
     }

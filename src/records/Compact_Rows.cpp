@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -56,7 +57,7 @@ struct Compact_Row_Store::Arena {
     Arena() { Allocate(Alignment); }
 
     std::vector<char16_t*> chunk_base;
-    std::vector<std::unique_ptr<char16_t[]>> blocks;
+    std::vector<platform::Large_Array<char16_t>> blocks;
     std::uint64_t position = Chunk_Units;  // inside the last chunk; full at the start
     std::size_t bytes = 0;
 
@@ -67,9 +68,9 @@ struct Compact_Row_Store::Arena {
             const std::uint64_t chunks = std::max<std::uint64_t>(1, (size + Chunk_Units - 1) / Chunk_Units);
             if ((chunk_base.size() + chunks) * Chunk_Units / Alignment > UINT32_MAX)
                 throw std::length_error("event rows exceed the compact store");
-            blocks.push_back(std::make_unique<char16_t[]>(chunks * Chunk_Units));
+            blocks.emplace_back(chunks * Chunk_Units);
             bytes += chunks * Chunk_Units * sizeof(char16_t);
-            for (std::uint64_t k = 0; k < chunks; ++k) chunk_base.push_back(blocks.back().get() + k * Chunk_Units);
+            for (std::uint64_t k = 0; k < chunks; ++k) chunk_base.push_back(blocks.back().data() + k * Chunk_Units);
             const std::uint64_t start = (chunk_base.size() - chunks) * Chunk_Units;
             position = size - (chunks - 1) * Chunk_Units;
             return static_cast<std::uint32_t>(start / Alignment);
@@ -91,17 +92,17 @@ struct Compact_Row_Store::Arena {
 struct Compact_Row_Store::Tuple_Table {
     static constexpr std::size_t Ids_Per_Chunk = std::size_t{1} << 16;
 
-    // Open addressing: hash << 32 | arena handle; 0 when empty (no tuple has
-    // handle 0). The hash beside the handle spares a visit to the texts of
-    // every other tuple. id_of_slot holds the tuple's number beside it.
-    std::vector<std::uint64_t> slots;
-    std::vector<std::uint32_t> id_of_slot;
+    // Open addressing: hash << 32 | (number + 1); 0 when empty. The hash
+    // beside the number spares a visit to the texts of every other tuple.
+    // At most 7 slots in 10 are taken: a table of millions of tuples is a
+    // large part of the memory that appending needs.
+    platform::Large_Array<std::uint64_t> slots;
     // The handle of each tuple by its number, in chunks (no copy on growth).
     std::vector<std::unique_ptr<std::uint32_t[]>> handle_chunks;
     std::size_t count = 0;
     // Neighbouring rows often share a tuple (the same second, the same file).
     std::uint64_t last = 0;
-    std::uint32_t last_id = 0;
+    std::uint32_t last_handle = 0;
 
     static std::uint32_t Hash(const std::u16string_view* fields, int n) {
         std::uint64_t h = 0x9E3779B97F4A7C15ull;
@@ -121,66 +122,69 @@ struct Compact_Row_Store::Tuple_Table {
         return true;
     }
 
+    static std::uint32_t Id_Of(std::uint64_t slot) { return static_cast<std::uint32_t>(slot) - 1; }
     std::uint32_t Handle_Of(std::uint32_t id) const { return handle_chunks[id / Ids_Per_Chunk][id % Ids_Per_Chunk]; }
+    const std::uint32_t* Handle_Address(std::uint32_t id) const {
+        return &handle_chunks[id / Ids_Per_Chunk][id % Ids_Per_Chunk];
+    }
 
     const std::uint64_t* Slot_For(std::uint32_t h) const {
         return slots.empty() ? nullptr : &slots[h & (slots.size() - 1)];
     }
 
-    void Insert(std::uint64_t entry, std::uint32_t id) {
+    void Insert(std::uint64_t entry) {
         const std::size_t mask = slots.size() - 1;
         std::size_t i = (entry >> 32) & mask;
         while (slots[i] != 0) i = (i + 1) & mask;
         slots[i] = entry;
-        id_of_slot[i] = id;
     }
 
-    void Grow() {
-        std::vector<std::uint64_t> old_slots(slots.empty() ? 1024 : slots.size() * 2, 0);
-        std::vector<std::uint32_t> old_ids(old_slots.size(), 0);
-        old_slots.swap(slots);
-        old_ids.swap(id_of_slot);
-        for (std::size_t k = 0; k < old_slots.size(); ++k)
-            if (old_slots[k] != 0) Insert(old_slots[k], old_ids[k]);
+    static bool Too_Full(std::size_t count, std::size_t size) { return count * 10 > size * 7; }
+
+    void Resize(std::size_t size) {
+        const platform::Large_Array<std::uint64_t> old = std::exchange(slots, platform::Large_Array<std::uint64_t>(size));
+        for (const std::uint64_t entry : old)
+            if (entry != 0) Insert(entry);
     }
 
     std::uint32_t Find_Or_Add(Arena& arena, const std::u16string_view* fields, int n, std::uint32_t h) {
-        if (last != 0 && last >> 32 == h && Equal(arena, static_cast<std::uint32_t>(last), fields, n)) return last_id;
-        if ((count + 1) * 2 > slots.size()) Grow();
+        if (last != 0 && last >> 32 == h && Equal(arena, last_handle, fields, n)) return Id_Of(last);
+        if (slots.empty() || Too_Full(count + 1, slots.size())) Resize(slots.empty() ? 1024 : slots.size() * 2);
         const std::size_t mask = slots.size() - 1;
         std::size_t i = h & mask;
         while (slots[i] != 0) {
-            if (slots[i] >> 32 == h && Equal(arena, static_cast<std::uint32_t>(slots[i]), fields, n)) {
-                last = slots[i];
-                last_id = id_of_slot[i];
-                return last_id;
+            if (slots[i] >> 32 == h) {
+                const std::uint32_t handle = Handle_Of(Id_Of(slots[i]));
+                if (Equal(arena, handle, fields, n)) {
+                    last = slots[i];
+                    last_handle = handle;
+                    return Id_Of(last);
+                }
             }
             i = (i + 1) & mask;
         }
-        if (count > UINT32_MAX - 1) throw std::length_error("event rows exceed the compact store");
+        if (count >= UINT32_MAX - 1) throw std::length_error("event rows exceed the compact store");
         std::size_t units = 0;
         for (int k = 0; k < n; ++k) units += Header_Units(fields[k].size()) + fields[k].size();
         const std::uint32_t where = arena.Allocate(units);
         char16_t* at = arena.At(where);
         for (int k = 0; k < n; ++k) at = Write_Text(at, fields[k]);
         const std::uint32_t id = static_cast<std::uint32_t>(count);
-        if (count % Ids_Per_Chunk == 0) handle_chunks.push_back(std::make_unique<std::uint32_t[]>(Ids_Per_Chunk));
+        if (count % Ids_Per_Chunk == 0) handle_chunks.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(Ids_Per_Chunk));
         handle_chunks.back()[count % Ids_Per_Chunk] = where;
-        slots[i] = last = (std::uint64_t{h} << 32) | where;
-        id_of_slot[i] = last_id = id;
+        slots[i] = last = (std::uint64_t{h} << 32) | (std::uint64_t{id} + 1);
+        last_handle = where;
         ++count;
         return id;
     }
 
     void Release() {
-        std::vector<std::uint64_t>().swap(slots);
-        std::vector<std::uint32_t>().swap(id_of_slot);
+        slots = {};
         last = 0;
     }
 
     std::size_t Bytes() const {
-        return slots.capacity() * sizeof(std::uint64_t) + id_of_slot.capacity() * sizeof(std::uint32_t) +
-               handle_chunks.size() * Ids_Per_Chunk * sizeof(std::uint32_t);
+        return slots.size() * sizeof(std::uint64_t) + handle_chunks.size() * Ids_Per_Chunk * sizeof(std::uint32_t);
     }
 };
 
@@ -219,16 +223,22 @@ Compact_Row_Store::Row_Hashes Compact_Row_Store::Hash_Row(const std::u16string_v
 
 void Compact_Row_Store::Prefetch_Slots(const Row_Hashes& hashes) const {
     for (int g = 1; g < groups_; ++g)
-        if (const std::uint64_t* slot = tuples_[g].Slot_For(hashes.Of[g])) {
-            __builtin_prefetch(slot);
-            __builtin_prefetch(&tuples_[g].id_of_slot[static_cast<std::size_t>(slot - tuples_[g].slots.data())]);
-        }
+        if (const std::uint64_t* slot = tuples_[g].Slot_For(hashes.Of[g])) __builtin_prefetch(slot);
+}
+
+void Compact_Row_Store::Prefetch_Handles(const Row_Hashes& hashes) const {
+    for (int g = 1; g < groups_; ++g) {
+        const std::uint64_t* slot = tuples_[g].Slot_For(hashes.Of[g]);
+        if (slot != nullptr && *slot >> 32 == hashes.Of[g])
+            __builtin_prefetch(tuples_[g].Handle_Address(Tuple_Table::Id_Of(*slot)));
+    }
 }
 
 void Compact_Row_Store::Prefetch_Texts(const Row_Hashes& hashes) const {
     for (int g = 1; g < groups_; ++g) {
         const std::uint64_t* slot = tuples_[g].Slot_For(hashes.Of[g]);
-        if (slot != nullptr && *slot >> 32 == hashes.Of[g]) __builtin_prefetch(arena_->At(static_cast<std::uint32_t>(*slot)));
+        if (slot != nullptr && *slot >> 32 == hashes.Of[g])
+            __builtin_prefetch(arena_->At(tuples_[g].Handle_Of(Tuple_Table::Id_Of(*slot))));
     }
 }
 
@@ -240,7 +250,7 @@ void Compact_Row_Store::Append(const std::u16string_view* fields, const Row_Hash
     for (int f = 0; f < count; ++f)
         if (fields[f].size() > Max_Text_Units) throw std::length_error("event text too long for the compact store");
     if (rows_ / Rows_Per_Chunk >= row_chunks_.size())
-        row_chunks_.push_back(std::make_unique<std::uint32_t[]>(Rows_Per_Chunk * static_cast<std::size_t>(groups_)));
+        row_chunks_.emplace_back(Rows_Per_Chunk * static_cast<std::size_t>(groups_));
     std::uint32_t* slots = Row_Slots(rows_);
 
     const bool tail = layout_.Tail_Field >= 0 && Is_Tail_Of(fields[layout_.Tail_Field], fields[layout_.Tail_Source]);
@@ -301,18 +311,16 @@ void Compact_Row_Store::Make_Lookups() {
     for (int g = 1; g < groups_; ++g) {
         Tuple_Table& table = tuples_[g];
         std::size_t size = 1024;
-        while (table.count * 2 > size) size *= 2;
-        table.slots.assign(size, 0);
-        table.id_of_slot.assign(size, 0);
+        while (Tuple_Table::Too_Full(table.count + 1, size)) size *= 2;
+        table.slots = platform::Large_Array<std::uint64_t>(size);
         fields.resize(static_cast<std::size_t>(group_size_[g]));
         for (std::uint32_t id = 0; id < table.count; ++id) {
-            const std::uint32_t handle = table.Handle_Of(id);
-            const char16_t* at = arena_->At(handle);
+            const char16_t* at = arena_->At(table.Handle_Of(id));
             for (std::u16string_view& f : fields) {
                 f = Read_Text(at);
                 at = f.data() + f.size();
             }
-            table.Insert((std::uint64_t{Tuple_Table::Hash(fields.data(), group_size_[g])} << 32) | handle, id);
+            table.Insert((std::uint64_t{Tuple_Table::Hash(fields.data(), group_size_[g])} << 32) | (std::uint64_t{id} + 1));
         }
     }
     lookups_released_ = false;

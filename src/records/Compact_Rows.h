@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/large_memory.h"
 #include "records/Records.h"
 
 // An append-only table of texts, configured by a layout:
@@ -45,13 +46,15 @@ public:
 
     // The hashes of a row's shared tuples. Appending many rows is bound by
     // memory latency: a caller may hash a row and prefetch what its look-ups
-    // will read (the slots first, a few rows later the texts they point to)
-    // before it appends the row.
+    // will read (the slots first, a few rows later the handles they number,
+    // a few rows later again the texts those point to) before it appends
+    // the row.
     struct Row_Hashes {
         std::uint32_t Of[Max_Groups] = {};
     };
     Row_Hashes Hash_Row(const std::u16string_view* fields) const;
     void Prefetch_Slots(const Row_Hashes& hashes) const;
+    void Prefetch_Handles(const Row_Hashes& hashes) const;
     void Prefetch_Texts(const Row_Hashes& hashes) const;
 
     // `fields` holds Field_Count() texts.
@@ -84,10 +87,13 @@ private:
     struct Arena;
     struct Tuple_Table;
 
-    std::uint32_t* Row_Slots(std::size_t row) const {
-        return row_chunks_[row / Rows_Per_Chunk].get() + (row % Rows_Per_Chunk) * static_cast<std::size_t>(groups_);
+    const std::uint32_t* Row_Slots(std::size_t row) const {
+        return row_chunks_[row / Rows_Per_Chunk].data() + (row % Rows_Per_Chunk) * static_cast<std::size_t>(groups_);
     }
-    static constexpr std::size_t Rows_Per_Chunk = std::size_t{1} << 16;
+    std::uint32_t* Row_Slots(std::size_t row) {
+        return row_chunks_[row / Rows_Per_Chunk].data() + (row % Rows_Per_Chunk) * static_cast<std::size_t>(groups_);
+    }
+    static constexpr std::size_t Rows_Per_Chunk = std::size_t{1} << 18;
     const char16_t* Tuple_Texts(int group, std::uint32_t id) const;
     void Make_Lookups();
     // The fields of one group, in their order inside it.
@@ -103,7 +109,7 @@ private:
     mutable std::vector<std::u16string_view> gathered_;
     std::unique_ptr<Arena> arena_;
     std::unique_ptr<Tuple_Table[]> tuples_;
-    std::vector<std::unique_ptr<std::uint32_t[]>> row_chunks_;
+    std::vector<platform::Large_Array<std::uint32_t>> row_chunks_;
     std::size_t rows_ = 0;
     bool lookups_released_ = false;
 };
