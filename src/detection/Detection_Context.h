@@ -103,18 +103,18 @@ struct Detection_Context {
     // so the others keep their order; Basic_Info_Changed_Of_File finds the
     // live entry of a file (there is at most one) by its id, as index + 1
     // (0: none).
-    std::vector<_usnjrnl_basic_info_changed_last_event_time> g_Basic_Info_Changed_Array;
+    platform::Large_Vector<_usnjrnl_basic_info_changed_last_event_time> g_Basic_Info_Changed_Array;
     Event_Time_Lists Basic_Info_Changed_Event_Times;
-    std::vector<std::uint32_t> Basic_Info_Changed_Of_File;
-    // Each file's records (by FileReferenceNumber id); made when the
-    // per-record pass starts, so that a look-back visits only the file's own
-    // records.
+    Index_Array Basic_Info_Changed_Of_File;
+    // Each file's records (by FileReferenceNumber id), so that a look-back
+    // visits only the file's own records; made when a rule first needs it
+    // (Records_By_File).
     std::unique_ptr<Record_Lists> UsnJrnl_Records_By_File;
     // The records that may close a change of times, and for each where the
     // tracking's look-backs over 1 s and 2 s end; for the per-record pass.
-    std::vector<Record_Index> Pairing_Candidates;
-    std::vector<std::uint32_t> Pairing_Window_Start_1s;
-    std::vector<std::uint32_t> Pairing_Window_Start_2s;
+    Index_Array Pairing_Candidates;
+    Index_Array Pairing_Window_Start_1s;
+    Index_Array Pairing_Window_Start_2s;
 
     // Files and directories below the program folder being counted.
     std::uint64_t g_File_Count = 0;

@@ -234,6 +234,7 @@ void Index_Period(const Detection_Context& context, Shifted_Time_Text_Maker& tim
 }  // namespace
 
 void Group_By_Update_Path(Detection_Context& context, std::size_t i) {
+    if (context.g_Update_Path_Signature_Array.empty()) return;
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const std::u16string_view full_path = rows.Field(i, Usn_Field::FullPath);
     if (full_path.empty()) return;
@@ -276,10 +277,9 @@ void Build_Lifecycle_Maps(Detection_Context& context) {
         if (facts.Holds(i, Bit::File_Renamed_New))
             context.g_File_Renamed_New_Map.Add(facts.File_Number(i), static_cast<Record_Index>(i));
     context.g_File_Renamed_New_Map.Seal();
-    context.g_File_Deleted_Map.Build(context.g_UsnJrnl_Info_Array,
-                                     [&](std::size_t i) { return facts.Holds(i, Bit::File_Deleted); });
-    context.g_File_Renamed_Old_Map.Build(context.g_UsnJrnl_Info_Array,
-                                         [&](std::size_t i) { return facts.Holds(i, Bit::File_Renamed_Old); });
+    context.g_File_Deleted_Map.Build(context.g_UsnJrnl_Info_Array, context.UsnJrnl_Record_Facts, Bit::File_Deleted);
+    context.g_File_Renamed_Old_Map.Build(context.g_UsnJrnl_Info_Array, context.UsnJrnl_Record_Facts,
+                                         Bit::File_Renamed_Old);
 }
 
 void Build_Program_Periods(Detection_Context& context) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "detection/Rule_Numbers.h"
+#include "detection/UsnJrnl_Record_Rules.h"
 #include "platform/text.h"
 
 namespace {
@@ -15,6 +16,10 @@ constexpr std::uint64_t Change_Before_Close_Seconds = 1;
 // ...and a closing record that carries other reasons too is looked back
 // from over this long.
 constexpr std::uint64_t Mixed_Close_Window_Seconds = 2;
+
+// A look-back over at most this many records reads them all rather than
+// the file's own list.
+constexpr std::size_t Direct_Scan_Records = 64;
 
 using Entry = _usnjrnl_basic_info_changed_last_event_time;
 namespace Bit = Usn_Reason_Bit;
@@ -38,33 +43,51 @@ bool Qualifies(const Detection_Context& context, std::size_t i) {
     return true;
 }
 
+// Calls visit(j) for the file's own records j before record i that lie at
+// or after `window_start`, latest first, until visit returns false. A short
+// window is scanned record by record; a long one (a burst of thousands of
+// records in a second) through the file's own records only.
+template <class Visit>
+void For_Earlier_Records_Of_File(Detection_Context& context, std::size_t i, std::uint32_t window_start, Visit visit) {
+    const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
+    const std::uint32_t file = facts.File(i);
+    if (i - window_start <= Direct_Scan_Records) {
+        for (std::size_t j = i; j-- > window_start;)
+            if (facts.File(j) == file && !visit(j)) return;
+        return;
+    }
+    const Record_Lists& by_file = Records_By_File(context);
+    for (std::uint32_t j = by_file.Previous(file, static_cast<Record_Index>(i)); j > window_start;
+         j = by_file.Previous(file, j - 1))
+        if (!visit(j - 1)) return;
+}
+
 // The closing record i is paired with the change it closes. Only the file's
 // own records are visited, back to where the look-back's window ends.
-bool Is_Paired(const Detection_Context& context, std::size_t i, std::size_t candidate) {
+bool Is_Paired(Detection_Context& context, std::size_t i, std::size_t candidate) {
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
-    const Record_Lists& by_file = *context.UsnJrnl_Records_By_File;
-    const std::uint32_t file = facts.File(i);
-    const Record_Index record = static_cast<Record_Index>(i);
+    bool paired = false;
     if (facts.Event_Is(i, Bit::Basic_Info_Changed | Bit::File_Closed)) {
-        const std::uint32_t window_start = context.Pairing_Window_Start_1s[candidate];
-        for (std::uint32_t j = by_file.Previous(file, record); j > window_start; j = by_file.Previous(file, j - 1))
-            if (facts.Event_Is(j - 1, Bit::Basic_Info_Changed)) return true;
-        return false;
+        For_Earlier_Records_Of_File(context, i, context.Pairing_Window_Start_1s[candidate], [&](std::size_t j) {
+            paired = facts.Event_Is(j, Bit::Basic_Info_Changed);
+            return !paired;
+        });
+        return paired;
     }
     // The earliest change of the file in the window, before a record of the
     // file that is not a change of its times.
-    const std::uint32_t window_start = context.Pairing_Window_Start_2s[candidate];
     bool remembered = false;
     std::int64_t remembered_time = 0;
-    for (std::uint32_t j = by_file.Previous(file, record); j > window_start; j = by_file.Previous(file, j - 1)) {
-        if (facts.Holds(j - 1, Bit::Basic_Info_Changed)) {
+    For_Earlier_Records_Of_File(context, i, context.Pairing_Window_Start_2s[candidate], [&](std::size_t j) {
+        if (facts.Holds(j, Bit::Basic_Info_Changed)) {
             remembered = true;
-            remembered_time = facts.Seconds(j - 1);
-            continue;
+            remembered_time = facts.Seconds(j);
+            return true;
         }
-        return remembered && As_Unsigned(facts.Seconds(i) - remembered_time) <= Change_Before_Close_Seconds;
-    }
-    return false;
+        paired = remembered && As_Unsigned(facts.Seconds(i) - remembered_time) <= Change_Before_Close_Seconds;
+        return false;
+    });
+    return paired;
 }
 
 void Set_Creation_Fields(const Detection_Context& context, std::size_t i, Entry& entry) {
@@ -126,21 +149,22 @@ void Track(Detection_Context& context, std::size_t i, std::size_t candidate) {
 
 void Prepare_Basic_Info_Tracking(Detection_Context& context) {
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
-    context.UsnJrnl_Records_By_File = std::make_unique<Record_Lists>(
-        facts.size(), facts.File_Count(), [&](std::size_t i) { return facts.File(i); });
-    context.Pairing_Candidates.clear();
+    Index_Array& candidates = context.Pairing_Candidates;
+    candidates.clear();
     for (std::size_t i = 0; i < facts.size(); ++i)
-        if (May_Qualify(facts, i)) context.Pairing_Candidates.push_back(static_cast<Record_Index>(i));
-    context.Pairing_Window_Start_1s = Backward_Window_Ends(
-        facts.All_Seconds(), static_cast<std::int64_t>(Change_Before_Close_Seconds), context.Pairing_Candidates);
-    context.Pairing_Window_Start_2s = Backward_Window_Ends(
-        facts.All_Seconds(), static_cast<std::int64_t>(Mixed_Close_Window_Seconds), context.Pairing_Candidates);
+        if (May_Qualify(facts, i)) candidates.push_back(static_cast<Record_Index>(i));
+    Backward_Window_Ends(facts.All_Seconds(), static_cast<std::int64_t>(Change_Before_Close_Seconds),
+                         static_cast<std::int64_t>(Mixed_Close_Window_Seconds), candidates.data(), candidates.size(),
+                         context.Pairing_Window_Start_1s, context.Pairing_Window_Start_2s);
     context.Basic_Info_Changed_Of_File.assign(facts.File_Count(), 0);
+    // At most one entry, and one event time, per candidate.
+    context.g_Basic_Info_Changed_Array.reserve(candidates.size());
+    context.Basic_Info_Changed_Event_Times.reserve(candidates.size());
 }
 
 void Track_Basic_Info_Changed(Detection_Context& context, std::size_t i, std::size_t& next_candidate) {
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
-    const std::vector<Record_Index>& candidates = context.Pairing_Candidates;
+    const Index_Array& candidates = context.Pairing_Candidates;
     if (next_candidate < candidates.size() && candidates[next_candidate] == i) {
         if (Qualifies(context, i)) Track(context, i, next_candidate);
         ++next_candidate;
@@ -154,9 +178,8 @@ void Track_Basic_Info_Changed(Detection_Context& context, std::size_t i, std::si
 }
 
 void Finish_Basic_Info_Tracking(Detection_Context& context) {
-    std::vector<Record_Index>().swap(context.Pairing_Candidates);
-    std::vector<std::uint32_t>().swap(context.Pairing_Window_Start_1s);
-    std::vector<std::uint32_t>().swap(context.Pairing_Window_Start_2s);
-    std::vector<std::uint32_t>().swap(context.Basic_Info_Changed_Of_File);
-    context.g_Basic_Info_Changed_Array.shrink_to_fit();
+    Index_Array().swap(context.Pairing_Candidates);
+    Index_Array().swap(context.Pairing_Window_Start_1s);
+    Index_Array().swap(context.Pairing_Window_Start_2s);
+    Index_Array().swap(context.Basic_Info_Changed_Of_File);
 }

@@ -38,6 +38,9 @@ namespace {
 
 bool Holds_Text(std::u16string_view text, std::u16string_view what) { return text.find(what) != std::u16string_view::npos; }
 
+bool Is_Digit(char16_t c) { return c >= u'0' && c <= u'9'; }
+int Two_Digits(std::u16string_view text, std::size_t at) { return (text[at] - u'0') * 10 + (text[at + 1] - u'0'); }
+
 // A time text whose order among other such texts is the order of its
 // seconds: of the shape "YYYY-MM-DD HH:MM:SS" with every field in range. Of
 // that shape, only a field out of range reads as the failure date -86400 (a
@@ -73,12 +76,23 @@ UsnJrnl_Facts::UsnJrnl_Facts(const UsnJrnl_Info_Rows& rows) : rows_(rows) {
 
     // Each distinct text once; the rows then take their tuple's facts.
     const std::size_t times = rows.Tuple_Count(Usn_Field::TimeStamp);
-    std::vector<std::int64_t> time_seconds(times);
+    Seconds_Array time_seconds(times);
     ordered_time_.assign(times, 0);
+    // Times are met in order: a text that differs from a well-formed one
+    // before it in its seconds only is that one's time moved by the
+    // difference of their seconds.
+    std::u16string_view previous;
     for (std::uint32_t t = 0; t < times; ++t) {
         const std::u16string_view text = rows.Tuple_Field(t, Usn_Field::TimeStamp);
-        time_seconds[t] = Time_Text_Seconds(text);
-        ordered_time_[t] = Is_Ordered_Time_Text(text, time_seconds[t]) ? 1 : 0;
+        if (t != 0 && ordered_time_[t - 1] != 0 && text.size() == previous.size() &&
+            text.compare(0, 17, previous, 0, 17) == 0 && Is_Digit(text[17]) && Is_Digit(text[18]) && text[17] <= u'5') {
+            time_seconds[t] = time_seconds[t - 1] + Two_Digits(text, 17) - Two_Digits(previous, 17);
+            ordered_time_[t] = 1;
+        } else {
+            time_seconds[t] = Time_Text_Seconds(text);
+            ordered_time_[t] = Is_Ordered_Time_Text(text, time_seconds[t]) ? 1 : 0;
+        }
+        previous = text;
     }
     seconds_.resize(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) seconds_[i] = time_seconds[rows.Tuple_Id(i, Usn_Field::TimeStamp)];
@@ -126,22 +140,17 @@ UsnJrnl_Facts::UsnJrnl_Facts(const UsnJrnl_Info_Rows& rows) : rows_(rows) {
     }
 }
 
-bool UsnJrnl_Facts::Time_Text_Less(std::size_t a, std::size_t b) const {
+int UsnJrnl_Facts::Compare_Time_Texts(std::size_t a, std::size_t b) const {
     const std::uint32_t ta = rows_.Tuple_Id(a, Usn_Field::TimeStamp);
     const std::uint32_t tb = rows_.Tuple_Id(b, Usn_Field::TimeStamp);
-    if (ta == tb) return false;
-    if (ordered_time_[ta] != 0 && ordered_time_[tb] != 0) return seconds_[a] < seconds_[b];
-    return rows_.Field(a, Usn_Field::TimeStamp) < rows_.Field(b, Usn_Field::TimeStamp);
+    if (ta == tb) return 0;
+    if (ordered_time_[ta] != 0 && ordered_time_[tb] != 0) return seconds_[a] < seconds_[b] ? -1 : 1;
+    return rows_.Field(a, Usn_Field::TimeStamp).compare(rows_.Field(b, Usn_Field::TimeStamp));
 }
 
-bool UsnJrnl_Facts::Time_Text_Less(std::u16string_view text, std::int64_t text_seconds, std::size_t b) const {
-    if (Ordered(b)) return text_seconds < seconds_[b];
-    return text < rows_.Field(b, Usn_Field::TimeStamp);
-}
-
-bool UsnJrnl_Facts::Time_Text_Greater(std::u16string_view text, std::int64_t text_seconds, std::size_t b) const {
-    if (Ordered(b)) return text_seconds > seconds_[b];
-    return text > rows_.Field(b, Usn_Field::TimeStamp);
+int UsnJrnl_Facts::Compare_Time_Texts(std::u16string_view text, std::int64_t text_seconds, std::size_t b) const {
+    if (Ordered(b)) return text_seconds < seconds_[b] ? -1 : text_seconds > seconds_[b] ? 1 : 0;
+    return text.compare(rows_.Field(b, Usn_Field::TimeStamp));
 }
 
 std::size_t UsnJrnl_Facts::Memory_Bytes() const {

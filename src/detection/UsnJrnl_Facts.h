@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "detection/UsnJrnl_Working_Objects.h"
 #include "records/Compact_Rows.h"
 
 // The journal's reason words as the reason bits of the record, in the order
@@ -65,13 +66,14 @@ public:
 
     // TimeStamp as whole seconds (Time_Text_Seconds).
     std::int64_t Seconds(std::size_t i) const { return seconds_[i]; }
-    const std::vector<std::int64_t>& All_Seconds() const { return seconds_; }
-    // TimeStamp text of record a before (in text order) that of record b.
-    bool Time_Text_Less(std::size_t a, std::size_t b) const;
-    // `text` (of `text_seconds` seconds, well-formed) before record b's, and
-    // after it.
-    bool Time_Text_Less(std::u16string_view text, std::int64_t text_seconds, std::size_t b) const;
-    bool Time_Text_Greater(std::u16string_view text, std::int64_t text_seconds, std::size_t b) const;
+    const Seconds_Array& All_Seconds() const { return seconds_; }
+    // The TimeStamp texts of records a and b in text order: negative when
+    // a's comes first, 0 when they are equal, positive when b's does.
+    int Compare_Time_Texts(std::size_t a, std::size_t b) const;
+    bool Time_Text_Less(std::size_t a, std::size_t b) const { return Compare_Time_Texts(a, b) < 0; }
+    // The same for `text` (of `text_seconds` seconds, well-formed) and record
+    // b's.
+    int Compare_Time_Texts(std::u16string_view text, std::int64_t text_seconds, std::size_t b) const;
 
     // FileReferenceNumber and ParentFileReferenceNumber as dense ids: equal
     // texts, equal ids.
@@ -131,15 +133,15 @@ private:
     bool Ordered(std::size_t i) const { return ordered_time_[rows_.Tuple_Id(i, Usn_Field::TimeStamp)] != 0; }
 
     const UsnJrnl_Info_Rows& rows_;
-    std::vector<std::int64_t> seconds_;
+    Seconds_Array seconds_;
     // Per TimeStamp text: 1 when well-formed, so that text order is the
     // order of the seconds.
-    std::vector<std::uint8_t> ordered_time_;
+    platform::Large_Vector<std::uint8_t> ordered_time_;
     // Per tuple of (Event, SourceInfo, FileAttr, CarvingFlag).
     std::vector<Event_Facts> events_;
     std::size_t file_count_ = 0;
     std::size_t parent_count_ = 0;
     // Empty when every number has one text.
-    std::vector<std::uint32_t> number_of_file_;
+    Index_Array number_of_file_;
     std::size_t file_number_count_ = 0;
 };

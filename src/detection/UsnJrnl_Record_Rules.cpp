@@ -71,7 +71,9 @@ public:
         std::size_t next_candidate = 0;
         for (std::size_t i = 0; i < count_; ++i) {
             Group_By_Update_Path(context_, i);
-            if (!Detect_System_Time_Reversal(i)) Detect_System_Time_Forward_Jump(i);
+            const int order = Previous_Time_Order(i);
+            if (order > 0) Detect_System_Time_Reversal(i);
+            else if (order < 0) Detect_System_Time_Forward_Jump(i);
             Track_Basic_Info_Changed(context_, i, next_candidate);
             Detect_Installation(i);
             Detect_Execution(i);
@@ -99,25 +101,22 @@ private:
     std::u16string_view Previous_Time(std::size_t i) const {
         return i == 0 ? Initial_Previous_Time : Field(i - 1, Usn_Field::TimeStamp);
     }
-    bool Previous_Time_Later(std::size_t i) const {
-        return i == 0 ? facts_.Time_Text_Greater(Initial_Previous_Time, initial_seconds_, i)
-                      : facts_.Time_Text_Less(i, i - 1);
-    }
-    bool Previous_Time_Earlier(std::size_t i) const {
-        return i == 0 ? facts_.Time_Text_Less(Initial_Previous_Time, initial_seconds_, i)
-                      : facts_.Time_Text_Less(i - 1, i);
+    // Positive when the time text before record i comes after its own,
+    // negative when before.
+    int Previous_Time_Order(std::size_t i) const {
+        return i == 0 ? facts_.Compare_Time_Texts(Initial_Previous_Time, initial_seconds_, i)
+                      : facts_.Compare_Time_Texts(i - 1, i);
     }
 
-    bool Detect_System_Time_Reversal(std::size_t i) {
-        if (!Previous_Time_Later(i)) return false;
+    // Runs when the time before record i comes after its own.
+    void Detect_System_Time_Reversal(std::size_t i) {
         // A carved record may come from any time; it says nothing about the
         // clock.
-        if (facts_.Carved(i)) return false;
-        if (As_Unsigned(Previous_Seconds(i) - facts_.Seconds(i)) < System_Time_Change_Seconds) return false;
+        if (facts_.Carved(i)) return;
+        if (As_Unsigned(Previous_Seconds(i) - facts_.Seconds(i)) < System_Time_Change_Seconds) return;
         Record(Finding_Category::System_Time_Manipulation, i,
                platform::Format(u"The system time reversal has occurred. (%s -> %s)",
                                 {Previous_Time(i), Field(i, Usn_Field::TimeStamp)}));
-        return true;
     }
 
     bool Shows_Settings_Tool(std::size_t j) const {
@@ -146,8 +145,9 @@ private:
         return false;
     }
 
+    // Runs when the time before record i comes before its own.
     void Detect_System_Time_Forward_Jump(std::size_t i) {
-        if (i == 0 || !Previous_Time_Earlier(i) || facts_.Carved(i)) return;
+        if (i == 0 || facts_.Carved(i)) return;
         if (As_Unsigned(facts_.Seconds(i) - Previous_Seconds(i)) < System_Time_Change_Seconds) return;
         // A jump at the last record without evidence before it ends only this
         // rule; the record still gets its later steps.
@@ -252,13 +252,25 @@ private:
 void Read_UsnJrnl_Facts(Detection_Context& context) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     if (context.UsnJrnl_Record_Facts && context.UsnJrnl_Record_Facts->size() == rows.size()) return;
+    context.UsnJrnl_Records_By_File.reset();
     context.UsnJrnl_Record_Facts.reset();
     context.UsnJrnl_Record_Facts = std::make_unique<UsnJrnl_Facts>(rows);
+}
+
+const Record_Lists& Records_By_File(Detection_Context& context) {
+    if (!context.UsnJrnl_Records_By_File) {
+        Read_UsnJrnl_Facts(context);
+        const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
+        context.UsnJrnl_Records_By_File = std::make_unique<Record_Lists>(
+            facts.size(), facts.File_Count(), [&](std::size_t i) { return facts.File(i); });
+    }
+    return *context.UsnJrnl_Records_By_File;
 }
 
 void Detect_UsnJrnl_Record_Rules(Detection_Context& context) {
     context.g_Basic_Info_Changed_Array.clear();
     context.Basic_Info_Changed_Event_Times.clear();
+    context.UsnJrnl_Records_By_File.reset();
     Read_UsnJrnl_Facts(context);
     Prepare_Basic_Info_Tracking(context);
     // The tracking looks up creations before each record; the other maps

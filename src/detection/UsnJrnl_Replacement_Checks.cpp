@@ -91,7 +91,7 @@ int Find_UsnJrnl_File_Deleted(const Detection_Context& context, UsnJrnl_Timestam
     const std::int64_t time = facts.Seconds(last);
     const Record_Lists& by_parent = indexes.By_Parent();
     const auto range = by_parent.Range(facts.Parent(last));
-    const std::vector<Record_Index>& records = by_parent.Records();
+    const Index_Array& records = by_parent.Records();
     // The folder's records before the last change, latest first.
     for (std::size_t p = by_parent.Position(range, last); p-- > range.first;) {
         const Record_Index j = records[p];

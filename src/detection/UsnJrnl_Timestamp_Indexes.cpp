@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "detection/UsnJrnl_Record_Rules.h"
 #include "platform/text.h"
 
 namespace {
@@ -13,11 +14,13 @@ constexpr std::int64_t Content_Write_Window_Seconds = 2;
 
 }  // namespace
 
-UsnJrnl_Timestamp_Indexes::UsnJrnl_Timestamp_Indexes(const Detection_Context& context)
+UsnJrnl_Timestamp_Indexes::UsnJrnl_Timestamp_Indexes(Detection_Context& context)
     : rows_(context.g_UsnJrnl_Info_Array),
       facts_(*context.UsnJrnl_Record_Facts),
       entries_(context.g_Basic_Info_Changed_Array),
-      by_file_(*context.UsnJrnl_Records_By_File) {}
+      context_(context) {}
+
+const Record_Lists& UsnJrnl_Timestamp_Indexes::By_File() const { return Records_By_File(context_); }
 
 const Record_Lists& UsnJrnl_Timestamp_Indexes::By_Parent() {
     if (!by_parent_)
@@ -41,7 +44,7 @@ void UsnJrnl_Timestamp_Indexes::Make_Closed_Times() {
         times->Lists = Record_Lists(facts_.size(), facts_.Parent_Count(), [&](std::size_t i) {
             return kind(i) ? facts_.Parent(i) : Record_Lists::No_Id;
         });
-        const std::vector<Record_Index>& records = times->Lists.Records();
+        const Index_Array& records = times->Lists.Records();
         times->Seconds.resize(records.size());
         for (std::size_t p = 0; p < records.size(); ++p) times->Seconds[p] = facts_.Seconds(records[p]);
         for (std::uint32_t id = 0; id < times->Lists.Id_Count(); ++id) {
@@ -88,10 +91,10 @@ void UsnJrnl_Timestamp_Indexes::Make_Windows() {
     // Where the scans around a change end, so that they visit only the
     // file's own records however many records of other files share those
     // seconds.
-    const std::vector<std::int64_t>& seconds = facts_.All_Seconds();
-    move_start_ = Backward_Window_Ends(seconds, Move_Window_Seconds - 1, window_records_);
-    move_end_ = Forward_Window_Ends(seconds, Move_Window_Seconds - 1, window_records_);
-    content_write_start_ = Backward_Window_Ends(seconds, Content_Write_Window_Seconds, window_records_);
+    const Seconds_Array& seconds = facts_.All_Seconds();
+    Backward_Window_Ends(seconds, Move_Window_Seconds - 1, Content_Write_Window_Seconds, window_records_.data(),
+                         window_records_.size(), move_start_, content_write_start_);
+    Forward_Window_Ends(seconds, Move_Window_Seconds - 1, window_records_.data(), window_records_.size(), move_end_);
 }
 
 std::size_t UsnJrnl_Timestamp_Indexes::Window_Slot(Record_Index last) const {

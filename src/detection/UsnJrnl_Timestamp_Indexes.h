@@ -15,11 +15,11 @@
 
 class UsnJrnl_Timestamp_Indexes {
 public:
-    explicit UsnJrnl_Timestamp_Indexes(const Detection_Context& context);
+    explicit UsnJrnl_Timestamp_Indexes(Detection_Context& context);
 
-    // Each file's records (made by the per-record pass) and each folder's
-    // (by ParentFileReferenceNumber id), in record order.
-    const Record_Lists& By_File() const { return by_file_; }
+    // Each file's records and each folder's (by ParentFileReferenceNumber
+    // id), in record order.
+    const Record_Lists& By_File() const;
     const Record_Lists& By_Parent();
 
     // Of a folder's records, those whose Event holds "Closed", and those
@@ -64,7 +64,7 @@ private:
     // Of one folder's records of one kind, the seconds, ascending.
     struct Times_By_Parent {
         Record_Lists Lists;
-        std::vector<std::int64_t> Seconds;
+        Seconds_Array Seconds;
         std::int64_t Between(std::uint32_t parent, std::int64_t from, std::int64_t to) const;
     };
     void Make_Closed_Times();
@@ -75,14 +75,14 @@ private:
 
     const UsnJrnl_Info_Rows& rows_;
     const UsnJrnl_Facts& facts_;
-    const std::vector<_usnjrnl_basic_info_changed_last_event_time>& entries_;
-    const Record_Lists& by_file_;
+    const platform::Large_Vector<_usnjrnl_basic_info_changed_last_event_time>& entries_;
+    Detection_Context& context_;
     std::unique_ptr<Record_Lists> by_parent_;
     std::unique_ptr<Times_By_Parent> closed_, basic_closed_;
     // The last paired records of the live entries, ascending, and the
     // windows' ends for each.
-    std::vector<Record_Index> window_records_;
-    std::vector<std::uint32_t> move_start_, move_end_, content_write_start_;
+    Index_Array window_records_;
+    Index_Array move_start_, move_end_, content_write_start_;
     bool windows_made_ = false;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> entries_of_reference_;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> entries_of_name_;

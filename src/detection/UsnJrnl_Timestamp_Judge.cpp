@@ -262,7 +262,7 @@ private:
         const std::uint32_t window_start = indexes_.Move_Window_Start(last);
         std::size_t at = 0;
         const auto range = Own_Records_Around(entry, at);
-        const std::vector<Record_Index>& records = indexes_.By_File().Records();
+        const Index_Array& records = indexes_.By_File().Records();
         const std::uint32_t entry_parent = facts_.Parent(entry.Name_Record);
         bool moved_in = false, moved_out = false;
         std::uint32_t old_parent = 0;
@@ -290,7 +290,7 @@ private:
         const std::uint32_t window_end = indexes_.Move_Window_End(last);
         std::size_t at = 0;
         const auto range = Own_Records_Around(entry, at);
-        const std::vector<Record_Index>& records = indexes_.By_File().Records();
+        const Index_Array& records = indexes_.By_File().Records();
         const std::uint32_t entry_parent = facts_.Parent(entry.Name_Record);
         bool moved_out = false;
         for (std::size_t p = at + 1; p < range.second; ++p) {
@@ -323,7 +323,7 @@ private:
         const std::uint32_t window_start = indexes_.Content_Write_Window_Start(entry.LastRecordIndex);
         std::size_t at = 0;
         const auto range = Own_Records_Around(entry, at);
-        const std::vector<Record_Index>& records = indexes_.By_File().Records();
+        const Index_Array& records = indexes_.By_File().Records();
         for (std::size_t p = at; p-- > range.first;) {
             const Record_Index j = records[p];
             if (j + 1 <= window_start) return false;
@@ -387,8 +387,6 @@ private:
 
 void Detect_UsnJrnl_Timestamp_Manipulation(Detection_Context& context) {
     if (context.g_Basic_Info_Changed_Array.empty()) return;
-    // Made by the per-record pass; made here when the pass did not run.
     Read_UsnJrnl_Facts(context);
-    if (!context.UsnJrnl_Records_By_File) Prepare_Basic_Info_Tracking(context);
     Timestamp_Judge(context).Run();
 }

@@ -54,11 +54,23 @@ std::uint32_t UsnJrnl_Name_Parent_Map::Key(std::u16string_view name, std::u16str
     return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 
-void UsnJrnl_Name_Parent_Map::Sort() {
+void UsnJrnl_Name_Parent_Map::Make() const {
+    if (made_) return;
+    made_ = true;
+    if (facts_ == nullptr || !*facts_) return;
+    const UsnJrnl_Facts& facts = **facts_;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < facts.size(); ++i) count += facts.Holds(i, reason_) ? 1 : 0;
+    keys_.reserve(count);
+    for (std::size_t i = 0; i < facts.size(); ++i)
+        if (facts.Holds(i, reason_))
+            keys_.push_back(std::uint64_t{Key(rows_->Field(i, Usn_Field::FileName),
+                                              rows_->Field(i, Usn_Field::ParentFileReferenceNumber))}
+                                << 32 |
+                            static_cast<Record_Index>(i));
     // Each key's records stay in record order: the pairs sort by key, then
     // by record.
     std::sort(keys_.begin(), keys_.end());
-    keys_.shrink_to_fit();
 }
 
 std::size_t UsnJrnl_Name_Parent_Map::First_Of(std::uint32_t key) const {
@@ -77,6 +89,7 @@ std::vector<Record_Index> UsnJrnl_Name_Parent_Map::Find(std::u16string_view file
 }
 
 std::size_t UsnJrnl_Name_Parent_Map::size() const {
+    Make();
     // Within one key, a pair counts when no earlier record of the key has
     // the same texts.
     std::size_t count = 0;
@@ -96,92 +109,59 @@ std::size_t UsnJrnl_Name_Parent_Map::size() const {
     return count;
 }
 
-namespace {
-
-// The monotonic stacks of the window scans, with the end found for each
-// record handed to `put(i, end)`.
-template <class Put>
-void Backward_Ends(const std::vector<std::int64_t>& seconds, std::int64_t below, Put put) {
-    const std::size_t count = seconds.size();
+void Backward_Window_Ends(const Seconds_Array& seconds, std::int64_t below_a, std::int64_t below_b,
+                          const Record_Index* wanted, std::size_t count, Index_Array& ends_a, Index_Array& ends_b) {
+    ends_a.assign(count, 0);
+    ends_b.assign(count, 0);
+    if (count == 0) return;
     // Records later than every record after them, nearest on top (times
     // falling towards the top), and records earlier than every record after
     // them (times rising towards the top).
     std::vector<std::uint32_t> later, earlier;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::int64_t time = seconds[i];
-        while (!later.empty() && seconds[later.back()] <= time) later.pop_back();
-        std::uint32_t end = later.empty() ? 0 : later.back() + 1;
+    const auto earlier_end = [&](std::int64_t time, std::int64_t below, std::uint32_t end) {
         // The nearest record earlier than time - below is one of `earlier`.
         const auto first_not_below = std::lower_bound(
             earlier.begin(), earlier.end(), time - below, [&](std::uint32_t j, std::int64_t t) { return seconds[j] < t; });
-        if (first_not_below != earlier.begin()) end = std::max(end, *(first_not_below - 1) + 1);
-        if (!put(i, end)) return;
+        return first_not_below == earlier.begin() ? end : std::max(end, *(first_not_below - 1) + 1);
+    };
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < seconds.size(); ++i) {
+        const std::int64_t time = seconds[i];
+        while (!later.empty() && seconds[later.back()] <= time) later.pop_back();
+        if (wanted[next] == i) {
+            const std::uint32_t end = later.empty() ? 0 : later.back() + 1;
+            ends_a[next] = earlier_end(time, below_a, end);
+            ends_b[next] = earlier_end(time, below_b, end);
+            if (++next == count) return;
+        }
         later.push_back(static_cast<std::uint32_t>(i));
         while (!earlier.empty() && seconds[earlier.back()] >= time) earlier.pop_back();
         earlier.push_back(static_cast<std::uint32_t>(i));
     }
 }
 
-template <class Put>
-void Forward_Ends(const std::vector<std::int64_t>& seconds, std::int64_t above, Put put) {
-    const std::size_t count = seconds.size();
+void Forward_Window_Ends(const Seconds_Array& seconds, std::int64_t above, const Record_Index* wanted,
+                         std::size_t count, Index_Array& ends) {
+    const std::size_t records = seconds.size();
+    ends.assign(count, static_cast<std::uint32_t>(records));
     std::vector<std::uint32_t> earlier, later;
-    for (std::size_t i = count; i-- > 0;) {
+    std::size_t next = count;
+    for (std::size_t i = records; i-- > 0 && next > 0;) {
         const std::int64_t time = seconds[i];
         while (!earlier.empty() && seconds[earlier.back()] >= time) earlier.pop_back();
-        std::uint32_t end = earlier.empty() ? static_cast<std::uint32_t>(count) : earlier.back();
-        // `later` holds times rising away from the top; the nearest record
-        // later than time + above is the topmost such.
-        const auto first_above = std::upper_bound(
-            later.rbegin(), later.rend(), time + above, [&](std::int64_t t, std::uint32_t j) { return t < seconds[j]; });
-        if (first_above != later.rend()) end = std::min(end, *first_above);
-        if (!put(i, end)) return;
+        if (wanted[next - 1] == i) {
+            std::uint32_t end = earlier.empty() ? static_cast<std::uint32_t>(records) : earlier.back();
+            // `later` holds times rising away from the top; the nearest
+            // record later than time + above is the topmost such.
+            const auto first_above = std::upper_bound(
+                later.rbegin(), later.rend(), time + above, [&](std::int64_t t, std::uint32_t j) { return t < seconds[j]; });
+            if (first_above != later.rend()) end = std::min(end, *first_above);
+            ends[--next] = end;
+        }
         earlier.push_back(static_cast<std::uint32_t>(i));
         while (!later.empty() && seconds[later.back()] <= time) later.pop_back();
         later.push_back(static_cast<std::uint32_t>(i));
     }
-}
-
-}  // namespace
-
-std::vector<std::uint32_t> Backward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t below) {
-    std::vector<std::uint32_t> ends(seconds.size(), 0);
-    Backward_Ends(seconds, below, [&](std::size_t i, std::uint32_t end) {
-        ends[i] = end;
-        return true;
-    });
-    return ends;
-}
-
-std::vector<std::uint32_t> Forward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t above) {
-    std::vector<std::uint32_t> ends(seconds.size(), static_cast<std::uint32_t>(seconds.size()));
-    Forward_Ends(seconds, above, [&](std::size_t i, std::uint32_t end) {
-        ends[i] = end;
-        return true;
-    });
-    return ends;
-}
-
-std::vector<std::uint32_t> Backward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t below,
-                                                const std::vector<Record_Index>& wanted) {
-    std::vector<std::uint32_t> ends(wanted.size(), 0);
-    std::size_t next = 0;
-    Backward_Ends(seconds, below, [&](std::size_t i, std::uint32_t end) {
-        while (next < wanted.size() && wanted[next] == i) ends[next++] = end;
-        return next < wanted.size();
-    });
-    return ends;
-}
-
-std::vector<std::uint32_t> Forward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t above,
-                                               const std::vector<Record_Index>& wanted) {
-    std::vector<std::uint32_t> ends(wanted.size(), static_cast<std::uint32_t>(seconds.size()));
-    std::size_t next = wanted.size();
-    Forward_Ends(seconds, above, [&](std::size_t i, std::uint32_t end) {
-        while (next > 0 && wanted[next - 1] == i) ends[--next] = end;
-        return next > 0;
-    });
-    return ends;
 }
 
 void Event_Time_Lists::Append(Chain& chain, std::int64_t seconds) {

@@ -18,12 +18,18 @@
 #include <utility>
 #include <vector>
 
+#include "platform/large_memory.h"
 #include "records/Compact_Rows.h"
 
 class UsnJrnl_Facts;
 
 // A position in g_UsnJrnl_Info_Array (also what a finding keeps in RecordIndex).
 using Record_Index = std::uint32_t;
+
+// The large arrays over the records, freed as whole blocks handed back to
+// the system.
+using Seconds_Array = platform::Large_Vector<std::int64_t>;
+using Index_Array = platform::Large_Vector<std::uint32_t>;
 
 // The records of one program folder under an update path, in record order.
 struct Program_Operation_Candidate_Group {
@@ -121,7 +127,7 @@ public:
     // Positions [first, last) in Records() of the id's records.
     std::pair<std::size_t, std::size_t> Range(std::uint32_t id) const { return {start_[id], start_[id + 1]}; }
     std::size_t Id_Count() const { return start_.empty() ? 0 : start_.size() - 1; }
-    const std::vector<Record_Index>& Records() const { return records_; }
+    const Index_Array& Records() const { return records_; }
     // Position of the first record of [first, last) after `record`, and of
     // the first one not before it.
     std::size_t After(std::pair<std::size_t, std::size_t> range, Record_Index record) const;
@@ -136,8 +142,8 @@ public:
     std::size_t Memory_Bytes() const { return (start_.capacity() + records_.capacity()) * sizeof(std::uint32_t); }
 
 private:
-    std::vector<std::uint32_t> start_;
-    std::vector<Record_Index> records_;
+    Index_Array start_;
+    Index_Array records_;
 };
 
 // The records of some ids, each id's in record order, for a few records of
@@ -162,10 +168,10 @@ public:
     void Seal();
     Range Find(std::uint32_t id) const;
     bool Contains(std::uint32_t id) const { return !Find(id).empty(); }
-    void clear() { std::vector<std::uint64_t>().swap(pairs_); }
+    void clear() { platform::Large_Vector<std::uint64_t>().swap(pairs_); }
 
 private:
-    std::vector<std::uint64_t> pairs_;
+    platform::Large_Vector<std::uint64_t> pairs_;
 };
 
 // The first record holding "File_Created" of each file number
@@ -175,29 +181,25 @@ public:
     void Build(const UsnJrnl_Facts& facts);
     // Index + 1 of the file's first creation record; 0: none.
     std::uint32_t Of(std::uint32_t file_number) const { return first_.empty() ? 0 : first_[file_number]; }
-    void clear() { std::vector<std::uint32_t>().swap(first_); }
+    void clear() { Index_Array().swap(first_); }
 
 private:
-    std::vector<std::uint32_t> first_;
+    Index_Array first_;
 };
 
 // The records of one FileName under each ParentFileReferenceNumber, for the
-// records of one kind: each (name, parent) by a hash of both texts in one
-// sorted array, the texts compared on look-up.
+// records whose Event holds one reason word: each (name, parent) by a hash
+// of both texts in one sorted array, the texts compared on look-up. The
+// array is made at the first look-up.
 class UsnJrnl_Name_Parent_Map {
 public:
-    // Takes the records i with wanted(i), in record order.
-    template <class Wanted>
-    void Build(const UsnJrnl_Info_Rows& rows, Wanted wanted) {
+    // Takes the records holding `reason` (by the facts the context keeps).
+    void Build(const UsnJrnl_Info_Rows& rows, const std::unique_ptr<UsnJrnl_Facts>& facts, std::uint32_t reason) {
         rows_ = &rows;
-        keys_.clear();
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            if (wanted(i))
-                keys_.push_back(std::uint64_t{Key(rows.Field(i, Usn_Field::FileName),
-                                                  rows.Field(i, Usn_Field::ParentFileReferenceNumber))}
-                                    << 32 |
-                                static_cast<Record_Index>(i));
-        Sort();
+        facts_ = &facts;
+        reason_ = reason;
+        made_ = false;
+        platform::Large_Vector<std::uint64_t>().swap(keys_);
     }
     // The records of (name, parent), in record order; empty when there is none.
     std::vector<Record_Index> Find(std::u16string_view file_name, std::u16string_view parent_reference) const;
@@ -205,6 +207,7 @@ public:
     // until f returns true; returns whether one did.
     template <class F>
     bool Any_Of(std::u16string_view file_name, std::u16string_view parent_reference, F f) const {
+        Make();
         const std::uint32_t key = Key(file_name, parent_reference);
         for (std::size_t p = First_Of(key); p < keys_.size() && keys_[p] >> 32 == key; ++p) {
             const Record_Index r = static_cast<Record_Index>(keys_[p]);
@@ -214,36 +217,42 @@ public:
     }
     // The number of distinct (name, parent).
     std::size_t size() const;
-    void clear() { std::vector<std::uint64_t>().swap(keys_); }
+    void clear() {
+        platform::Large_Vector<std::uint64_t>().swap(keys_);
+        facts_ = nullptr;
+        made_ = false;
+    }
 
 private:
     static std::uint32_t Key(std::u16string_view name, std::u16string_view parent);
+    void Make() const;
     bool Is(Record_Index r, std::u16string_view name, std::u16string_view parent) const {
         return rows_->Field(r, Usn_Field::FileName) == name &&
                rows_->Field(r, Usn_Field::ParentFileReferenceNumber) == parent;
     }
     std::size_t First_Of(std::uint32_t key) const;
-    void Sort();
 
     const UsnJrnl_Info_Rows* rows_ = nullptr;
-    // Key << 32 | record, sorted.
-    std::vector<std::uint64_t> keys_;
+    const std::unique_ptr<UsnJrnl_Facts>* facts_ = nullptr;
+    std::uint32_t reason_ = 0;
+    // Key << 32 | record, sorted; made at the first look-up.
+    mutable platform::Large_Vector<std::uint64_t> keys_;
+    mutable bool made_ = false;
 };
 
-// For each record i, the nearest record before it (as index + 1; 0: none)
-// whose time lies after i's or more than `below` seconds before it: where a
-// backward scan from i over a window of `below` seconds ends.
-std::vector<std::uint32_t> Backward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t below);
-// For each record i, the nearest record after it (its index; the count: none)
-// whose time lies before i's or more than `above` seconds after it: where a
-// forward scan from i over a window of `above` seconds ends.
-std::vector<std::uint32_t> Forward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t above);
-// The same for the records of `wanted` only (ascending): one end per wanted
-// record, in its order.
-std::vector<std::uint32_t> Backward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t below,
-                                                const std::vector<Record_Index>& wanted);
-std::vector<std::uint32_t> Forward_Window_Ends(const std::vector<std::int64_t>& seconds, std::int64_t above,
-                                               const std::vector<Record_Index>& wanted);
+// For each of the `count` records of `wanted` (ascending), the nearest
+// record before it (as index + 1; 0: none) whose time lies after its own or
+// more than `below` seconds before it: where a backward scan from the record
+// over a window of `below` seconds ends. Two windows in one pass over the
+// seconds, one end of each per wanted record.
+void Backward_Window_Ends(const Seconds_Array& seconds, std::int64_t below_a, std::int64_t below_b,
+                          const Record_Index* wanted, std::size_t count, Index_Array& ends_a, Index_Array& ends_b);
+// For each wanted record, the nearest record after it (its index; the number
+// of records: none) whose time lies before its own or more than `above`
+// seconds after it: where a forward scan over a window of `above` seconds
+// ends.
+void Forward_Window_Ends(const Seconds_Array& seconds, std::int64_t above, const Record_Index* wanted,
+                         std::size_t count, Index_Array& ends);
 
 // The TimeStamp of every tracked event of each tracked file, as whole
 // seconds in record order: one chain per file through a shared pool.
@@ -259,13 +268,17 @@ public:
     std::int64_t Time(std::uint32_t link) const { return times_[link]; }
     std::uint32_t Next(std::uint32_t link) const { return next_[link]; }
     void clear() {
-        std::vector<std::int64_t>().swap(times_);
-        std::vector<std::uint32_t>().swap(next_);
+        Seconds_Array().swap(times_);
+        Index_Array().swap(next_);
+    }
+    void reserve(std::size_t times) {
+        times_.reserve(times);
+        next_.reserve(times);
     }
 
 private:
-    std::vector<std::int64_t> times_;
-    std::vector<std::uint32_t> next_;
+    Seconds_Array times_;
+    Index_Array next_;
 };
 
 // One file whose $STANDARD_INFORMATION times were changed, as the journal's

@@ -12,6 +12,8 @@ namespace {
 constexpr std::uint64_t Chunk_Units = std::uint64_t{1} << 20;
 // Region starts are aligned to 4 units, so a 32-bit handle addresses 32 GiB.
 constexpr std::uint64_t Alignment = 4;
+// A table of at most this many slots stays in the caches.
+constexpr std::size_t Cached_Slots = std::size_t{1} << 14;
 
 // A text is stored as its length (one unit below 0x8000, else two) and its
 // units; this mark in place of a length stands for "the tail of the source".
@@ -217,17 +219,25 @@ const std::u16string_view* Compact_Row_Store::Gather(const std::u16string_view* 
 
 Compact_Row_Store::Row_Hashes Compact_Row_Store::Hash_Row(const std::u16string_view* fields) const {
     Row_Hashes hashes;
-    for (int g = 1; g < groups_; ++g) hashes.Of[g] = Tuple_Table::Hash(Gather(fields, g), group_size_[g]);
+    for (int g = 1; g < groups_; ++g) {
+        hashes.Of[g] = Tuple_Table::Hash(Gather(fields, g), group_size_[g]);
+        if (hashes.Of[g] == last_hashed_.Of[g] || tuples_[g].slots.size() <= Cached_Slots)
+            hashes.No_Prefetch |= 1u << g;
+    }
+    last_hashed_ = hashes;
     return hashes;
 }
 
 void Compact_Row_Store::Prefetch_Slots(const Row_Hashes& hashes) const {
-    for (int g = 1; g < groups_; ++g)
+    for (int g = 1; g < groups_; ++g) {
+        if ((hashes.No_Prefetch >> g & 1) != 0) continue;
         if (const std::uint64_t* slot = tuples_[g].Slot_For(hashes.Of[g])) __builtin_prefetch(slot);
+    }
 }
 
 void Compact_Row_Store::Prefetch_Handles(const Row_Hashes& hashes) const {
     for (int g = 1; g < groups_; ++g) {
+        if ((hashes.No_Prefetch >> g & 1) != 0) continue;
         const std::uint64_t* slot = tuples_[g].Slot_For(hashes.Of[g]);
         if (slot != nullptr && *slot >> 32 == hashes.Of[g])
             __builtin_prefetch(tuples_[g].Handle_Address(Tuple_Table::Id_Of(*slot)));
@@ -236,6 +246,7 @@ void Compact_Row_Store::Prefetch_Handles(const Row_Hashes& hashes) const {
 
 void Compact_Row_Store::Prefetch_Texts(const Row_Hashes& hashes) const {
     for (int g = 1; g < groups_; ++g) {
+        if ((hashes.No_Prefetch >> g & 1) != 0) continue;
         const std::uint64_t* slot = tuples_[g].Slot_For(hashes.Of[g]);
         if (slot != nullptr && *slot >> 32 == hashes.Of[g])
             __builtin_prefetch(arena_->At(tuples_[g].Handle_Of(Tuple_Table::Id_Of(*slot))));

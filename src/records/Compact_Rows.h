@@ -51,6 +51,11 @@ public:
     // the row.
     struct Row_Hashes {
         std::uint32_t Of[Max_Groups] = {};
+        // The groups whose look-ups need no prefetch: the same hash as the
+        // row hashed before (most likely the same tuple, which the table
+        // finds without a look-up), or a table small enough to stay in the
+        // caches.
+        std::uint32_t No_Prefetch = 0;
     };
     Row_Hashes Hash_Row(const std::u16string_view* fields) const;
     void Prefetch_Slots(const Row_Hashes& hashes) const;
@@ -107,6 +112,7 @@ private:
     // Scratch: a row's fields by group. One thread at a time hashes and
     // appends rows.
     mutable std::vector<std::u16string_view> gathered_;
+    mutable Row_Hashes last_hashed_;
     std::unique_ptr<Arena> arena_;
     std::unique_ptr<Tuple_Table[]> tuples_;
     std::vector<platform::Large_Array<std::uint32_t>> row_chunks_;
