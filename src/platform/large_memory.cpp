@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstdint>
 
 namespace platform {
@@ -11,6 +12,8 @@ namespace {
 constexpr std::size_t Huge_Page_Bytes = std::size_t{1} << 21;
 
 std::size_t Rounded(std::size_t bytes) { return (bytes + Huge_Page_Bytes - 1) / Huge_Page_Bytes * Huge_Page_Bytes; }
+
+std::atomic<std::size_t> g_Mapped_Bytes{0};
 
 }  // namespace
 
@@ -28,11 +31,16 @@ void* Map_Large_Memory(std::size_t bytes) {
     void* memory = reinterpret_cast<void*>(aligned);
     // Only a hint: without huge pages the memory works the same.
     madvise(memory, length, MADV_HUGEPAGE);
+    g_Mapped_Bytes += length;
     return memory;
 }
 
 void Unmap_Large_Memory(void* memory, std::size_t bytes) {
-    if (memory != nullptr) munmap(memory, Rounded(bytes));
+    if (memory == nullptr) return;
+    munmap(memory, Rounded(bytes));
+    g_Mapped_Bytes -= Rounded(bytes);
 }
+
+std::size_t Large_Memory_Mapped_Bytes() { return g_Mapped_Bytes; }
 
 }  // namespace platform

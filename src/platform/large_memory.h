@@ -19,6 +19,8 @@ inline constexpr std::size_t Large_Memory_Bytes = std::size_t{1} << 21;
 // `bytes` of zeroed memory, mapped on their own (throws std::bad_alloc).
 void* Map_Large_Memory(std::size_t bytes);
 void Unmap_Large_Memory(void* memory, std::size_t bytes);
+// The bytes mapped so and not yet unmapped, for the benchmarks.
+std::size_t Large_Memory_Mapped_Bytes();
 
 // A fixed array of zeroed elements of a trivial type, in memory of its own
 // when large.
