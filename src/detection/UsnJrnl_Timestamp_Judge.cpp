@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "detection/Rule_Numbers.h"
-#include "detection/UsnJrnl_Basic_Info_Tracking.h"
 #include "detection/UsnJrnl_Record_Rules.h"
 #include "detection/UsnJrnl_Sibling_Evidence.h"
 #include "detection/UsnJrnl_Timestamp_Rules.h"
