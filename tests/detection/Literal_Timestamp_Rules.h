@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "detection/Detection_Context.h"
@@ -260,13 +261,22 @@ public:
         return 0;
     }
 
+    // The records holding `word`, in record order (listed once per word).
+    const std::vector<std::size_t>& Holding(std::u16string_view word) const {
+        for (const auto& [w, list] : holding_)
+            if (w == word) return list;
+        std::vector<std::size_t> list;
+        for (std::size_t j = 0; j < rows_.size(); ++j)
+            if (Holds(F(j, Usn_Field::Event), word)) list.push_back(j);
+        holding_.emplace_back(std::u16string(word), std::move(list));
+        return holding_.back().second;
+    }
+
     // The records holding `word` with this name under this parent, in record order.
     std::vector<std::size_t> Named(std::u16string_view word, std::u16string_view name, std::u16string_view parent) const {
         std::vector<std::size_t> out;
-        for (std::size_t j = 0; j < rows_.size(); ++j)
-            if (Holds(F(j, Usn_Field::Event), word) && F(j, Usn_Field::FileName) == name &&
-                F(j, Usn_Field::ParentFileReferenceNumber) == parent)
-                out.push_back(j);
+        for (const std::size_t j : Holding(word))
+            if (F(j, Usn_Field::FileName) == name && F(j, Usn_Field::ParentFileReferenceNumber) == parent) out.push_back(j);
         return out;
     }
 
@@ -276,9 +286,8 @@ public:
         // The first creation of the file that went away, anywhere in the journal.
         const auto replaced = [&](std::size_t gone, std::int64_t d) {
             const std::uint64_t key = platform::Read_Hexadecimal(F(gone, Usn_Field::FileReferenceNumber));
-            for (std::size_t j = 0; j < rows_.size(); ++j)
-                if (Holds(F(j, Usn_Field::Event), u"File_Created") &&
-                    platform::Read_Hexadecimal(F(j, Usn_Field::FileReferenceNumber)) == key)
+            for (const std::size_t j : Holding(u"File_Created"))
+                if (platform::Read_Hexadecimal(F(j, Usn_Field::FileReferenceNumber)) == key)
                     return Magnitude(S(j) - d) <= 1 ? 0 : 1;
             return 1;
         };
@@ -467,9 +476,8 @@ public:
         const std::u16string tc = Text(own->CreateTime), tm = Text(own->ModifiedTime), tf = Text(own->MFT_ModifiedTime);
         e.RenamedNewRecords.clear();
         const std::uint64_t key = platform::Read_Hexadecimal(e.FileReferenceNumber);
-        for (std::size_t j = 0; j < rows_.size(); ++j)
-            if (Holds(F(j, Usn_Field::Event), u"File_Renamed_New") &&
-                platform::Read_Hexadecimal(F(j, Usn_Field::FileReferenceNumber)) == key)
+        for (const std::size_t j : Holding(u"File_Renamed_New"))
+            if (platform::Read_Hexadecimal(F(j, Usn_Field::FileReferenceNumber)) == key)
                 e.RenamedNewRecords.push_back(static_cast<Record_Index>(j));
         e.HasRenamedNew = e.RenamedNewRecords.empty() ? 0 : 1;
         bool fallback = true;
@@ -624,6 +632,7 @@ private:
     const UsnJrnl_Info_Rows& rows_;
     const Mft_Index& mft_;
     Entries tracked_;
+    mutable std::vector<std::pair<std::u16string, std::vector<std::size_t>>> holding_;
 };
 
 }  // namespace test_support::literal
