@@ -3,6 +3,9 @@
 //   bench_detection [log events, default 300,000] [signature rows, default 1,000]
 //                   [journal records, default 1,000,000]
 //                   [records for the literal timestamp rules, default a tenth; 0: none]
+//   bench_detection --findings <folder> [...]
+//       also writes each shape's findings to <folder>/<shape>.txt, for a byte
+//       comparison of two builds
 //
 // The $LogFile half: the per-event rules over a log whose events mix what a
 // busy volume's log holds: creations and renames (which the trace rule
@@ -27,8 +30,8 @@
 // findings compared; and a burst of 300,000 records in two seconds in one
 // folder of 100,000 files, every one of them judged. Reported: the time
 // of the pass and of the periods, and the memory they take beyond the rows
-// (heap in use while the detection's objects live, and the growth of the
-// peak resident size).
+// (heap and mapped blocks in use while the detection's objects live, and
+// the growth of the peak resident size).
 #include <malloc.h>
 
 #include <chrono>
@@ -48,12 +51,27 @@
 #include "detection/Literal_Timestamp_Rules.h"
 #include "output/Time_Text.h"
 #include "platform/console.h"
+#include "platform/large_memory.h"
 #include "platform/text.h"
 #include "support/Detection_Builders.h"
 
 namespace {
 
 using platform::Format;
+
+// Where --findings writes each shape's findings, for a byte comparison of two
+// builds; empty: nowhere.
+std::string g_Findings_Folder;
+
+void Write_Findings(const Program_State& state, const char* shape) {
+    if (g_Findings_Folder.empty()) return;
+    std::ofstream out(g_Findings_Folder + "/" + shape + ".txt", std::ios::binary);
+    for (const auto& overview : state.g_Detection_Overview_Array)
+        for (const auto& d : overview->Details)
+            out << platform::Utf16_To_Utf8(overview->Category + u"|" + overview->Source + u"|" + d->DetectionLocation +
+                                           u"|" + d->Message + u"|" + d->EventTime)
+                << (d->Valid == 1 ? "" : "|suppressed") << "\n";
+}
 
 void Add_LogFile_Signatures(Program_State& state, long long rows) {
     for (long long i = 0; i < rows; ++i) {
@@ -123,6 +141,7 @@ void Bench_LogFile_Half(long long events, long long rows) {
     std::printf("detection: %zu $LogFile events, %zu execution + %zu trace rows: %zu findings in %.3f s\n",
                 state.g_Log_Info_Array.size(), state.g_Execution_Signature_Array.size(),
                 state.g_Trace_Signature_Array.size(), findings, seconds);
+    Write_Findings(state, "logfile");
 }
 
 // ---- The journal ----
@@ -395,7 +414,8 @@ void Add_Journal(Program_State& state, long long records, File_Times& times) {
     }
 }
 
-std::size_t Heap_In_Use() { return mallinfo2().uordblks; }
+// The heap in use and the large blocks mapped on their own.
+std::size_t Heap_In_Use() { return mallinfo2().uordblks + platform::Large_Memory_Mapped_Bytes(); }
 
 // A line of /proc/self/status in KiB, or 0.
 long long Status_KiB(const char* field) {
@@ -448,9 +468,9 @@ void Bench_UsnJrnl_Half(long long records, long long rows) {
         timestamp_seconds = std::chrono::duration<double>(half_end - end).count();
         half_seconds = std::chrono::duration<double>(half_end - start).count();
         for (const auto& entry : context.g_Basic_Info_Changed_Array) {
-            if (!entry) continue;
+            if (entry.Removed) continue;
             ++tracked;
-            if (!entry->LastUSN.empty()) ++paired;
+            if (!entry.LastUSN(state.g_UsnJrnl_Info_Array).empty()) ++paired;
         }
     }
     const long long resident_peak = Status_KiB("VmHWM:");
@@ -476,6 +496,7 @@ void Bench_UsnJrnl_Half(long long records, long long rows) {
     std::printf("  whole $UsnJrnl half: %.3f s; memory beyond the rows: %.1f MB heap in use while judging, %.1f MB "
                 "peak resident growth\n",
                 half_seconds, (heap_judging - heap_before) / 1e6, (resident_peak - resident_before) / 1024.0);
+    Write_Findings(state, "usnjrnl");
 }
 
 // The worst shape for look-backs: one folder of `files` files whose times
@@ -530,6 +551,7 @@ void Bench_Burst(long long files) {
     for (const auto& overview : state.g_Detection_Overview_Array) findings += overview->Details.size();
     std::printf("burst: %zu $UsnJrnl records in 2 s, one folder of %lld files, all judged: %zu findings in %.3f s\n",
                 state.g_UsnJrnl_Info_Array.size(), files, findings, seconds);
+    Write_Findings(state, "burst");
 }
 
 // The timestamp rules as plain scans (the test tree's reference) against the
@@ -580,11 +602,18 @@ void Bench_Literal_Timestamp_Rules(long long records, long long rows) {
                 literal_state.g_UsnJrnl_Info_Array.size(), indexed_seconds,
                 std::chrono::duration<double>(end - start).count(), std::chrono::duration<double>(tracked - start).count(),
                 std::chrono::duration<double>(end - tracked).count(), a.size(), a == b ? "identical" : "DIFFERENT");
+    Write_Findings(indexed_state, "literal_indexed");
+    Write_Findings(literal_state, "literal_literal");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "--findings") {
+        g_Findings_Folder = argv[2];
+        argv += 2;
+        argc -= 2;
+    }
     const long long events = argc > 1 ? std::atoll(argv[1]) : 300000;
     const long long rows = argc > 2 ? std::atoll(argv[2]) : 1000;
     const long long records = argc > 3 ? std::atoll(argv[3]) : 1000000;

@@ -222,7 +222,7 @@ private:
     // Each row is hashed and its look-ups prefetched a few rows before it is
     // appended, so that the memory reads of several rows overlap.
     void Append_Batch(const Batch& batch) {
-        constexpr std::size_t Text_Lead = 2, Append_Lag = 4, Depth = 8;
+        constexpr std::size_t Handle_Lag = 2, Text_Lag = 4, Append_Lag = 6, Depth = 8;
         std::u16string_view views[Depth][16];
         Compact_Row_Store::Row_Hashes hashes[Depth];
         std::size_t next_append = 0;
@@ -235,7 +235,8 @@ private:
             }
             hashes[r % Depth] = store_.Hash_Row(v);
             store_.Prefetch_Slots(hashes[r % Depth]);
-            if (r >= Text_Lead) store_.Prefetch_Texts(hashes[(r - Text_Lead) % Depth]);
+            if (r >= Handle_Lag) store_.Prefetch_Handles(hashes[(r - Handle_Lag) % Depth]);
+            if (r >= Text_Lag) store_.Prefetch_Texts(hashes[(r - Text_Lag) % Depth]);
             for (; next_append + Append_Lag <= r; ++next_append)
                 store_.Append(views[next_append % Depth], hashes[next_append % Depth]);
         }
@@ -475,6 +476,11 @@ bool Export_CSV_And_Detect(Program_State& state, const std::string& db_path, pla
     if (detect != 1) return true;
     // Without its signatures the detection asked for does not run.
     if (!Load_Signatures(state, signature_folder)) return false;
+    // The reloaded rows are only read from here on: the tables that found
+    // their shared texts while they were appended go before the detection
+    // makes its own.
+    state.g_Log_Info_Array.Release_Lookups();
+    state.g_UsnJrnl_Info_Array.Release_Lookups();
     Detect_Suspicious_Behavior(state);
     return Export_Findings_Csv(state, output_folder, stamp);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "detection/Findings.h"
+#include "detection/UsnJrnl_Facts.h"
 #include "detection/UsnJrnl_Working_Objects.h"
 #include "records/Compact_Rows.h"
 #include "detection/Program_State.h"
@@ -68,11 +69,12 @@ struct Detection_Context {
     //
     // The per-record pass, the update periods and the journal's timestamp
     // rules keep their working objects here: groups, periods and maps hold
-    // record indices into g_UsnJrnl_Info_Array, never copies of records.
+    // record indices into g_UsnJrnl_Info_Array and file ids, never copies of
+    // records.
 
-    // Each record's TimeStamp as whole seconds (Time_Text_Seconds), read once
-    // when the per-record pass starts; one element per record.
-    std::vector<std::int64_t> UsnJrnl_Record_Seconds;
+    // Each record's time, references, reason words and attributes, read once
+    // when the per-record pass starts (Read_UsnJrnl_Facts).
+    std::unique_ptr<UsnJrnl_Facts> UsnJrnl_Record_Facts;
 
     // The records of each program folder under an update path, in the order
     // the folders were first met, and each folder's group by its key.
@@ -83,32 +85,36 @@ struct Detection_Context {
     // finds both).
     std::vector<std::unique_ptr<Program_Update_Period_Group>> Program_Update_Period_Group_Array;
 
-    // The lifecycle maps, filled record by record. File references are the
-    // FileReferenceNumber texts read as hexadecimal; names and parents are
-    // the FileName and ParentFileReferenceNumber texts.
-    // The first record holding "File_Created" of each reference (a later one
+    // The lifecycle maps, made with the per-record pass. File references
+    // are the FileReferenceNumber texts read as hexadecimal (file numbers);
+    // names and parents are the FileName and ParentFileReferenceNumber texts.
+    // The first record holding "File_Created" of each file (a later one
     // under the same reference is never looked up).
-    std::unordered_map<std::uint64_t, Record_Index> g_File_Created_Map;
-    // Every record holding "File_Renamed_New" of each reference.
-    std::unordered_map<std::uint64_t, UsnJrnl_Record_Group2> g_File_Renamed_New_Map;
+    First_Creation_Map g_File_Created_Map;
+    // Every record holding "File_Renamed_New" of each file.
+    Sparse_Record_Lists g_File_Renamed_New_Map;
     // Every record holding "File_Deleted", and every one holding
     // "File_Renamed_Old", by name and parent.
     UsnJrnl_Name_Parent_Map g_File_Deleted_Map;
     UsnJrnl_Name_Parent_Map g_File_Renamed_Old_Map;
 
     // The tracked "Basic_Info_Changed" entries in the order made. An entry
-    // removed when its file is deleted leaves a null in its place, so the
-    // others keep their order; the map finds the live entry of a
-    // FileReferenceNumber text (there is at most one).
-    std::vector<std::unique_ptr<_usnjrnl_basic_info_changed_last_event_time>> g_Basic_Info_Changed_Array;
-    // Each file's records (by FileReferenceNumber text), and per record
-    // where the tracking's look-backs over 1 s and 2 s end; made when the
-    // per-record pass starts, so that a look-back visits only the file's own
-    // records.
+    // dropped when its file is deleted stays in its place, marked Removed,
+    // so the others keep their order; Basic_Info_Changed_Of_File finds the
+    // live entry of a file (there is at most one) by its id, as index + 1
+    // (0: none).
+    platform::Large_Vector<_usnjrnl_basic_info_changed_last_event_time> g_Basic_Info_Changed_Array;
+    Event_Time_Lists Basic_Info_Changed_Event_Times;
+    Index_Array Basic_Info_Changed_Of_File;
+    // Each file's records (by FileReferenceNumber id), so that a look-back
+    // visits only the file's own records; made when a rule first needs it
+    // (Records_By_File).
     std::unique_ptr<Record_Lists> UsnJrnl_Records_By_File;
-    std::vector<std::uint32_t> Pairing_Window_Start_1s;
-    std::vector<std::uint32_t> Pairing_Window_Start_2s;
-    std::unordered_map<std::u16string_view, std::size_t> Basic_Info_Changed_Of_Reference;
+    // The records that may close a change of times, and for each where the
+    // tracking's look-backs over 1 s and 2 s end; for the per-record pass.
+    Index_Array Pairing_Candidates;
+    Index_Array Pairing_Window_Start_1s;
+    Index_Array Pairing_Window_Start_2s;
 
     // Files and directories below the program folder being counted.
     std::uint64_t g_File_Count = 0;

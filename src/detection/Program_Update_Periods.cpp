@@ -17,12 +17,7 @@
 
 namespace {
 
-using Usn_Reason::File_Created;
-using Usn_Reason::File_Deleted;
-using Usn_Reason::File_Renamed_New;
-using Usn_Reason::File_Renamed_Old;
-using Usn_Reason::Basic_Info_Changed;
-constexpr std::u16string_view Directory = u"Directory";
+namespace Bit = Usn_Reason_Bit;
 
 // A program's own scratch folder is busy all the time and says nothing about
 // its updates.
@@ -51,8 +46,8 @@ struct Program_Key {
 // directory one level short of that depth is the program folder itself.
 // False when the record belongs to no program folder. `scratch` holds a key
 // that is not a prefix of the path.
-bool Find_Program_Key(std::u16string_view full_path, std::u16string_view file_attr, std::uint64_t depth,
-                      std::u16string& scratch, Program_Key& out) {
+bool Find_Program_Key(std::u16string_view full_path, bool directory, std::uint64_t depth, std::u16string& scratch,
+                      Program_Key& out) {
     if (depth == 0) {
         out = {full_path.substr(0, 1), {}};
         return true;
@@ -72,7 +67,7 @@ bool Find_Program_Key(std::u16string_view full_path, std::u16string_view file_at
         out = {full_path.substr(0, hit + 1), full_path.substr(preceding + 1, hit - preceding - 1)};
         return true;
     }
-    if (!Holds(file_attr, Directory)) return false;
+    if (!directory) return false;
     scratch.assign(full_path);
     scratch += u'\\';
     const std::size_t last = full_path.rfind(u'\\');
@@ -134,26 +129,23 @@ void Cut_Into_Periods(const Detection_Context& context, const Program_Operation_
     const std::vector<Record_Index>& records = group.Records;
     if (records.size() < 2) return;
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
-    const std::vector<std::int64_t>& seconds = context.UsnJrnl_Record_Seconds;
+    const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     std::unique_ptr<Program_Update_Period> open = Open_Period(rows, records[0]);
-    std::int64_t end_seconds = seconds[records[0]];
+    std::int64_t end_seconds = facts.Seconds(records[0]);
     for (std::size_t k = 1; k < records.size(); ++k) {
         const Record_Index record = records[k];
-        const std::u16string_view event = rows.Field(record, Usn_Field::Event);
         // Counted before the split: a record that opens a new period counts
         // in the one it closes.
-        if (Holds(event, u"Close")) {
+        if (facts.Holds_Close(record)) {
             ++open->CloseCount;
-            if (Holds(event, Basic_Info_Changed)) ++open->BasicInfoCloseCount;
+            if (facts.Holds(record, Bit::Basic_Info_Changed)) ++open->BasicInfoCloseCount;
             else ++open->OtherCloseCount;
         }
         // Unsigned: a record earlier than the period's end opens a new one.
-        const std::uint64_t gap = As_Unsigned(seconds[record] - end_seconds);
-        const bool continues =
-            gap < Period_Pause_Seconds ||
-            (gap < Same_File_Pause_Seconds && !Holds(rows.Field(record, Usn_Field::FileAttr), Directory) &&
-             rows.Field(record, Usn_Field::FileReferenceNumber) ==
-                 rows.Field(records[k - 1], Usn_Field::FileReferenceNumber));
+        const std::uint64_t gap = As_Unsigned(facts.Seconds(record) - end_seconds);
+        const bool continues = gap < Period_Pause_Seconds ||
+                               (gap < Same_File_Pause_Seconds && !facts.Directory_Attribute(record) &&
+                                facts.File(record) == facts.File(records[k - 1]));
         if (continues) {
             open->Records.push_back(record);
             open->EndTime = rows.Field(record, Usn_Field::TimeStamp);
@@ -161,45 +153,48 @@ void Cut_Into_Periods(const Detection_Context& context, const Program_Operation_
             Close_Period(context, group, std::move(open), out);
             open = Open_Period(rows, record);
         }
-        end_seconds = seconds[record];
+        end_seconds = facts.Seconds(record);
     }
     Close_Period(context, group, std::move(open), out);
 }
 
 // What one period creates, deletes and changes, each file or directory
-// counted once by its FileReferenceNumber text.
+// counted once by its FileReferenceNumber (its id), each folder by its
+// ParentFileReferenceNumber.
 struct Period_Sets {
-    std::unordered_set<std::u16string_view> Seen_Files, Changed_Files, Created_Files, Deleted_Files, Parent_Folders;
-    std::unordered_set<std::u16string_view> Seen_Directories, Changed_Directories, Time_Changed_Directories,
+    std::unordered_set<std::uint32_t> Seen_Files, Changed_Files, Created_Files, Deleted_Files, Parent_Folders;
+    std::unordered_set<std::uint32_t> Seen_Directories, Changed_Directories, Time_Changed_Directories,
         Deleted_Directories;
-    // With the TimeStamp of each directory's first creation record.
-    std::unordered_map<std::u16string_view, std::u16string_view> Created_Directories;
+    // With each directory's first creation record.
+    std::unordered_map<std::uint32_t, Record_Index> Created_Directories;
 };
 
 void Index_Period(const Detection_Context& context, Shifted_Time_Text_Maker& time_text, Program_Update_Period& period) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
+    const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     const Mft_Index& mft = context.g_Parsing_Context.Mft;
     const std::u16string_view folder = Program_Folder(period.ProgramKey);
     Period_Sets sets;
     for (const Record_Index record : period.Records) {
-        const std::u16string_view attr = rows.Field(record, Usn_Field::FileAttr);
-        const std::u16string_view event = rows.Field(record, Usn_Field::Event);
-        const std::u16string_view full_path = rows.Field(record, Usn_Field::FullPath);
-        const std::u16string_view reference = rows.Field(record, Usn_Field::FileReferenceNumber);
-        const bool directory = Holds(attr, Directory);
-        if (directory && Holds(event, File_Created) && full_path == folder) period.FolderCreated = 1;
+        const std::uint32_t reference = facts.File(record);
+        const bool directory = facts.Directory_Attribute(record);
         if (directory) {
             // The program folder's own records say nothing about what lies in it.
-            if (full_path == folder) continue;
-            if (Holds(event, File_Created)) sets.Created_Directories.try_emplace(reference, rows.Field(record, Usn_Field::TimeStamp));
-            if (Holds(event, File_Deleted)) sets.Deleted_Directories.insert(reference);
-            if (Holds(event, Basic_Info_Changed)) {
+            if (rows.Field(record, Usn_Field::FullPath) == folder) {
+                if (facts.Holds(record, Bit::File_Created)) period.FolderCreated = 1;
+                continue;
+            }
+            if (facts.Holds(record, Bit::File_Created)) sets.Created_Directories.try_emplace(reference, record);
+            if (facts.Holds(record, Bit::File_Deleted)) sets.Deleted_Directories.insert(reference);
+            if (facts.Holds(record, Bit::Basic_Info_Changed)) {
                 sets.Changed_Directories.insert(reference);
                 if (!sets.Time_Changed_Directories.contains(reference)) {
                     const auto created = sets.Created_Directories.find(reference);
                     if (created != sets.Created_Directories.end()) {
-                        const _ENTRYINFO_2* entry = mft.Find_By_Reference(platform::Read_Hexadecimal(reference));
-                        if (entry != nullptr && entry->IsDeleted == 0 && time_text.Text(entry->CreateTime) != created->second)
+                        const _ENTRYINFO_2* entry =
+                            mft.Find_By_Reference(platform::Read_Hexadecimal(facts.File_Text(reference)));
+                        if (entry != nullptr && entry->IsDeleted == 0 &&
+                            time_text.Text(entry->CreateTime) != rows.Field(created->second, Usn_Field::TimeStamp))
                             sets.Time_Changed_Directories.insert(reference);
                     }
                 }
@@ -207,15 +202,15 @@ void Index_Period(const Detection_Context& context, Shifted_Time_Text_Maker& tim
             sets.Seen_Directories.insert(reference);
         } else {
             sets.Seen_Files.insert(reference);
-            if (Holds(event, Basic_Info_Changed)) sets.Changed_Files.insert(reference);
+            if (facts.Holds(record, Bit::Basic_Info_Changed)) sets.Changed_Files.insert(reference);
             // A file renamed into the folder counts as created when the
             // journal holds its creation anywhere.
-            if (Holds(event, File_Created) ||
-                (Holds(event, File_Renamed_New) &&
-                 context.g_File_Created_Map.contains(platform::Read_Hexadecimal(reference))))
+            if (facts.Holds(record, Bit::File_Created) ||
+                (facts.Holds(record, Bit::File_Renamed_New) &&
+                 context.g_File_Created_Map.Of(facts.File_Number(record)) != 0))
                 sets.Created_Files.insert(reference);
-            if (Holds(event, File_Deleted)) sets.Deleted_Files.insert(reference);
-            sets.Parent_Folders.insert(rows.Field(record, Usn_Field::ParentFileReferenceNumber));
+            if (facts.Holds(record, Bit::File_Deleted)) sets.Deleted_Files.insert(reference);
+            sets.Parent_Folders.insert(facts.Parent(record));
         }
     }
     const auto count = [](const auto& set) { return static_cast<std::uint32_t>(set.size()); };
@@ -233,13 +228,13 @@ void Index_Period(const Detection_Context& context, Shifted_Time_Text_Maker& tim
     period.DirectoriesDeleted = count(sets.Deleted_Directories);
     // A period's records never go back in time (a record earlier than the
     // period's end opens a new period), so the span is not negative.
-    const std::vector<std::int64_t>& seconds = context.UsnJrnl_Record_Seconds;
-    period.Span = static_cast<std::uint32_t>(seconds[period.Records.back()] - seconds[period.Records.front()]);
+    period.Span = static_cast<std::uint32_t>(facts.Seconds(period.Records.back()) - facts.Seconds(period.Records.front()));
 }
 
 }  // namespace
 
 void Group_By_Update_Path(Detection_Context& context, std::size_t i) {
+    if (context.g_Update_Path_Signature_Array.empty()) return;
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const std::u16string_view full_path = rows.Field(i, Usn_Field::FullPath);
     if (full_path.empty()) return;
@@ -253,7 +248,8 @@ void Group_By_Update_Path(Detection_Context& context, std::size_t i) {
     if (update_path == nullptr) return;
     std::u16string scratch;
     Program_Key key;
-    if (!Find_Program_Key(full_path, rows.Field(i, Usn_Field::FileAttr), update_path->FolderDepth, scratch, key))
+    if (!Find_Program_Key(full_path, context.UsnJrnl_Record_Facts->Directory_Attribute(i), update_path->FolderDepth,
+                          scratch, key))
         return;
     if (key.Last_Component == Temp_Component) return;
 
@@ -270,29 +266,24 @@ void Group_By_Update_Path(Detection_Context& context, std::size_t i) {
     context.Program_Operation_Candidate_Group_Array.push_back(std::move(group));
 }
 
-void Add_To_Lifecycle_Maps(Detection_Context& context, std::size_t i) {
-    const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
-    const std::u16string_view event = rows.Field(i, Usn_Field::Event);
-    const bool created = Holds(event, File_Created);
-    const bool renamed_new = Holds(event, File_Renamed_New);
-    const bool deleted = Holds(event, File_Deleted);
-    const bool renamed_old = Holds(event, File_Renamed_Old);
-    const Record_Index record = static_cast<Record_Index>(i);
-    if (created || renamed_new) {
-        const std::uint64_t reference = platform::Read_Hexadecimal(rows.Field(i, Usn_Field::FileReferenceNumber));
-        if (created) context.g_File_Created_Map.try_emplace(reference, record);
-        if (renamed_new) context.g_File_Renamed_New_Map[reference].Records.push_back(record);
-    }
-    if (deleted || renamed_old) {
-        const std::u16string_view name = rows.Field(i, Usn_Field::FileName);
-        const std::u16string_view parent = rows.Field(i, Usn_Field::ParentFileReferenceNumber);
-        if (deleted) context.g_File_Deleted_Map.Append(name, parent, record);
-        if (renamed_old) context.g_File_Renamed_Old_Map.Append(name, parent, record);
-    }
+void Build_Creation_Map(Detection_Context& context) {
+    context.g_File_Created_Map.Build(*context.UsnJrnl_Record_Facts);
+}
+
+void Build_Lifecycle_Maps(Detection_Context& context) {
+    const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
+    context.g_File_Renamed_New_Map.clear();
+    for (std::size_t i = 0; i < facts.size(); ++i)
+        if (facts.Holds(i, Bit::File_Renamed_New))
+            context.g_File_Renamed_New_Map.Add(facts.File_Number(i), static_cast<Record_Index>(i));
+    context.g_File_Renamed_New_Map.Seal();
+    context.g_File_Deleted_Map.Build(context.g_UsnJrnl_Info_Array, context.UsnJrnl_Record_Facts, Bit::File_Deleted);
+    context.g_File_Renamed_Old_Map.Build(context.g_UsnJrnl_Info_Array, context.UsnJrnl_Record_Facts,
+                                         Bit::File_Renamed_Old);
 }
 
 void Build_Program_Periods(Detection_Context& context) {
-    Read_UsnJrnl_Record_Seconds(context);
+    Read_UsnJrnl_Facts(context);
     for (const auto& group : context.Program_Operation_Candidate_Group_Array) {
         auto periods = std::make_unique<Program_Update_Period_Group>();
         periods->ProgramKey = group->ProgramKey;
@@ -305,7 +296,7 @@ void Build_Program_Periods(Detection_Context& context) {
 }
 
 void Index_Period_Events(Detection_Context& context) {
-    Read_UsnJrnl_Record_Seconds(context);
+    Read_UsnJrnl_Facts(context);
     Shifted_Time_Text_Maker time_text(context.g_Parsing_Context.Hour_Offset);
     for (const auto& group : context.Program_Update_Period_Group_Array)
         for (const auto& period : group->Periods) Index_Period(context, time_text, *period);

@@ -11,9 +11,11 @@
 // Step of the per-record pass: record i joins the candidate group of its
 // program folder when its FullPath lies under an update path.
 void Group_By_Update_Path(Detection_Context& context, std::size_t i);
-// Step of the per-record pass: record i enters the lifecycle maps of the
-// creations, renames and deletions it holds.
-void Add_To_Lifecycle_Maps(Detection_Context& context, std::size_t i);
+// The lifecycle maps of the creations, renames and deletions the records
+// hold: the first creation of each file before the per-record pass (which
+// looks up creations before each record), the others after it.
+void Build_Creation_Map(Detection_Context& context);
+void Build_Lifecycle_Maps(Detection_Context& context);
 
 // Cuts each program folder's activity into periods at its pauses, and counts
 // the files and directories below the folder in the $MFT.

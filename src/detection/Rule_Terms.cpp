@@ -20,25 +20,6 @@ bool Is_Generated_Base_Name(std::u16string_view lowered_base) {
 
 }  // namespace
 
-bool Event_Equals(std::u16string_view event, std::u16string_view words) {
-    if (event == words) return true;
-    const std::u16string_view word = Usn_Reason::Desired_Storage_Class_Change;
-    const std::u16string_view separator = Usn_Reason::Separator;
-    const std::size_t at = event.find(word);
-    if (at == std::u16string_view::npos) return false;
-    std::size_t from = at;
-    std::size_t to = at + word.size();
-    // Only the whole word, with one of the separators beside it.
-    const bool after_one = at >= separator.size() && event.substr(at - separator.size(), separator.size()) == separator;
-    const bool before_one = event.substr(to, separator.size()) == separator;
-    if (!(at == 0 || after_one) || !(to == event.size() || before_one)) return false;
-    if (after_one) from -= separator.size();
-    else if (before_one) to += separator.size();
-    const std::u16string_view head = event.substr(0, from);
-    const std::u16string_view tail = event.substr(to);
-    return words.size() == head.size() + tail.size() && words.starts_with(head) && words.ends_with(tail);
-}
-
 bool Is_Reported_Document(std::u16string_view file_name, std::u16string_view full_path) {
     const std::u16string lowered = platform::MakeLower(file_name);
     const std::size_t dot = lowered.rfind(u'.');

@@ -43,12 +43,6 @@ inline constexpr std::u16string_view Desired_Storage_Class_Change = u"Desired_St
 inline constexpr std::u16string_view Separator = u" , ";
 }  // namespace Usn_Reason
 
-// Whether a journal record's Event text is exactly `words`, read without the
-// storage-class word: a record that only creates its file is still one when
-// Windows also noted its storage class. A rule that compares a whole Event
-// text uses this; a rule that asks whether the text holds a word needs no
-// such care.
-bool Event_Equals(std::u16string_view event, std::u16string_view words);
 
 // A prefetch file's name ends with ".pf" and holds it nowhere earlier.
 inline bool Is_Prefetch_Name(std::u16string_view name) {

@@ -7,11 +7,16 @@
 #include "detection/Detection_Context.h"
 
 // Makes the look-ups of the tracking; runs when the per-record pass starts,
-// after the records' seconds are read.
+// after the records' facts are read.
 void Prepare_Basic_Info_Tracking(Detection_Context& context);
 
 // Runs for record i after the system-time rules and before the installation
 // rule. A closing "Basic_Info_Changed" record of a file updates the file's
 // entry (made at its first such record); it is paired when the change it
 // closes lies just before it. A deletion drops the file's entry.
-void Track_Basic_Info_Changed(Detection_Context& context, std::size_t i);
+// `next_candidate` is the tracking's place among the pairing candidates,
+// 0 at the first record.
+void Track_Basic_Info_Changed(Detection_Context& context, std::size_t i, std::size_t& next_candidate);
+
+// Frees what only the tracking needed; runs when the per-record pass ends.
+void Finish_Basic_Info_Tracking(Detection_Context& context);

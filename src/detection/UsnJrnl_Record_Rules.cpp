@@ -14,12 +14,7 @@
 
 namespace {
 
-using Usn_Reason::Data_Truncated;
-using Usn_Reason::File_Closed;
-using Usn_Reason::File_Created;
-using Usn_Reason::File_Deleted;
-using Usn_Reason::File_Renamed_New;
-using Usn_Reason::File_Renamed_Old;
+namespace Bit = Usn_Reason_Bit;
 
 // The time before the first record: a first record dated earlier is a
 // reversal.
@@ -44,9 +39,8 @@ constexpr std::u16string_view Windows_Folder = u"\\Windows\\";
 
 // Windows writes a program's prefetch file when the program has run: created
 // or truncated and rewritten, then closed.
-bool Is_Prefetch_Write(std::u16string_view file_name, std::u16string_view event) {
-    return Is_Prefetch_Name(file_name) && Holds(event, File_Closed) &&
-           (Holds(event, File_Created) || Holds(event, Data_Truncated));
+bool Is_Prefetch_Write(const UsnJrnl_Facts& facts, std::size_t i) {
+    return facts.Holds(i, Bit::File_Closed) && facts.Holds(i, Bit::File_Created | Bit::Data_Truncated);
 }
 
 
@@ -67,26 +61,25 @@ public:
     explicit Record_Pass(Detection_Context& context)
         : context_(context),
           rows_(context.g_UsnJrnl_Info_Array),
-          seconds_(context.UsnJrnl_Record_Seconds),
+          facts_(*context.UsnJrnl_Record_Facts),
           count_(rows_.size()),
           trace_rows_(context.g_Trace_Signature_Array),
           installation_folders_(context.g_Installation_Signature_Array),
-          previous_time_(Initial_Previous_Time),
-          previous_seconds_(Time_Text_Seconds(Initial_Previous_Time)) {}
+          initial_seconds_(Time_Text_Seconds(Initial_Previous_Time)) {}
 
     void Run() {
+        std::size_t next_candidate = 0;
         for (std::size_t i = 0; i < count_; ++i) {
             Group_By_Update_Path(context_, i);
-            if (!Detect_System_Time_Reversal(i)) Detect_System_Time_Forward_Jump(i);
-            Track_Basic_Info_Changed(context_, i);
+            const int order = Previous_Time_Order(i);
+            if (order > 0) Detect_System_Time_Reversal(i);
+            else if (order < 0) Detect_System_Time_Forward_Jump(i);
+            Track_Basic_Info_Changed(context_, i, next_candidate);
             Detect_Installation(i);
             Detect_Execution(i);
             Detect_Wiping_By_Renames(i);
             Detect_Trace(i);
             Detect_Document_Deletion(i);
-            Add_To_Lifecycle_Maps(context_, i);
-            previous_time_ = rows_.Field(i, Usn_Field::TimeStamp);
-            previous_seconds_ = seconds_[i];
         }
     }
 
@@ -102,23 +95,34 @@ private:
         return detail;
     }
 
-    bool Is_Carved(std::size_t i) const { return Field(i, Usn_Field::CarvingFlag) == u"Y"; }
+    // The time of the record before i (of none before the first), and its
+    // text order against record i's.
+    std::int64_t Previous_Seconds(std::size_t i) const { return i == 0 ? initial_seconds_ : facts_.Seconds(i - 1); }
+    std::u16string_view Previous_Time(std::size_t i) const {
+        return i == 0 ? Initial_Previous_Time : Field(i - 1, Usn_Field::TimeStamp);
+    }
+    // Positive when the time text before record i comes after its own,
+    // negative when before.
+    int Previous_Time_Order(std::size_t i) const {
+        return i == 0 ? facts_.Compare_Time_Texts(Initial_Previous_Time, initial_seconds_, i)
+                      : facts_.Compare_Time_Texts(i - 1, i);
+    }
 
-    bool Detect_System_Time_Reversal(std::size_t i) {
-        const std::u16string_view time = Field(i, Usn_Field::TimeStamp);
-        if (!(previous_time_ > time)) return false;
+    // Runs when the time before record i comes after its own.
+    void Detect_System_Time_Reversal(std::size_t i) {
         // A carved record may come from any time; it says nothing about the
         // clock.
-        if (Is_Carved(i)) return false;
-        if (As_Unsigned(previous_seconds_ - seconds_[i]) < System_Time_Change_Seconds) return false;
+        if (facts_.Carved(i)) return;
+        if (As_Unsigned(Previous_Seconds(i) - facts_.Seconds(i)) < System_Time_Change_Seconds) return;
         Record(Finding_Category::System_Time_Manipulation, i,
-               platform::Format(u"The system time reversal has occurred. (%s -> %s)", {previous_time_, time}));
-        return true;
+               platform::Format(u"The system time reversal has occurred. (%s -> %s)",
+                                {Previous_Time(i), Field(i, Usn_Field::TimeStamp)}));
     }
 
     bool Shows_Settings_Tool(std::size_t j) const {
+        if (!Is_Prefetch_Write(facts_, j)) return false;
         const std::u16string_view name = Field(j, Usn_Field::FileName);
-        return Holds(name, Settings_Tool_Name) && Is_Prefetch_Write(name, Field(j, Usn_Field::Event));
+        return Holds(name, Settings_Tool_Name) && Is_Prefetch_Name(name);
     }
 
     // The settings tool ran around a forward jump: the record itself is its
@@ -127,36 +131,35 @@ private:
     bool Settings_Tool_Ran_Around(std::size_t i) const {
         const std::u16string_view name = Field(i, Usn_Field::FileName);
         if (Is_Prefetch_Name(name) && Holds(name, Settings_Tool_Name)) return true;
-        const std::int64_t before = seconds_[i - 1];
+        const std::int64_t before = facts_.Seconds(i - 1);
         for (std::size_t j = i; j-- > 0;) {
-            if (As_Unsigned(before - seconds_[j]) > Settings_Tool_Before_Seconds) break;
+            if (As_Unsigned(before - facts_.Seconds(j)) > Settings_Tool_Before_Seconds) break;
             if (Shows_Settings_Tool(j)) return true;
         }
         if (i + 1 == count_) return false;
-        const std::int64_t after = seconds_[i + 1];
+        const std::int64_t after = facts_.Seconds(i + 1);
         for (std::size_t j = i + 1; j < count_; ++j) {
-            if (As_Unsigned(seconds_[j] - after) > Settings_Tool_After_Seconds) break;
+            if (As_Unsigned(facts_.Seconds(j) - after) > Settings_Tool_After_Seconds) break;
             if (Shows_Settings_Tool(j)) return true;
         }
         return false;
     }
 
+    // Runs when the time before record i comes before its own.
     void Detect_System_Time_Forward_Jump(std::size_t i) {
-        const std::u16string_view time = Field(i, Usn_Field::TimeStamp);
-        if (!(previous_time_ < time) || i == 0 || Is_Carved(i)) return;
-        if (As_Unsigned(seconds_[i] - previous_seconds_) < System_Time_Change_Seconds) return;
+        if (i == 0 || facts_.Carved(i)) return;
+        if (As_Unsigned(facts_.Seconds(i) - Previous_Seconds(i)) < System_Time_Change_Seconds) return;
         // A jump at the last record without evidence before it ends only this
         // rule; the record still gets its later steps.
         if (!Settings_Tool_Ran_Around(i)) return;
         Record(Finding_Category::System_Time_Manipulation, i,
                platform::Format(u"The system time has moved forward more than 1 minute with running "
                                 u"SystemSettingsAdminFlows.exe. (%s -> %s)",
-                                {previous_time_, time}));
+                                {Previous_Time(i), Field(i, Usn_Field::TimeStamp)}));
     }
 
     void Detect_Installation(std::size_t i) {
-        if (Field(i, Usn_Field::FileAttr) != u"Directory" || !Event_Equals(Field(i, Usn_Field::Event), File_Created))
-            return;
+        if (!facts_.Attributes_Are_Directory(i) || !facts_.Event_Is(i, Bit::File_Created)) return;
         const std::u16string_view full_path = Field(i, Usn_Field::FullPath);
         const auto& rows = context_.g_Installation_Signature_Array;
         for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -176,8 +179,9 @@ private:
     }
 
     void Detect_Execution(std::size_t i) {
+        if (!Is_Prefetch_Write(facts_, i)) return;
         const std::u16string_view file_name = Field(i, Usn_Field::FileName);
-        if (!Is_Prefetch_Write(file_name, Field(i, Usn_Field::Event))) return;
+        if (!Is_Prefetch_Name(file_name)) return;
         // A prefetch name is "<PROGRAM>.EXE-<hash>.pf".
         const std::size_t ex = file_name.find(u".EX");
         if (ex == std::u16string_view::npos) return;
@@ -191,19 +195,17 @@ private:
     }
 
     void Detect_Wiping_By_Renames(std::size_t i) {
-        if (!Holds(Field(i, Usn_Field::Event), File_Deleted)) return;
+        if (!facts_.Holds(i, Bit::File_Deleted)) return;
         const std::u16string_view full_path = Field(i, Usn_Field::FullPath);
         if (full_path.empty() || Holds_Any(full_path, Program_Owned_Folders) || Holds(full_path, Windows_Folder)) return;
-        const std::u16string_view reference = Field(i, Usn_Field::FileReferenceNumber);
-        const std::u16string_view parent = Field(i, Usn_Field::ParentFileReferenceNumber);
+        const std::uint32_t file = facts_.File(i);
+        const std::uint32_t parent = facts_.Parent(i);
         // The first record has none before it: no renames, and its later
         // steps still run.
         const std::size_t first = i > Wiping_Rename_Window ? i - Wiping_Rename_Window : 0;
         std::size_t renames = 0;
         for (std::size_t j = first; j < i; ++j) {
-            if (Field(j, Usn_Field::FileReferenceNumber) == reference &&
-                Field(j, Usn_Field::ParentFileReferenceNumber) == parent &&
-                Event_Equals(Field(j, Usn_Field::Event), File_Renamed_Old))
+            if (facts_.File(j) == file && facts_.Parent(j) == parent && facts_.Event_Is(j, Bit::File_Renamed_Old))
                 ++renames;
         }
         if (renames >= Wiping_Rename_Count)
@@ -211,11 +213,11 @@ private:
     }
 
     void Detect_Trace(std::size_t i) {
-        const std::u16string_view event = Field(i, Usn_Field::Event);
         const std::vector<const _anti_forensic_program_trace_info*>* candidates = nullptr;
-        if (Event_Equals(event, File_Created)) candidates = &trace_rows_.Creation;
-        else if (Event_Equals(event, File_Renamed_New)) candidates = &trace_rows_.Rename;
+        if (facts_.Event_Is(i, Bit::File_Created)) candidates = &trace_rows_.Creation;
+        else if (facts_.Event_Is(i, Bit::File_Renamed_New)) candidates = &trace_rows_.Rename;
         else return;
+        if (candidates->empty()) return;
         const std::u16string_view file_name = Field(i, Usn_Field::FileName);
         for (const _anti_forensic_program_trace_info* row : *candidates) {
             if (!Signature_Matches(*row, file_name)) continue;
@@ -229,7 +231,7 @@ private:
     // without an extension, of a temporary document or of one in a program's
     // folder is still a deletion for the lifecycle maps that follow.
     void Detect_Document_Deletion(std::size_t i) {
-        if (!Holds(Field(i, Usn_Field::Event), File_Deleted)) return;
+        if (!facts_.Holds(i, Bit::File_Deleted)) return;
         const std::u16string_view file_name = Field(i, Usn_Field::FileName);
         if (!Is_Reported_Document(file_name, Field(i, Usn_Field::FullPath))) return;
 
@@ -238,44 +240,43 @@ private:
 
     Detection_Context& context_;
     const UsnJrnl_Info_Rows& rows_;
-    const std::vector<std::int64_t>& seconds_;
+    const UsnJrnl_Facts& facts_;
     const std::size_t count_;
     const Trace_Rows_By_Operation trace_rows_;
     const Installation_Folders installation_folders_;
-    std::u16string_view previous_time_;
-    std::int64_t previous_seconds_;
+    const std::int64_t initial_seconds_;
 };
 
 }  // namespace
 
-void Read_UsnJrnl_Record_Seconds(Detection_Context& context) {
+void Read_UsnJrnl_Facts(Detection_Context& context) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
-    std::vector<std::int64_t>& seconds = context.UsnJrnl_Record_Seconds;
-    if (seconds.size() == rows.size()) return;
-    seconds.clear();
-    seconds.reserve(rows.size());
-    // Records of one second share one stored time text; a run of them is
-    // read once.
-    std::u16string_view last_text;
-    std::int64_t last_seconds = 0;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const std::u16string_view text = rows.Field(i, Usn_Field::TimeStamp);
-        if (i == 0 || text.data() != last_text.data() || text.size() != last_text.size()) {
-            last_text = text;
-            last_seconds = Time_Text_Seconds(text);
-        }
-        seconds.push_back(last_seconds);
+    if (context.UsnJrnl_Record_Facts && context.UsnJrnl_Record_Facts->size() == rows.size()) return;
+    context.UsnJrnl_Records_By_File.reset();
+    context.UsnJrnl_Record_Facts.reset();
+    context.UsnJrnl_Record_Facts = std::make_unique<UsnJrnl_Facts>(rows);
+}
+
+const Record_Lists& Records_By_File(Detection_Context& context) {
+    if (!context.UsnJrnl_Records_By_File) {
+        Read_UsnJrnl_Facts(context);
+        const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
+        context.UsnJrnl_Records_By_File = std::make_unique<Record_Lists>(
+            facts.size(), facts.File_Count(), [&](std::size_t i) { return facts.File(i); });
     }
+    return *context.UsnJrnl_Records_By_File;
 }
 
 void Detect_UsnJrnl_Record_Rules(Detection_Context& context) {
-    context.g_File_Created_Map.clear();
-    context.g_File_Renamed_New_Map.clear();
-    context.g_File_Deleted_Map.clear();
-    context.g_File_Renamed_Old_Map.clear();
     context.g_Basic_Info_Changed_Array.clear();
-    context.Basic_Info_Changed_Of_Reference.clear();
-    Read_UsnJrnl_Record_Seconds(context);
+    context.Basic_Info_Changed_Event_Times.clear();
+    context.UsnJrnl_Records_By_File.reset();
+    Read_UsnJrnl_Facts(context);
     Prepare_Basic_Info_Tracking(context);
+    // The tracking looks up creations before each record; the other maps
+    // are read only after the pass.
+    Build_Creation_Map(context);
     Record_Pass(context).Run();
+    Finish_Basic_Info_Tracking(context);
+    Build_Lifecycle_Maps(context);
 }

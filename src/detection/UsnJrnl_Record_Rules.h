@@ -9,6 +9,9 @@
 // fills the lifecycle maps.
 void Detect_UsnJrnl_Record_Rules(Detection_Context& context);
 
-// Reads every record's TimeStamp once into context.UsnJrnl_Record_Seconds,
-// unless it has been read already.
-void Read_UsnJrnl_Record_Seconds(Detection_Context& context);
+// Reads every record once into context.UsnJrnl_Record_Facts, unless it has
+// been read already.
+void Read_UsnJrnl_Facts(Detection_Context& context);
+// Each file's records (context.UsnJrnl_Records_By_File), made at the first
+// call after the facts.
+const Record_Lists& Records_By_File(Detection_Context& context);

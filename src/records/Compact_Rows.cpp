@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -11,7 +12,8 @@ namespace {
 constexpr std::uint64_t Chunk_Units = std::uint64_t{1} << 20;
 // Region starts are aligned to 4 units, so a 32-bit handle addresses 32 GiB.
 constexpr std::uint64_t Alignment = 4;
-constexpr std::size_t Rows_Per_Chunk = std::size_t{1} << 16;
+// A table of at most this many slots stays in the caches.
+constexpr std::size_t Cached_Slots = std::size_t{1} << 14;
 
 // A text is stored as its length (one unit below 0x8000, else two) and its
 // units; this mark in place of a length stands for "the tail of the source".
@@ -57,7 +59,7 @@ struct Compact_Row_Store::Arena {
     Arena() { Allocate(Alignment); }
 
     std::vector<char16_t*> chunk_base;
-    std::vector<std::unique_ptr<char16_t[]>> blocks;
+    std::vector<platform::Large_Array<char16_t>> blocks;
     std::uint64_t position = Chunk_Units;  // inside the last chunk; full at the start
     std::size_t bytes = 0;
 
@@ -68,9 +70,9 @@ struct Compact_Row_Store::Arena {
             const std::uint64_t chunks = std::max<std::uint64_t>(1, (size + Chunk_Units - 1) / Chunk_Units);
             if ((chunk_base.size() + chunks) * Chunk_Units / Alignment > UINT32_MAX)
                 throw std::length_error("event rows exceed the compact store");
-            blocks.push_back(std::make_unique<char16_t[]>(chunks * Chunk_Units));
+            blocks.emplace_back(chunks * Chunk_Units);
             bytes += chunks * Chunk_Units * sizeof(char16_t);
-            for (std::uint64_t k = 0; k < chunks; ++k) chunk_base.push_back(blocks.back().get() + k * Chunk_Units);
+            for (std::uint64_t k = 0; k < chunks; ++k) chunk_base.push_back(blocks.back().data() + k * Chunk_Units);
             const std::uint64_t start = (chunk_base.size() - chunks) * Chunk_Units;
             position = size - (chunks - 1) * Chunk_Units;
             return static_cast<std::uint32_t>(start / Alignment);
@@ -86,17 +88,23 @@ struct Compact_Row_Store::Arena {
     }
 };
 
-// The shared tuples of one group: each distinct tuple once, found by hash.
-// Rows hold the arena handle of their tuple, so reading a field takes no
-// detour through a table of tuples.
+// The shared tuples of one group: each distinct tuple once, found by hash,
+// and numbered in the order first met. Rows hold the tuple's number; the
+// number's handle in the arena is one array look-up away.
 struct Compact_Row_Store::Tuple_Table {
-    // Open addressing: hash << 32 | arena handle; 0 when empty (no tuple has
-    // handle 0). The hash beside the handle spares a visit to the texts of
-    // every other tuple.
-    std::vector<std::uint64_t> slots;
+    static constexpr std::size_t Ids_Per_Chunk = std::size_t{1} << 16;
+
+    // Open addressing: hash << 32 | (number + 1); 0 when empty. The hash
+    // beside the number spares a visit to the texts of every other tuple.
+    // At most 7 slots in 10 are taken: a table of millions of tuples is a
+    // large part of the memory that appending needs.
+    platform::Large_Array<std::uint64_t> slots;
+    // The handle of each tuple by its number, in chunks (no copy on growth).
+    std::vector<std::unique_ptr<std::uint32_t[]>> handle_chunks;
     std::size_t count = 0;
     // Neighbouring rows often share a tuple (the same second, the same file).
     std::uint64_t last = 0;
+    std::uint32_t last_handle = 0;
 
     static std::uint32_t Hash(const std::u16string_view* fields, int n) {
         std::uint64_t h = 0x9E3779B97F4A7C15ull;
@@ -116,46 +124,70 @@ struct Compact_Row_Store::Tuple_Table {
         return true;
     }
 
+    static std::uint32_t Id_Of(std::uint64_t slot) { return static_cast<std::uint32_t>(slot) - 1; }
+    std::uint32_t Handle_Of(std::uint32_t id) const { return handle_chunks[id / Ids_Per_Chunk][id % Ids_Per_Chunk]; }
+    const std::uint32_t* Handle_Address(std::uint32_t id) const {
+        return &handle_chunks[id / Ids_Per_Chunk][id % Ids_Per_Chunk];
+    }
+
     const std::uint64_t* Slot_For(std::uint32_t h) const {
         return slots.empty() ? nullptr : &slots[h & (slots.size() - 1)];
     }
 
-    void Grow() {
-        std::vector<std::uint64_t> bigger(slots.empty() ? 1024 : slots.size() * 2, 0);
-        const std::size_t mask = bigger.size() - 1;
-        for (const std::uint64_t entry : slots) {
-            if (entry == 0) continue;
-            std::size_t i = (entry >> 32) & mask;
-            while (bigger[i] != 0) i = (i + 1) & mask;
-            bigger[i] = entry;
-        }
-        slots.swap(bigger);
+    void Insert(std::uint64_t entry) {
+        const std::size_t mask = slots.size() - 1;
+        std::size_t i = (entry >> 32) & mask;
+        while (slots[i] != 0) i = (i + 1) & mask;
+        slots[i] = entry;
+    }
+
+    static bool Too_Full(std::size_t count, std::size_t size) { return count * 10 > size * 7; }
+
+    void Resize(std::size_t size) {
+        const platform::Large_Array<std::uint64_t> old = std::exchange(slots, platform::Large_Array<std::uint64_t>(size));
+        for (const std::uint64_t entry : old)
+            if (entry != 0) Insert(entry);
     }
 
     std::uint32_t Find_Or_Add(Arena& arena, const std::u16string_view* fields, int n, std::uint32_t h) {
-        if (last != 0 && last >> 32 == h && Equal(arena, static_cast<std::uint32_t>(last), fields, n))
-            return static_cast<std::uint32_t>(last);
-        if ((count + 1) * 2 > slots.size()) Grow();
+        if (last != 0 && last >> 32 == h && Equal(arena, last_handle, fields, n)) return Id_Of(last);
+        if (slots.empty() || Too_Full(count + 1, slots.size())) Resize(slots.empty() ? 1024 : slots.size() * 2);
         const std::size_t mask = slots.size() - 1;
         std::size_t i = h & mask;
         while (slots[i] != 0) {
-            if (slots[i] >> 32 == h && Equal(arena, static_cast<std::uint32_t>(slots[i]), fields, n)) {
-                last = slots[i];
-                return static_cast<std::uint32_t>(last);
+            if (slots[i] >> 32 == h) {
+                const std::uint32_t handle = Handle_Of(Id_Of(slots[i]));
+                if (Equal(arena, handle, fields, n)) {
+                    last = slots[i];
+                    last_handle = handle;
+                    return Id_Of(last);
+                }
             }
             i = (i + 1) & mask;
         }
+        if (count >= UINT32_MAX - 1) throw std::length_error("event rows exceed the compact store");
         std::size_t units = 0;
         for (int k = 0; k < n; ++k) units += Header_Units(fields[k].size()) + fields[k].size();
         const std::uint32_t where = arena.Allocate(units);
         char16_t* at = arena.At(where);
         for (int k = 0; k < n; ++k) at = Write_Text(at, fields[k]);
-        slots[i] = last = (std::uint64_t{h} << 32) | where;
+        const std::uint32_t id = static_cast<std::uint32_t>(count);
+        if (count % Ids_Per_Chunk == 0) handle_chunks.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(Ids_Per_Chunk));
+        handle_chunks.back()[count % Ids_Per_Chunk] = where;
+        slots[i] = last = (std::uint64_t{h} << 32) | (std::uint64_t{id} + 1);
+        last_handle = where;
         ++count;
-        return where;
+        return id;
     }
 
-    std::size_t Bytes() const { return slots.capacity() * sizeof(std::uint64_t); }
+    void Release() {
+        slots = {};
+        last = 0;
+    }
+
+    std::size_t Bytes() const {
+        return slots.size() * sizeof(std::uint64_t) + handle_chunks.size() * Ids_Per_Chunk * sizeof(std::uint32_t);
+    }
 };
 
 Compact_Row_Store::Compact_Row_Store(Layout layout) : layout_(std::move(layout)), arena_(std::make_unique<Arena>()) {
@@ -178,10 +210,6 @@ Compact_Row_Store::Compact_Row_Store(Compact_Row_Store&&) noexcept = default;
 Compact_Row_Store& Compact_Row_Store::operator=(Compact_Row_Store&&) noexcept = default;
 Compact_Row_Store::~Compact_Row_Store() = default;
 
-std::uint32_t* Compact_Row_Store::Row_Slots(std::size_t row) const {
-    return row_chunks_[row / Rows_Per_Chunk].get() + (row % Rows_Per_Chunk) * static_cast<std::size_t>(groups_);
-}
-
 const std::u16string_view* Compact_Row_Store::Gather(const std::u16string_view* fields, int group) const {
     std::u16string_view* out = &gathered_[group_start_[group]];
     for (int f = 0; f < Field_Count(); ++f)
@@ -191,30 +219,49 @@ const std::u16string_view* Compact_Row_Store::Gather(const std::u16string_view* 
 
 Compact_Row_Store::Row_Hashes Compact_Row_Store::Hash_Row(const std::u16string_view* fields) const {
     Row_Hashes hashes;
-    for (int g = 1; g < groups_; ++g) hashes.Of[g] = Tuple_Table::Hash(Gather(fields, g), group_size_[g]);
+    for (int g = 1; g < groups_; ++g) {
+        hashes.Of[g] = Tuple_Table::Hash(Gather(fields, g), group_size_[g]);
+        if (hashes.Of[g] == last_hashed_.Of[g] || tuples_[g].slots.size() <= Cached_Slots)
+            hashes.No_Prefetch |= 1u << g;
+    }
+    last_hashed_ = hashes;
     return hashes;
 }
 
 void Compact_Row_Store::Prefetch_Slots(const Row_Hashes& hashes) const {
-    for (int g = 1; g < groups_; ++g)
+    for (int g = 1; g < groups_; ++g) {
+        if ((hashes.No_Prefetch >> g & 1) != 0) continue;
         if (const std::uint64_t* slot = tuples_[g].Slot_For(hashes.Of[g])) __builtin_prefetch(slot);
+    }
+}
+
+void Compact_Row_Store::Prefetch_Handles(const Row_Hashes& hashes) const {
+    for (int g = 1; g < groups_; ++g) {
+        if ((hashes.No_Prefetch >> g & 1) != 0) continue;
+        const std::uint64_t* slot = tuples_[g].Slot_For(hashes.Of[g]);
+        if (slot != nullptr && *slot >> 32 == hashes.Of[g])
+            __builtin_prefetch(tuples_[g].Handle_Address(Tuple_Table::Id_Of(*slot)));
+    }
 }
 
 void Compact_Row_Store::Prefetch_Texts(const Row_Hashes& hashes) const {
     for (int g = 1; g < groups_; ++g) {
+        if ((hashes.No_Prefetch >> g & 1) != 0) continue;
         const std::uint64_t* slot = tuples_[g].Slot_For(hashes.Of[g]);
-        if (slot != nullptr && *slot >> 32 == hashes.Of[g]) __builtin_prefetch(arena_->At(static_cast<std::uint32_t>(*slot)));
+        if (slot != nullptr && *slot >> 32 == hashes.Of[g])
+            __builtin_prefetch(arena_->At(tuples_[g].Handle_Of(Tuple_Table::Id_Of(*slot))));
     }
 }
 
 void Compact_Row_Store::Append(const std::u16string_view* fields) { Append(fields, Hash_Row(fields)); }
 
 void Compact_Row_Store::Append(const std::u16string_view* fields, const Row_Hashes& hashes) {
+    if (lookups_released_) Make_Lookups();
     const int count = Field_Count();
     for (int f = 0; f < count; ++f)
         if (fields[f].size() > Max_Text_Units) throw std::length_error("event text too long for the compact store");
     if (rows_ / Rows_Per_Chunk >= row_chunks_.size())
-        row_chunks_.push_back(std::make_unique<std::uint32_t[]>(Rows_Per_Chunk * static_cast<std::size_t>(groups_)));
+        row_chunks_.emplace_back(Rows_Per_Chunk * static_cast<std::size_t>(groups_));
     std::uint32_t* slots = Row_Slots(rows_);
 
     const bool tail = layout_.Tail_Field >= 0 && Is_Tail_Of(fields[layout_.Tail_Field], fields[layout_.Tail_Source]);
@@ -242,13 +289,52 @@ void Compact_Row_Store::Append(const std::u16string_view* fields, const Row_Hash
 std::u16string_view Compact_Row_Store::Field(std::size_t row, int field) const {
     const int g = layout_.Group_Of[field];
     const std::uint32_t slot = Row_Slots(row)[g];
+    if (g != 0) return Tuple_Field(slot, field);
     const char16_t* at = arena_->At(slot);
     for (int k = 0; k < position_[field]; ++k) at = Skip_Text(at);
-    if (*at == Tail_Mark && g == 0) {
+    if (*at == Tail_Mark) {
         const std::u16string_view source = Field(row, layout_.Tail_Source);
         return source.substr(source.rfind(u'\\') + 1);
     }
     return Read_Text(at);
+}
+
+const char16_t* Compact_Row_Store::Tuple_Texts(int group, std::uint32_t id) const {
+    return arena_->At(tuples_[group].Handle_Of(id));
+}
+
+std::size_t Compact_Row_Store::Tuple_Count(int field) const { return tuples_[layout_.Group_Of[field]].count; }
+
+std::u16string_view Compact_Row_Store::Tuple_Field(std::uint32_t id, int field) const {
+    const char16_t* at = Tuple_Texts(layout_.Group_Of[field], id);
+    for (int k = 0; k < position_[field]; ++k) at = Skip_Text(at);
+    return Read_Text(at);
+}
+
+void Compact_Row_Store::Release_Lookups() {
+    for (int g = 1; g < groups_; ++g) tuples_[g].Release();
+    lookups_released_ = true;
+}
+
+// Each tuple's texts are read back from the arena and hashed again.
+void Compact_Row_Store::Make_Lookups() {
+    std::vector<std::u16string_view> fields;
+    for (int g = 1; g < groups_; ++g) {
+        Tuple_Table& table = tuples_[g];
+        std::size_t size = 1024;
+        while (Tuple_Table::Too_Full(table.count + 1, size)) size *= 2;
+        table.slots = platform::Large_Array<std::uint64_t>(size);
+        fields.resize(static_cast<std::size_t>(group_size_[g]));
+        for (std::uint32_t id = 0; id < table.count; ++id) {
+            const char16_t* at = arena_->At(table.Handle_Of(id));
+            for (std::u16string_view& f : fields) {
+                f = Read_Text(at);
+                at = f.data() + f.size();
+            }
+            table.Insert((std::uint64_t{Tuple_Table::Hash(fields.data(), group_size_[g])} << 32) | (std::uint64_t{id} + 1));
+        }
+    }
+    lookups_released_ = false;
 }
 
 void Compact_Row_Store::Truncate(std::size_t rows) {

@@ -12,13 +12,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/large_memory.h"
 #include "records/Records.h"
 
 // An append-only table of texts, configured by a layout:
 // - group 0 holds the texts that are stored with each row and never shared
 //   (keys such as the USN, which differ in every row);
 // - every other group is a tuple of fields stored once for all rows that
-//   hold the same tuple (a row keeps the tuple's number);
+//   hold the same tuple (a row keeps the tuple's number: its id, dense from
+//   0 in the order the tuples were first met, so that a reader can keep what
+//   it derives from a tuple in a plain array by id);
 // - a field of group 0 may be declared the tail of another field of group 0:
 //   when its text is what follows the last "\" of that field, only a mark is
 //   stored.
@@ -43,19 +46,40 @@ public:
 
     // The hashes of a row's shared tuples. Appending many rows is bound by
     // memory latency: a caller may hash a row and prefetch what its look-ups
-    // will read (the slots first, a few rows later the texts they point to)
-    // before it appends the row.
+    // will read (the slots first, a few rows later the handles they number,
+    // a few rows later again the texts those point to) before it appends
+    // the row.
     struct Row_Hashes {
         std::uint32_t Of[Max_Groups] = {};
+        // The groups whose look-ups need no prefetch: the same hash as the
+        // row hashed before (most likely the same tuple, which the table
+        // finds without a look-up), or a table small enough to stay in the
+        // caches.
+        std::uint32_t No_Prefetch = 0;
     };
     Row_Hashes Hash_Row(const std::u16string_view* fields) const;
     void Prefetch_Slots(const Row_Hashes& hashes) const;
+    void Prefetch_Handles(const Row_Hashes& hashes) const;
     void Prefetch_Texts(const Row_Hashes& hashes) const;
 
     // `fields` holds Field_Count() texts.
     void Append(const std::u16string_view* fields);
     void Append(const std::u16string_view* fields, const Row_Hashes& hashes);
     std::u16string_view Field(std::size_t row, int field) const;
+
+    // The id of the shared tuple that holds `field` (of a group other than
+    // 0) in `row`: equal ids, equal texts. Ids run from 0 to
+    // Tuple_Count(field) - 1; Tuple_Field reads a field of a tuple by its id.
+    std::uint32_t Tuple_Id(std::size_t row, int field) const { return Row_Slots(row)[layout_.Group_Of[field]]; }
+    std::size_t Tuple_Count(int field) const;
+    // The field's group in the layout (0: stored with each row, no tuple id).
+    int Group_Of(int field) const { return layout_.Group_Of[field]; }
+    std::u16string_view Tuple_Field(std::uint32_t id, int field) const;
+
+    // Drops the look-up tables that appending needs (about a quarter of the
+    // memory held), for a table that is only read from now on; the next
+    // Append makes them again.
+    void Release_Lookups();
 
     // Drops the rows from `rows` on (the shared texts stay).
     void Truncate(std::size_t rows);
@@ -68,7 +92,15 @@ private:
     struct Arena;
     struct Tuple_Table;
 
-    std::uint32_t* Row_Slots(std::size_t row) const;
+    const std::uint32_t* Row_Slots(std::size_t row) const {
+        return row_chunks_[row / Rows_Per_Chunk].data() + (row % Rows_Per_Chunk) * static_cast<std::size_t>(groups_);
+    }
+    std::uint32_t* Row_Slots(std::size_t row) {
+        return row_chunks_[row / Rows_Per_Chunk].data() + (row % Rows_Per_Chunk) * static_cast<std::size_t>(groups_);
+    }
+    static constexpr std::size_t Rows_Per_Chunk = std::size_t{1} << 18;
+    const char16_t* Tuple_Texts(int group, std::uint32_t id) const;
+    void Make_Lookups();
     // The fields of one group, in their order inside it.
     const std::u16string_view* Gather(const std::u16string_view* fields, int group) const;
 
@@ -80,10 +112,12 @@ private:
     // Scratch: a row's fields by group. One thread at a time hashes and
     // appends rows.
     mutable std::vector<std::u16string_view> gathered_;
+    mutable Row_Hashes last_hashed_;
     std::unique_ptr<Arena> arena_;
     std::unique_ptr<Tuple_Table[]> tuples_;
-    std::vector<std::unique_ptr<std::uint32_t[]>> row_chunks_;
+    std::vector<platform::Large_Array<std::uint32_t>> row_chunks_;
     std::size_t rows_ = 0;
+    bool lookups_released_ = false;
 };
 
 // The ten fields of a reloaded UsnJrnl row, by their record names.
@@ -179,6 +213,16 @@ public:
     std::u16string_view Field(std::size_t row, Field_Id field) const {
         return store_.Field(row, static_cast<int>(field));
     }
+    // The shared texts by id (see Compact_Row_Store::Tuple_Id).
+    std::uint32_t Tuple_Id(std::size_t row, Field_Id field) const {
+        return store_.Tuple_Id(row, static_cast<int>(field));
+    }
+    std::size_t Tuple_Count(Field_Id field) const { return store_.Tuple_Count(static_cast<int>(field)); }
+    int Group_Of(Field_Id field) const { return store_.Group_Of(static_cast<int>(field)); }
+    std::u16string_view Tuple_Field(std::uint32_t id, Field_Id field) const {
+        return store_.Tuple_Field(id, static_cast<int>(field));
+    }
+    void Release_Lookups() { store_.Release_Lookups(); }
     void Truncate(std::size_t rows) { store_.Truncate(rows); }
     void clear() { store_.Clear(); }
     std::size_t Memory_Bytes() const { return store_.Memory_Bytes(); }

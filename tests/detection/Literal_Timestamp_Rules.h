@@ -1,7 +1,8 @@
 // The journal's timestamp rules written as plainly as they read, with a scan
-// of the records or entries wherever a look-up is needed: the reference that
-// the indexed rules are compared with on random journals, and the literal
-// figure of the benchmark. Test-only.
+// of the records or entries wherever a look-up is needed and every test on
+// the texts themselves: the reference that the indexed rules are compared
+// with on random journals, and the literal figure of the benchmark.
+// Test-only.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "detection/Detection_Context.h"
@@ -22,7 +24,36 @@
 
 namespace test_support::literal {
 
-using Entry = _usnjrnl_basic_info_changed_last_event_time;
+// A tracked file with its texts, as the rules describe it.
+struct Entry {
+    std::u16string_view FileReferenceNumber;
+    std::u16string_view ParentFileReferenceNumber;
+    std::u16string_view LastEventTime;
+    std::uint32_t CreatedKnown = 0;
+    std::u16string_view CreatedFileName;
+    std::u16string_view CreatedParentFileReferenceNumber;
+    std::u16string_view CreatedEventTime;
+    std::u16string SI_CreationTime;
+    std::uint64_t CreatedUSN = 0;
+    std::uint32_t HasRenamedNew = 0;
+    std::vector<Record_Index> RenamedNewRecords;
+    std::u16string_view LastUSN;
+    std::u16string_view FileName;
+    std::u16string_view FullPath;
+    Record_Index LastRecordIndex = 0;
+    std::uint32_t PairedCount = 0;
+    std::uint32_t UnpairedCount = 0;
+    std::uint32_t EventCount = 0;
+    std::uint32_t Reported = 0;
+    std::uint32_t ModifiedGapFlag = 0;
+    std::uint32_t CreationGapFlag = 0;
+    std::uint32_t CreationEventGapFlag = 0;
+    std::vector<std::int64_t> EventTimes;
+    std::int64_t LastPairedIndex = -1;
+    std::u16string_view LastEvent;
+    std::u16string_view LastFileAttr;
+    Program_Update_Period* Period = nullptr;
+};
 using Entries = std::vector<std::unique_ptr<Entry>>;
 
 inline bool Holds(std::u16string_view text, std::u16string_view what) {
@@ -221,6 +252,90 @@ public:
         }
     }
 
+    // ---- The update-period ratios and the replaced files ----
+    static int Candidate_Ratios(const Entry& e) {
+        const Program_Update_Period* p = e.Period;
+        if (p == nullptr) return 0;
+        if (p->FolderCreated == 0 && p->FolderFileCount >= 70 &&
+            Ratio_At_Least(Single_Ratio(p->FilesSeen, p->FolderFileCount), 0.4))
+            return 1;
+        if (Ratio_At_Least(Single_Ratio(p->FilesWithoutBasicInfo, p->FilesSeen), 0.7)) return 1;
+        std::optional<float> gap = 0.0f;
+        if (e.CreationGapFlag == 1) gap = Single_Ratio(p->CreationGapEntries, p->FilesSeen);
+        else if (e.ModifiedGapFlag == 1) gap = Single_Ratio(p->ModifiedGapEntries, p->FilesSeen);
+        if (Ratio_At_Most(gap, 0.3)) return 1;
+        if (p->FilesCreated == 0) {
+            if (e.CreatedKnown == 0) return 1;
+        } else if (Ratio_At_Most(Single_Ratio(p->FilesCreated, p->FilesSeen), 0.5)) {
+            return 1;
+        }
+        if (p->DirectoriesCreated == 0) return 0;
+        const std::optional<float> without = Single_Ratio(p->DirectoriesWithoutBasicInfo, p->DirectoriesSeen);
+        if (Ratio_At_Least(without, 0.5)) return 1;
+        if (without && *without == 0.0f &&
+            Ratio_Below(Single_Ratio(p->DirectoriesTimeChanged, p->DirectoriesSeen), 0.5))
+            return 1;
+        return 0;
+    }
+
+    // The records holding `word`, in record order (listed once per word).
+    const std::vector<std::size_t>& Holding(std::u16string_view word) const {
+        for (const auto& [w, list] : holding_)
+            if (w == word) return list;
+        std::vector<std::size_t> list;
+        for (std::size_t j = 0; j < rows_.size(); ++j)
+            if (Holds(F(j, Usn_Field::Event), word)) list.push_back(j);
+        holding_.emplace_back(std::u16string(word), std::move(list));
+        return holding_.back().second;
+    }
+
+    // The records holding `word` with this name under this parent, in record order.
+    std::vector<std::size_t> Named(std::u16string_view word, std::u16string_view name, std::u16string_view parent) const {
+        std::vector<std::size_t> out;
+        for (const std::size_t j : Holding(word))
+            if (F(j, Usn_Field::FileName) == name && F(j, Usn_Field::ParentFileReferenceNumber) == parent) out.push_back(j);
+        return out;
+    }
+
+    int Within_15s(const Entry& e) const {
+        const auto usn = [&](std::size_t r) { return platform::Read_Unsigned_Decimal(F(r, Usn_Field::USN)); };
+        const auto in_window = [&](std::size_t r, std::int64_t d) { return As_Unsigned(d - S(r)) < 16; };
+        // The first creation of the file that went away, anywhere in the journal.
+        const auto replaced = [&](std::size_t gone, std::int64_t d) {
+            const std::uint64_t key = platform::Read_Hexadecimal(F(gone, Usn_Field::FileReferenceNumber));
+            for (const std::size_t j : Holding(u"File_Created"))
+                if (platform::Read_Hexadecimal(F(j, Usn_Field::FileReferenceNumber)) == key)
+                    return Magnitude(S(j) - d) <= 1 ? 0 : 1;
+            return 1;
+        };
+        if (e.CreatedKnown == 1) {
+            const std::int64_t d = Time_Text_Seconds(e.CreatedEventTime);
+            for (const std::size_t r : Named(u"File_Deleted", e.CreatedFileName, e.ParentFileReferenceNumber))
+                if (usn(r) < e.CreatedUSN && in_window(r, d)) return replaced(r, d);
+            for (const std::size_t r : Named(u"File_Renamed_Old", e.CreatedFileName, e.ParentFileReferenceNumber))
+                if (F(r, Usn_Field::FileReferenceNumber) != e.FileReferenceNumber && usn(r) < e.CreatedUSN &&
+                    in_window(r, d))
+                    return 1;
+        }
+        if (e.HasRenamedNew == 1) {
+            for (const Record_Index m : e.RenamedNewRecords) {
+                const std::int64_t d = S(m);
+                const std::u16string_view name = F(m, Usn_Field::FileName);
+                const std::u16string_view parent = F(m, Usn_Field::ParentFileReferenceNumber);
+                for (const std::size_t r : Named(u"File_Deleted", name, parent))
+                    if (usn(r) < usn(m) && in_window(r, d)) return 1;
+                for (const std::size_t r : Named(u"File_Renamed_Old", name, parent)) {
+                    if (F(r, Usn_Field::FileReferenceNumber) == F(m, Usn_Field::FileReferenceNumber) ||
+                        usn(r) >= usn(m) || !in_window(r, d))
+                        continue;
+                    if (e.CreatedKnown == 0) return 1;
+                    return replaced(r, d);
+                }
+            }
+        }
+        return 0;
+    }
+
     // ---- Detection ----
     void Detect() {
         for (std::size_t k = 0; k < tracked_.size(); ++k) Judge(k, *tracked_[k]);
@@ -376,14 +491,15 @@ public:
         const _ENTRYINFO_2* own = mft_.Find_By_Reference(platform::Read_Hexadecimal(e.FileReferenceNumber));
         if (own == nullptr || own->IsDeleted == 1 || own->IsDirectory == 1 || own->HasZoneIdentifier == 1) return;
         const std::u16string tc = Text(own->CreateTime), tm = Text(own->ModifiedTime), tf = Text(own->MFT_ModifiedTime);
-        const auto rn = c_.g_File_Renamed_New_Map.find(platform::Read_Hexadecimal(e.FileReferenceNumber));
-        e.HasRenamedNew = rn != c_.g_File_Renamed_New_Map.end() ? 1 : 0;
         e.RenamedNewRecords.clear();
-        if (e.HasRenamedNew == 1) e.RenamedNewRecords = rn->second.Records;
+        const std::uint64_t key = platform::Read_Hexadecimal(e.FileReferenceNumber);
+        for (const std::size_t j : Holding(u"File_Renamed_New"))
+            if (platform::Read_Hexadecimal(F(j, Usn_Field::FileReferenceNumber)) == key)
+                e.RenamedNewRecords.push_back(static_cast<Record_Index>(j));
+        e.HasRenamedNew = e.RenamedNewRecords.empty() ? 0 : 1;
         bool fallback = true;
         if (e.CreationGapFlag == 1) {
-            if (Check_Candidate_Ratios(e) == 1 || Find_Deleted(e, tc, tm, tf) == 1 ||
-                Match_UsnJrnl_Records_Within_15s(c_, e) == 1)
+            if (Candidate_Ratios(e) == 1 || Find_Deleted(e, tc, tm, tf) == 1 || Within_15s(e) == 1)
                 return;
             bool seen[17] = {};
             static const char16_t* const words[17] = {
@@ -424,7 +540,7 @@ public:
                 }
             }
         } else if (e.ModifiedGapFlag == 1) {
-            if (Check_Candidate_Ratios(e) == 1 || Match_UsnJrnl_Records_Within_15s(c_, e) == 1) return;
+            if (Candidate_Ratios(e) == 1 || Within_15s(e) == 1) return;
             bool later = false;
             for (std::size_t j = e.LastRecordIndex + 1; j < rows_.size(); ++j)
                 later = later || F(j, Usn_Field::FileReferenceNumber) == e.FileReferenceNumber;
@@ -533,6 +649,7 @@ private:
     const UsnJrnl_Info_Rows& rows_;
     const Mft_Index& mft_;
     Entries tracked_;
+    mutable std::vector<std::pair<std::u16string, std::vector<std::size_t>>> holding_;
 };
 
 }  // namespace test_support::literal

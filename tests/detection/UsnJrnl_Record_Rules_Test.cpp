@@ -151,7 +151,7 @@ TEST(UsnJrnl_Record_Rules, ForwardJumpAtTheLastRecordKeepsItsLaterSteps) {
     Detect_UsnJrnl_Record_Rules(context);
     EXPECT_EQ(System_Time(s), Strings{});
     EXPECT_EQ(Deletions(s), Strings{"8|\"Report.docx\" has been deleted."});
-    EXPECT_NE(context.g_File_Deleted_Map.Find(u"Report.docx", u"0x0000000000000040"), nullptr);
+    EXPECT_FALSE(context.g_File_Deleted_Map.Find(u"Report.docx", u"0x0000000000000040").empty());
 }
 
 // A listed program's folder created directly under a program files folder or
@@ -444,7 +444,7 @@ TEST(UsnJrnl_Record_Rules, DeletionOfDocumentFile) {
         EXPECT_EQ(Deletions(s), c.found ? Strings{"8|\"" + platform::Utf16_To_Utf8(c.name) + "\" has been deleted."}
                                         : Strings{})
             << platform::Utf16_To_Utf8(c.path);
-        EXPECT_NE(context.g_File_Deleted_Map.Find(c.name, u"0x0000000000000040"), nullptr)
+        EXPECT_FALSE(context.g_File_Deleted_Map.Find(c.name, u"0x0000000000000040").empty())
             << platform::Utf16_To_Utf8(c.path);
     }
 }
@@ -474,17 +474,22 @@ TEST(UsnJrnl_Record_Rules, LifecycleMaps) {
     Detect_UsnJrnl_Record_Rules(context);
 
     using Indices = std::vector<Record_Index>;
+    // The maps are by file number: the number of a record with the reference.
+    const auto number_of = [&](std::uint64_t ref) {
+        const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
+        for (std::size_t i = 0; i < facts.size(); ++i)
+            if (platform::Read_Hexadecimal(s.g_UsnJrnl_Info_Array.Field(i, Usn_Field::FileReferenceNumber)) == ref)
+                return facts.File_Number(i);
+        ADD_FAILURE() << "no record of " << ref;
+        return std::uint32_t{0};
+    };
     const auto created = [&](std::uint64_t ref) {
-        const auto it = context.g_File_Created_Map.find(ref);
-        return it == context.g_File_Created_Map.end() ? Indices{} : Indices{it->second};
+        const std::uint32_t first = context.g_File_Created_Map.Of(number_of(ref));
+        return first == 0 ? Indices{} : Indices{first - 1};
     };
-    const auto renamed_new = [&](std::uint64_t ref) {
-        const auto it = context.g_File_Renamed_New_Map.find(ref);
-        return it == context.g_File_Renamed_New_Map.end() ? Indices{} : it->second.Records;
-    };
+    const auto renamed_new = [&](std::uint64_t ref) { return context.g_File_Renamed_New_Map.Find(number_of(ref)).To_Vector(); };
     const auto in = [](const UsnJrnl_Name_Parent_Map& map, std::u16string_view name, std::u16string_view parent) {
-        const UsnJrnl_Record_Group2* group = map.Find(name, parent);
-        return group == nullptr ? Indices{} : group->Records;
+        return map.Find(name, parent);
     };
     EXPECT_EQ(created(0x2A), Indices{0});
     EXPECT_EQ(created(0x2D), Indices{8});

@@ -104,12 +104,13 @@ private:
 Strings Entries_Of(const Detection_Context& context) {
     Strings out;
     for (const auto& entry : context.g_Basic_Info_Changed_Array) {
-        if (!entry) {
+        if (entry.Removed) {
             out.push_back("removed");
             continue;
         }
-        out.push_back("P" + std::to_string(entry->PairedCount) + " U" + std::to_string(entry->UnpairedCount) + " E" +
-                      std::to_string(entry->EventCount) + " last=" + platform::Utf16_To_Utf8(entry->LastUSN));
+        out.push_back("P" + std::to_string(entry.PairedCount) + " U" + std::to_string(entry.UnpairedCount) + " E" +
+                      std::to_string(entry.EventCount) + " last=" +
+                      platform::Utf16_To_Utf8(entry.LastUSN(context.g_UsnJrnl_Info_Array)));
     }
     return out;
 }
@@ -251,7 +252,7 @@ TEST(UsnJrnl_Timestamp_Rules, Classification) {
         j.Own(Ft(Day(c.creation)), Ft(Day(c.creation)), Ft(Day(c.mft_modified)));
         const Detection_Context& context = j.Run();
         ASSERT_EQ(context.g_Basic_Info_Changed_Array.size(), 1u);
-        const auto& e = *context.g_Basic_Info_Changed_Array[0];
+        const auto& e = context.g_Basic_Info_Changed_Array[0];
         EXPECT_EQ("C" + std::to_string(e.CreationGapFlag) + " E" + std::to_string(e.CreationEventGapFlag) + " M" +
                       std::to_string(e.ModifiedGapFlag),
                   c.flags)
@@ -660,6 +661,6 @@ TEST(UsnJrnl_Timestamp_Rules, ChangeInsideAnUpdatePeriodIsLeftAlone) {
         const Detection_Context& context = j.Run();
         EXPECT_EQ(j.Findings(), update_path ? Strings{} : Strings{C_Creation(usn)}) << update_path;
         // The period was freed; the entry no longer points to it.
-        EXPECT_EQ(context.g_Basic_Info_Changed_Array[0]->Period, nullptr);
+        EXPECT_EQ(context.g_Basic_Info_Changed_Array[0].Period, nullptr);
     }
 }

@@ -160,3 +160,41 @@ TEST(Compact_Rows, GrowingTablesAndLengthEdges) {
     }
     Expect_Same(table[rows.size() - 1], rows.back());
 }
+
+// Shared tuples are numbered densely in the order first met: equal texts,
+// equal ids. A table whose look-ups were released still reads back, and
+// appending to it finds the tuples it holds again.
+TEST(Compact_Rows, TupleIdsAreDenseAndSurviveReleasedLookups) {
+    UsnJrnl_Info_Rows table;
+    const auto add = [&](std::u16string usn, std::u16string reference, std::u16string time) {
+        _USNJRNLINFO r = Usn(std::move(usn), u"a", u"\\a");
+        r.FileReferenceNumber = std::move(reference);
+        r.TimeStamp = std::move(time);
+        table.push_back(r);
+    };
+    add(u"0", u"0x1", u"t1");
+    add(u"8", u"0x2", u"t1");
+    add(u"16", u"0x1", u"t2");
+    EXPECT_EQ(table.Tuple_Id(0, Usn_Field::FileReferenceNumber), 0u);
+    EXPECT_EQ(table.Tuple_Id(1, Usn_Field::FileReferenceNumber), 1u);
+    EXPECT_EQ(table.Tuple_Id(2, Usn_Field::FileReferenceNumber), 0u);
+    EXPECT_EQ(table.Tuple_Id(2, Usn_Field::TimeStamp), 1u);
+    EXPECT_EQ(table.Tuple_Count(Usn_Field::FileReferenceNumber), 2u);
+    EXPECT_EQ(table.Tuple_Count(Usn_Field::ParentFileReferenceNumber), 1u);
+    EXPECT_EQ(table.Tuple_Field(1, Usn_Field::FileReferenceNumber), u"0x2");
+    // Fields of one group share its ids.
+    EXPECT_EQ(table.Tuple_Field(table.Tuple_Id(0, Usn_Field::Event), Usn_Field::FileAttr), u"Archive");
+
+    const std::size_t before = table.Memory_Bytes();
+    table.Release_Lookups();
+    EXPECT_LT(table.Memory_Bytes(), before);
+    EXPECT_EQ(table[2].FileReferenceNumber, u"0x1");
+    add(u"24", u"0x2", u"t3");
+    add(u"32", u"0x3", u"t3");
+    EXPECT_EQ(table.Tuple_Id(3, Usn_Field::FileReferenceNumber), 1u);
+    EXPECT_EQ(table.Tuple_Id(4, Usn_Field::FileReferenceNumber), 2u);
+    EXPECT_EQ(table.Tuple_Id(4, Usn_Field::TimeStamp), table.Tuple_Id(3, Usn_Field::TimeStamp));
+    EXPECT_EQ(table.Tuple_Count(Usn_Field::FileReferenceNumber), 3u);
+    EXPECT_EQ(table[4].FileReferenceNumber, u"0x3");
+    EXPECT_EQ(table[0].TimeStamp, u"t1");
+}
