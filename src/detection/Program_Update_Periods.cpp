@@ -233,18 +233,18 @@ void Index_Period(const Detection_Context& context, Shifted_Time_Text_Maker& tim
 
 }  // namespace
 
+const _program_update_path_info* Update_Path_Of(const Detection_Context& context, std::u16string_view full_path) {
+    for (const _program_update_path_info& row : context.g_Update_Path_Signature_Array)
+        if (Signature_Matches(row, full_path)) return &row;
+    return nullptr;
+}
+
 void Group_By_Update_Path(Detection_Context& context, std::size_t i) {
     if (context.g_Update_Path_Signature_Array.empty()) return;
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const std::u16string_view full_path = rows.Field(i, Usn_Field::FullPath);
     if (full_path.empty()) return;
-    const _program_update_path_info* update_path = nullptr;
-    for (const _program_update_path_info& row : context.g_Update_Path_Signature_Array) {
-        if (Signature_Matches(row, full_path)) {
-            update_path = &row;
-            break;
-        }
-    }
+    const _program_update_path_info* update_path = Update_Path_Of(context, full_path);
     if (update_path == nullptr) return;
     std::u16string scratch;
     Program_Key key;

@@ -5,8 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "detection/Detection_Context.h"
+
+// The first update path of the signatures that `full_path` lies under;
+// nullptr when there is none.
+const _program_update_path_info* Update_Path_Of(const Detection_Context& context, std::u16string_view full_path);
 
 // Step of the per-record pass: record i joins the candidate group of its
 // program folder when its FullPath lies under an update path.

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string_view>
 
-#include "detection/Match_Modes.h"
+#include "detection/Program_Update_Periods.h"
 #include "detection/Rule_Numbers.h"
 #include "detection/UsnJrnl_Record_Rules.h"
 #include "detection/UsnJrnl_Timestamp_Rules.h"
@@ -37,13 +37,7 @@ std::optional<std::u16string_view> Program_Key_Of(std::u16string_view full_path,
 void Attach_To_Period(Detection_Context& context, Entry& entry) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const std::u16string_view full_path = entry.FullPath(rows);
-    const _program_update_path_info* update_path = nullptr;
-    for (const _program_update_path_info& row : context.g_Update_Path_Signature_Array) {
-        if (Signature_Matches(row, full_path)) {
-            update_path = &row;
-            break;
-        }
-    }
+    const _program_update_path_info* update_path = Update_Path_Of(context, full_path);
     if (update_path == nullptr) return;
     const std::optional<std::u16string_view> key = Program_Key_Of(full_path, update_path->FolderDepth);
     if (!key) return;

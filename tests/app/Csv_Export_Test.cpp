@@ -14,6 +14,7 @@
 #include "output/Event_Tables.h"
 #include "platform/console.h"
 #include "platform/text.h"
+#include "support/Console_Hook.h"
 #include "support/Sqlite_Query.h"
 #include "support/Temp_Dir.h"
 
@@ -246,29 +247,6 @@ TEST(Csv_Export, UsnJrnlPages) {
             EXPECT_EQ(f.state.g_UsnJrnl_Info_Array[i].USN, platform::Format(u"%d", {8 * i}));
     }
 }
-
-namespace {
-
-// A console that also runs `action` once, when what was written to it first
-// holds `marker`: a test's way in between two steps of the export.
-class Console_Hook : public std::stringbuf {
-public:
-    Console_Hook(std::string marker, std::function<void()> action)
-        : marker_(std::move(marker)), action_(std::move(action)) {}
-
-protected:
-    std::streamsize xsputn(const char* s, std::streamsize n) override {
-        const std::streamsize written = std::stringbuf::xsputn(s, n);
-        if (action_ && str().find(marker_) != std::string::npos) std::exchange(action_, nullptr)();
-        return written;
-    }
-
-private:
-    std::string marker_;
-    std::function<void()> action_;
-};
-
-}  // namespace
 
 // Each failure ends the export with its message, and the call reports a
 // failure of the run (false): a file or database it could not open, a table

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "platform/file.h"
+#include "support/Console_Hook.h"
 #include "support/Failing_Allocation.h"
 #include "support/Run_Harness.h"
 #include "support/Signature_Db_Builder.h"
@@ -56,25 +57,6 @@ void Run_Sql(const std::string& db_path, const std::string& sql) {
     EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
     sqlite3_close(db);
 }
-
-// Console text that also runs `action` once, as soon as what was written to
-// it holds `marker`: a test's way in between two steps of a run.
-class Console_Hook : public std::stringbuf {
-public:
-    Console_Hook(std::string marker, std::function<void()> action)
-        : marker_(std::move(marker)), action_(std::move(action)) {}
-
-protected:
-    std::streamsize xsputn(const char* s, std::streamsize n) override {
-        const std::streamsize written = std::stringbuf::xsputn(s, n);
-        if (action_ && str().find(marker_) != std::string::npos) std::exchange(action_, nullptr)();
-        return written;
-    }
-
-private:
-    std::string marker_;
-    std::function<void()> action_;
-};
 
 // Runs the program with the harness's clock, running `action` when the
 // console text first holds `marker`.
