@@ -6,7 +6,7 @@
 #include <optional>
 #include <variant>
 
-#include "ntfs/logfile/LogFile_Analysis_Update.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis_Update.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "output/Event_Tables.h"
