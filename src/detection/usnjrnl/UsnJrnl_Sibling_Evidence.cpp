@@ -24,8 +24,8 @@ Sibling_Evidence_Finder::Sibling_Evidence_Finder(const Detection_Context& contex
 
 Sibling_Evidence Sibling_Evidence_Finder::Scan(std::size_t index, const _usnjrnl_basic_info_changed_last_event_time& entry,
                                                const _ENTRYINFO_2& own, Tracked_Sibling_Test test,
-                                               const std::u16string& both_format, bool modified_step,
-                                               bool creation_branch, const std::u16string& Tm) {
+                                               const std::u16string& both_format, Sibling_Scan_Steps steps,
+                                               const std::u16string& Tm) {
     Sibling_Evidence found;
     const std::uint64_t parent = platform::Read_Hexadecimal(entry.ParentFileReferenceNumber(rows_));
     const std::u16string own_base = platform::MakeLower(Base_Name(own.Name));
@@ -47,9 +47,9 @@ Sibling_Evidence Sibling_Evidence_Finder::Scan(std::size_t index, const _usnjrnl
             found.Same_As = true;
             return found;
         }
-        if (!modified_step || sibling.ModifiedTime != own.ModifiedTime) continue;
+        if (!steps.Modified_Step || sibling.ModifiedTime != own.ModifiedTime) continue;
         found.Text = platform::Format(u"ModifiedTime(%s) is same as %s", {Tm, sibling.Name});
-        if (creation_branch) found.Same_Modified = true;
+        if (steps.Creation_Branch) found.Same_Modified = true;
         // In a folder where programs keep their scratch copies, an equal
         // modified time is enough.
         const std::u16string_view full_path = entry.FullPath(rows_);

@@ -22,19 +22,27 @@ struct Sibling_Evidence {
 // disagrees with its $SI creation time, or it is tracked at all.
 enum class Tracked_Sibling_Test { Mismatch, Any };
 
+// Which steps of a sibling scan apply beyond the same-times match.
+struct Sibling_Scan_Steps {
+    // A sibling with the same modified time alone is also taken.
+    bool Modified_Step = false;
+    // The scan serves the creation branch, where such a sibling is evidence
+    // of its own.
+    bool Creation_Branch = false;
+};
+
 class Sibling_Evidence_Finder {
 public:
     Sibling_Evidence_Finder(const Detection_Context& context, UsnJrnl_Timestamp_Indexes& indexes);
 
     // Looks among the files of the entry's folder for one whose $SI times
     // the file's own equal. `both_format` holds "%s" where the sibling's
-    // name goes; `modified_step` also takes a sibling with the same modified
-    // time alone (`Tm`, the file's modified time text, goes in its text),
-    // which in the creation branch (`creation_branch`) is evidence of its
-    // own.
+    // name goes; `steps` says whether a sibling with the same modified time
+    // alone is also taken (`Tm`, the file's modified time text, goes in its
+    // text) and whether that is evidence of its own.
     Sibling_Evidence Scan(std::size_t index, const _usnjrnl_basic_info_changed_last_event_time& entry,
                           const _ENTRYINFO_2& own, Tracked_Sibling_Test test, const std::u16string& both_format,
-                          bool modified_step, bool creation_branch, const std::u16string& Tm);
+                          Sibling_Scan_Steps steps, const std::u16string& Tm);
 
 private:
     const std::vector<const _ENTRYINFO_2*>& Siblings_Modified_At(std::uint64_t parent, std::uint64_t modified);

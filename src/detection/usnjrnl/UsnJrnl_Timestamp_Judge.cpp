@@ -143,11 +143,12 @@ private:
             evidence = siblings_.Scan(index, entry, own, Tracked_Sibling_Test::Mismatch,
                                       platform::Format(u"CreationTime(%s) and ModifiedTime(%s) are same as %s",
                                                        {Tc, Tm, u"%s"}),
-                                      true, true, Tm);
+                                      Sibling_Scan_Steps{.Modified_Step = true, .Creation_Branch = true}, Tm);
             if (!own_times_equal && !evidence.Same_As) return true;
         } else {
             evidence = siblings_.Scan(index, entry, own, Tracked_Sibling_Test::Mismatch,
-                                      platform::Format(u"CreationTime(%s) is same as %s", {Tc, u"%s"}), true, true, Tm);
+                                      platform::Format(u"CreationTime(%s) is same as %s", {Tc, u"%s"}),
+                                      Sibling_Scan_Steps{.Modified_Step = true, .Creation_Branch = true}, Tm);
         }
         const bool decorate = evidence.Same_As || evidence.Same_Modified;
         Apply_Rules(entry, Form::Creation, Tc, own.CreateTime, decorate ? &evidence.Text : nullptr);
@@ -166,12 +167,12 @@ private:
         if (entry.CreatedKnown == 1 && entry.CreationEventGapFlag == 0) {
             const bool all_times_equal =
                 own.CreateTime == own.ModifiedTime && own.ModifiedTime == own.MFT_ModifiedTime;
-            evidence = siblings_.Scan(index, entry, own, Tracked_Sibling_Test::Any, both, false, false, u"");
+            evidence = siblings_.Scan(index, entry, own, Tracked_Sibling_Test::Any, both, Sibling_Scan_Steps{}, u"");
             if (!all_times_equal && !evidence.Same_As) return true;
         } else {
             if (Content_Written_Around(entry)) return false;
-            evidence = siblings_.Scan(index, entry, own, Tracked_Sibling_Test::Mismatch, both, true, false,
-                                      Time_Text(own.ModifiedTime));
+            evidence = siblings_.Scan(index, entry, own, Tracked_Sibling_Test::Mismatch, both,
+                                      Sibling_Scan_Steps{.Modified_Step = true}, Time_Text(own.ModifiedTime));
         }
 
         bool unclosed_rule_b = false;
