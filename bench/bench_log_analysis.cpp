@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "db/CppSQLite3.h"
-#include "ntfs/logfile/LogFile_Analysis.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis.h"
 #include "ntfs/logfile/Parse_LogFile.h"
 #include "output/Event_Tables.h"
 #include "support/Laid_Log_Record.h"

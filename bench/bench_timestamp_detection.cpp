@@ -20,9 +20,9 @@
 #include <string>
 
 #include "detection/Detection_Context.h"
-#include "detection/Literal_LogFile_Timestamp.h"
-#include "detection/LogFile_Event_Rules.h"
-#include "detection/LogFile_Refinement.h"
+#include "detection/logfile/Literal_LogFile_Timestamp.h"
+#include "detection/logfile/LogFile_Event_Rules.h"
+#include "detection/logfile/LogFile_Refinement.h"
 #include "app/Signature_Loading.h"
 #include "platform/text.h"
 

@@ -36,7 +36,7 @@
 #include <vector>
 
 #include "db/CppSQLite3.h"
-#include "ntfs/logfile/LogFile_Analysis.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Walk.h"
 #include "ntfs/logfile/Parse_LogFile.h"

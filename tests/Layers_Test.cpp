@@ -1,44 +1,103 @@
 // The floors of the source tree, lowest first: a file includes headers of its
-// own floor and the floors below it, never one above.
+// own part and the floors below it, never one above, and never another part of
+// its own floor (the two halves of the detection know nothing of each other,
+// nor do the carving and the detection).
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
+// A part is a folder under src/, or a single file named without its extension;
+// a file belongs to the longest part that holds it.
 const std::map<std::string, int> Floor_Of = {
-    {"platform", 0}, {"db", 1},        {"records", 2}, {"output", 3},
-    {"ntfs", 3},     {"carving", 3},   {"detection", 4}, {"app", 5},
+    {"platform", 0},
+    {"records", 1},
+    {"db", 1},
+    {"output", 2},
+    {"ntfs", 3},
+    {"carving", 4},
+    {"detection", 4},
+    {"detection/logfile", 5},
+    {"detection/usnjrnl", 5},
+    // The stage itself runs both halves.
+    {"detection/Detect_Suspicious_Behavior", 6},
+    {"app", 7},
 };
 
-TEST(Layers, NoFileIncludesAFloorAboveItsOwn) {
+// The shared detection state still holds the journal half's working objects
+// and builds the log half's event index; each goes once that state is made of
+// one state per half. A climb listed here that no longer exists fails too, so
+// the list only shrinks.
+const std::set<std::pair<std::string, std::string>> Awaiting_Split_State = {
+    {"detection/Detection_Context.h", "detection/usnjrnl/UsnJrnl_Facts.h"},
+    {"detection/Detection_Context.h", "detection/usnjrnl/UsnJrnl_Working_Objects.h"},
+    {"detection/Detection_Context.cpp", "detection/logfile/LogFile_Event_Index.h"},
+};
+
+// The part of a path relative to src/, or "" for none.
+std::string Part_Of(const std::string& relative) {
+    std::string path = relative;
+    const auto dot = path.rfind('.');
+    if (dot != std::string::npos && path.find('/', dot) == std::string::npos) path.erase(dot);
+    std::string best;
+    for (const auto& [part, floor] : Floor_Of) {
+        (void)floor;
+        if (path == part || path.rfind(part + "/", 0) == 0) {
+            if (part.size() > best.size()) best = part;
+        }
+    }
+    return best;
+}
+
+TEST(Layers, NoFileIncludesAFloorAboveItsOwnOrASideOfItsOwnFloor) {
     const std::filesystem::path src = std::filesystem::path(TREVALON_SOURCE_DIR) / "src";
-    const std::regex include(R"(^\s*#\s*include\s*"([a-z]+)/)");
-    std::vector<std::string> upward;
+    const std::regex include(R"(^\s*#\s*include\s*"([a-z]+/[^"]+)\")");
+    std::vector<std::string> climbing;
+    std::set<std::pair<std::string, std::string>> awaiting_seen;
     std::size_t files = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(src)) {
         if (!entry.is_regular_file()) continue;
-        const std::string layer = std::filesystem::relative(entry.path(), src).begin()->string();
-        const auto own = Floor_Of.find(layer);
-        ASSERT_NE(own, Floor_Of.end()) << "a folder of no floor: " << layer;
+        const std::string relative = std::filesystem::relative(entry.path(), src).generic_string();
+        const std::string own = Part_Of(relative);
+        ASSERT_FALSE(own.empty()) << "a file of no floor: " << relative;
         ++files;
         std::ifstream in(entry.path());
         std::string line;
         std::smatch m;
         while (std::getline(in, line)) {
             if (!std::regex_search(line, m, include)) continue;
-            const auto included = Floor_Of.find(m[1].str());
-            if (included == Floor_Of.end() || included->second > own->second)
-                upward.push_back(std::filesystem::relative(entry.path(), src).string() + ": " + line);
+            const std::string header = m[1].str();
+            const std::string part = Part_Of(header);
+            if (part == own) continue;
+            if (!part.empty() && Floor_Of.at(part) < Floor_Of.at(own)) continue;
+            if (Awaiting_Split_State.count({relative, header}) != 0) {
+                awaiting_seen.insert({relative, header});
+                continue;
+            }
+            climbing.push_back(relative + ": " + line);
         }
     }
     EXPECT_GT(files, 0u);
-    EXPECT_EQ(upward, std::vector<std::string>{});
+    EXPECT_EQ(climbing, std::vector<std::string>{});
+    EXPECT_EQ(awaiting_seen, Awaiting_Split_State) << "a listed climb is gone: strike it from the list";
+}
+
+TEST(Layers, APathBelongsToItsLongestPart) {
+    EXPECT_EQ(Part_Of("detection/Findings.h"), "detection");
+    EXPECT_EQ(Part_Of("detection/logfile/LogFile_Refinement.cpp"), "detection/logfile");
+    EXPECT_EQ(Part_Of("detection/usnjrnl/UsnJrnl_Facts.h"), "detection/usnjrnl");
+    EXPECT_EQ(Part_Of("detection/Detect_Suspicious_Behavior.cpp"), "detection/Detect_Suspicious_Behavior");
+    EXPECT_EQ(Part_Of("ntfs/logfile/analysis/LogFile_Analysis.h"), "ntfs");
+    EXPECT_EQ(Part_Of("detections/X.h"), "");
 }
 
 }  // namespace

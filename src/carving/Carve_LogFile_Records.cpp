@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "db/Scoped_Transaction.h"
-#include "ntfs/logfile/LogFile_Analysis.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "platform/arithmetic.h"
 

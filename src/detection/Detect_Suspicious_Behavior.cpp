@@ -1,11 +1,11 @@
 #include "detection/Detect_Suspicious_Behavior.h"
 
 #include "detection/Detection_Context.h"
-#include "detection/LogFile_Event_Rules.h"
-#include "detection/LogFile_Refinement.h"
-#include "detection/Program_Update_Periods.h"
-#include "detection/UsnJrnl_Record_Rules.h"
-#include "detection/UsnJrnl_Timestamp_Rules.h"
+#include "detection/logfile/LogFile_Event_Rules.h"
+#include "detection/logfile/LogFile_Refinement.h"
+#include "detection/usnjrnl/Program_Update_Periods.h"
+#include "detection/usnjrnl/UsnJrnl_Record_Rules.h"
+#include "detection/usnjrnl/UsnJrnl_Timestamp_Rules.h"
 #include "platform/console.h"
 
 using platform::Console_Write;

@@ -1,6 +1,6 @@
 #include "detection/Detection_Context.h"
 
-#include "detection/LogFile_Event_Index.h"
+#include "detection/logfile/LogFile_Event_Index.h"
 
 Detection_Context::Detection_Context(Program_State& state)
     : g_Log_Info_Array(state.g_Log_Info_Array),

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "detection/Findings.h"
-#include "detection/UsnJrnl_Facts.h"
-#include "detection/UsnJrnl_Working_Objects.h"
+#include "detection/usnjrnl/UsnJrnl_Facts.h"
+#include "detection/usnjrnl/UsnJrnl_Working_Objects.h"
 #include "records/Compact_Rows.h"
 #include "detection/Program_State.h"
 #include "records/Records.h"

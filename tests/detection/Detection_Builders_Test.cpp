@@ -12,8 +12,9 @@ using namespace test_support;
 namespace {
 
 // What the detection reads of an index: every entry with its flags and
-// whether a path runs through it, the children of the root, and paths.
-std::vector<std::string> Index_Summary(const Mft_Index& index) {
+// whether a path runs through it, the children of the root, and paths (which
+// fill the index's path cache, so the index is not const).
+std::vector<std::string> Index_Summary(Mft_Index& index) {
     std::vector<std::string> out;
     for (const _ENTRYINFO_2& e : index.Entry_List()) {
         const std::uint64_t number = e.FileReference & 0xFFFFFFFFFFFFull;

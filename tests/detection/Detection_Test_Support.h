@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "detection/Detection_Context.h"
-#include "detection/LogFile_Event_Rules.h"
-#include "detection/Program_Update_Periods.h"
-#include "detection/UsnJrnl_Record_Rules.h"
-#include "detection/UsnJrnl_Timestamp_Rules.h"
+#include "detection/logfile/LogFile_Event_Rules.h"
+#include "detection/usnjrnl/Program_Update_Periods.h"
+#include "detection/usnjrnl/UsnJrnl_Record_Rules.h"
+#include "detection/usnjrnl/UsnJrnl_Timestamp_Rules.h"
 #include "platform/text.h"
 #include "detection/Program_State.h"
 

@@ -10,7 +10,7 @@
 
 #include "db/CppSQLite3.h"
 #include "db/Scoped_Transaction.h"
-#include "ntfs/logfile/LogFile_Analysis_Update.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis_Update.h"
 #include "output/Event_Tables.h"
 #include "platform/text.h"
 #include "support/Sqlite_Query.h"

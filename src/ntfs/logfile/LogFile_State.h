@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "ntfs/logfile/LogFile_Analysis_Row_Index.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis_Row_Index.h"
 #include "ntfs/logfile/LogFile_Pages.h"
-#include "ntfs/logfile/Transaction_Log_Group.h"
+#include "ntfs/logfile/analysis/Transaction_Log_Group.h"
 #include "records/Records.h"
 
 // $LogFile record pages: found by the carving scan of one source file; the

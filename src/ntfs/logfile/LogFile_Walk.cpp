@@ -6,7 +6,7 @@
 #include <optional>
 #include <variant>
 
-#include "ntfs/logfile/LogFile_Analysis_Update.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis_Update.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "output/Event_Tables.h"
@@ -15,7 +15,7 @@
 
 namespace {
 
-namespace L = Log_Record_Layout;
+namespace Layout = Log_Record_Layout;
 
 constexpr std::size_t Page_Size = LogFile_Page_Size;
 constexpr std::size_t Data_Start = LogFile_Page_Data_Start;
@@ -28,10 +28,12 @@ static_assert(2 * Data_Size <= Client_Capacity);
 // three bytes (bytes 3 to 7 of the u64).
 constexpr unsigned Close_Lsn_Shift = 24;
 
-bool Close_Lsns(std::uint64_t a, std::uint64_t b) { return (a >> Close_Lsn_Shift) == (b >> Close_Lsn_Shift); }
+bool Close_Lsns(std::uint64_t left, std::uint64_t right) {
+    return (left >> Close_Lsn_Shift) == (right >> Close_Lsn_Shift);
+}
 
 bool All_Bytes(std::span<const std::uint8_t> bytes, std::uint8_t value) {
-    return std::all_of(bytes.begin(), bytes.end(), [value](std::uint8_t b) { return b == value; });
+    return std::all_of(bytes.begin(), bytes.end(), [value](std::uint8_t byte) { return byte == value; });
 }
 
 // Where the walk goes on: page `page` of the list at offset `offset`, or the
@@ -60,34 +62,34 @@ private:
     // A header to take (now in header_), or where the walk goes on.
     using Header_Found = std::variant<Header_Place, Position>;
 
-    // The records of page `i` from offset `o` on.
-    Position Walk_Page(std::size_t i, std::size_t o);
+    // The records of page `page` from `offset` on.
+    Position Walk_Page(std::size_t page, std::size_t offset);
     // Finds the header of the next record: the one crossing into the page,
-    // the one at `o`, or the one a search takes in place of a header that
+    // the one at `offset`, or the one a search takes in place of a header that
     // fails its test.
-    Header_Found Find_Header(std::size_t i, std::size_t o);
-    Header_Found Find_Crossing_Header(std::size_t i, std::size_t o);
-    // The header at `o`, found by a search: whole on the page, or crossing.
-    Header_Found Take_Header_At(std::size_t i, std::size_t o);
+    Header_Found Find_Header(std::size_t page, std::size_t offset);
+    Header_Found Find_Crossing_Header(std::size_t page, std::size_t offset);
+    // The header at `offset`, found by a search: whole on the page, or crossing.
+    Header_Found Take_Header_At(std::size_t page, std::size_t offset);
     // True when the header at the walk's offset cannot be the next record.
-    bool Fails_Test(std::size_t i, const Log_Record_Header& header) const;
+    bool Fails_Test(std::size_t page, const Log_Record_Header& header) const;
     // Gives the record of header_ its fields and client data, and finishes it
-    // when its data is in hand; where the walk goes on (page `i` itself when
+    // when its data is in hand; where the walk goes on (page `page` itself when
     // another record may follow on it).
-    Position Place_Client_Data(std::size_t i, const Header_Place& place);
+    Position Place_Client_Data(std::size_t page, const Header_Place& place);
     // The first header of the page's last end LSN sequence; 0 when none or
     // when the last end LSN is 0.
     std::size_t Search_By_Last_End_Lsn() const;
-    // The carver's search onward from `o`, by the page's last end LSN; 0 when none.
-    std::size_t Search_Onward(std::size_t o) const {
-        return static_cast<std::size_t>(Find_Next_Record_In_Page(view_, static_cast<int>(o), settings_.Shift));
+    // The carver's search onward from `offset`, by the page's last end LSN; 0 when none.
+    std::size_t Search_Onward(std::size_t offset) const {
+        return static_cast<std::size_t>(Find_Next_Record_In_Page(view_, static_cast<int>(offset), settings_.Shift));
     }
-    Position Next_Page(std::size_t i) const { return Position{i + 1, Data_Start, false}; }
+    Position Next_Page(std::size_t page) const { return Position{page + 1, Data_Start, false}; }
     // Keeps the part of a header that the page end cuts off.
-    Position Begin_Crossing(std::size_t i, std::size_t o);
-    // The header at offset `o` of the page; nothing when it runs past the page end.
-    std::optional<Log_Record_Header> Header_At(std::size_t o) const {
-        return Decode_Log_Record_Header(Byte_View(page_.data() + o, Page_Size - o));
+    Position Begin_Crossing(std::size_t page, std::size_t offset);
+    // The header at `offset` on the page; nothing when it runs past the page end.
+    std::optional<Log_Record_Header> Header_At(std::size_t offset) const {
+        return Decode_Log_Record_Header(Byte_View(page_.data() + offset, Page_Size - offset));
     }
     void Fill_Header_Fields(std::uint64_t redo_data_offset);
     void Append_Client(std::span<const std::uint8_t> bytes);
@@ -103,14 +105,14 @@ private:
     std::array<std::uint8_t, Page_Size> page_{};
     Byte_View view_{page_.data(), page_.size()};
 
-    std::uint64_t last_lsn_ = 0;  // E: the LSN of the last accepted record
+    std::uint64_t last_lsn_ = 0;  // the LSN of the last accepted record
     bool first_found_ = false;
-    std::size_t first_page_ = 0;  // F
+    std::size_t first_page_ = 0;  // the page where the walk found its first record
     bool first_header_ = false;
 
     // A header cut by the previous page's end: its first part and where it began.
     bool crossing_ = false;
-    std::array<std::uint8_t, L::Header_Size> cross_part_{};
+    std::array<std::uint8_t, Layout::Header_Size> cross_part_{};
     std::size_t cross_length_ = 0;
     std::size_t cross_start_ = 0;
     std::uint64_t cross_page_offset_ = 0;
@@ -129,10 +131,10 @@ private:
 };
 
 void Record_Walk::Run() {
-    std::size_t i = 0;
-    std::size_t o = Data_Start;
-    while (i < pages_.size()) {
-        if (!read_page_(pages_[i].FileOffset, page_)) break;
+    std::size_t page = 0;
+    std::size_t offset = Data_Start;
+    while (page < pages_.size()) {
+        if (!read_page_(pages_[page].FileOffset, page_)) break;
         // An unwritten (0xFF) page ends the log.
         if (All_Bytes(std::span(page_).first(8), 0xFF)) break;
         Apply_Update_Sequence(page_);
@@ -140,31 +142,31 @@ void Record_Walk::Run() {
         if (!first_found_) {
             const std::size_t found = Search_By_Last_End_Lsn();
             if (found == 0) {
-                ++i;
-                o = Data_Start;
+                ++page;
+                offset = Data_Start;
                 continue;
             }
-            o = found;
-            first_page_ = i;
+            offset = found;
+            first_page_ = page;
             first_found_ = true;
         }
         if (continuing_) {
             continuing_ = false;
             Append_Client(std::span(page_).subspan(Data_Start, awaited_));
             Analyze_And_Finish();
-            o = Data_Start + awaited_;
-            if (Page_Size - o < L::Client_Data_Start) {
-                ++i;
-                o = Data_Start;
+            offset = Data_Start + awaited_;
+            if (Page_Size - offset < Layout::Client_Data_Start) {
+                ++page;
+                offset = Data_Start;
                 continue;
             }
         }
         first_header_ = true;
-        const Position next = Walk_Page(i, o);
+        const Position next = Walk_Page(page, offset);
         if (next.end) break;
-        const bool lost_rest = (continuing_ || crossing_) && pages_[i].Followed_By_Unwritten_Page;
-        i = next.page;
-        o = next.offset;
+        const bool lost_rest = (continuing_ || crossing_) && pages_[page].Followed_By_Unwritten_Page;
+        page = next.page;
+        offset = next.offset;
         if (lost_rest) {
             // The rest of the record lay in a page never written: it gives
             // no row, as at the end of the log. The walk goes on where it
@@ -186,38 +188,38 @@ std::size_t Record_Walk::Search_By_Last_End_Lsn() const {
     return static_cast<std::size_t>(Find_First_Record_In_Page(view_, settings_.Shift, last_end));
 }
 
-Position Record_Walk::Begin_Crossing(std::size_t i, std::size_t o) {
-    cross_length_ = Page_Size - o;
-    std::memcpy(cross_part_.data(), page_.data() + o, cross_length_);
-    cross_start_ = o;
-    cross_page_offset_ = pages_[i].FileOffset;
+Position Record_Walk::Begin_Crossing(std::size_t page, std::size_t offset) {
+    cross_length_ = Page_Size - offset;
+    std::memcpy(cross_part_.data(), page_.data() + offset, cross_length_);
+    cross_start_ = offset;
+    cross_page_offset_ = pages_[page].FileOffset;
     crossing_ = true;
-    last_lsn_ = Byte_View(cross_part_.data(), cross_length_).Read_U64(L::This_Lsn).value_or(last_lsn_);
-    return Next_Page(i);
+    last_lsn_ = Byte_View(cross_part_.data(), cross_length_).Read_U64(Layout::This_Lsn).value_or(last_lsn_);
+    return Next_Page(page);
 }
 
-Position Record_Walk::Walk_Page(std::size_t i, std::size_t o) {
+Position Record_Walk::Walk_Page(std::size_t page, std::size_t offset) {
     for (;;) {
-        const Header_Found found = Find_Header(i, o);
+        const Header_Found found = Find_Header(page, offset);
         if (const Position* next = std::get_if<Position>(&found)) return *next;
-        const Position next = Place_Client_Data(i, std::get<Header_Place>(found));
+        const Position next = Place_Client_Data(page, std::get<Header_Place>(found));
         // Only a record that ends on this page, with room for another after
         // it, goes on here.
-        if (next.end || next.page != i) return next;
-        o = next.offset;
+        if (next.end || next.page != page) return next;
+        offset = next.offset;
     }
 }
 
-Record_Walk::Header_Found Record_Walk::Find_Header(std::size_t i, std::size_t o) {
-    if (crossing_) return Find_Crossing_Header(i, o);
+Record_Walk::Header_Found Record_Walk::Find_Header(std::size_t page, std::size_t offset) {
+    if (crossing_) return Find_Crossing_Header(page, offset);
 
-    const std::optional<Log_Record_Header> at = Header_At(o);
-    if (!at) return Begin_Crossing(i, o);
-    if (at->This_Lsn == All_Ones_Lsn) return Next_Page(i);
-    if (!Fails_Test(i, *at)) {
+    const std::optional<Log_Record_Header> at = Header_At(offset);
+    if (!at) return Begin_Crossing(page, offset);
+    if (at->This_Lsn == All_Ones_Lsn) return Next_Page(page);
+    if (!Fails_Test(page, *at)) {
         first_header_ = false;
         header_ = *at;
-        return Header_Place{false, o};
+        return Header_Place{false, offset};
     }
     // A header that fails its test: the first of the page is looked for again
     // by the page's last end LSN; a later one, by the carver only, onward.
@@ -225,49 +227,49 @@ Record_Walk::Header_Found Record_Walk::Find_Header(std::size_t i, std::size_t o)
     if (first_header_)
         found = Search_By_Last_End_Lsn();
     else if (settings_.Rule == Failing_Header_Rule::Search_Onward)
-        found = Search_Onward(o);
-    if (found == 0) return Next_Page(i);
+        found = Search_Onward(offset);
+    if (found == 0) return Next_Page(page);
     first_header_ = false;
-    return Take_Header_At(i, found);
+    return Take_Header_At(page, found);
 }
 
-Record_Walk::Header_Found Record_Walk::Find_Crossing_Header(std::size_t i, std::size_t o) {
+Record_Walk::Header_Found Record_Walk::Find_Crossing_Header(std::size_t page, std::size_t offset) {
     crossing_ = false;
     // The header as if this page's data area followed the previous page directly.
-    std::array<std::uint8_t, L::Header_Size> joined{};
+    std::array<std::uint8_t, Layout::Header_Size> joined{};
     std::memcpy(joined.data(), cross_part_.data(), cross_length_);
-    std::memcpy(joined.data() + cross_length_, page_.data() + Data_Start, L::Header_Size - cross_length_);
+    std::memcpy(joined.data() + cross_length_, page_.data() + Data_Start, Layout::Header_Size - cross_length_);
     // `joined` holds a whole header, so it always decodes.
     header_ = *Decode_Log_Record_Header(Byte_View(joined));
-    if (header_.This_Lsn == All_Ones_Lsn) return Next_Page(i);
+    if (header_.This_Lsn == All_Ones_Lsn) return Next_Page(page);
     if (header_.Client_Data_Length >= header_.Redo_Offset) return Header_Place{true, 0};
     // Client data that would end before its redo data starts: no header. The
     // reader looks again from the page's last end LSN, the carver onward
-    // from `o`.
+    // from `offset`.
     const std::size_t found =
-        settings_.Rule == Failing_Header_Rule::Give_Up_Page ? Search_By_Last_End_Lsn() : Search_Onward(o);
-    if (found == 0) return Next_Page(i);
-    return Take_Header_At(i, found);
+        settings_.Rule == Failing_Header_Rule::Give_Up_Page ? Search_By_Last_End_Lsn() : Search_Onward(offset);
+    if (found == 0) return Next_Page(page);
+    return Take_Header_At(page, found);
 }
 
-Record_Walk::Header_Found Record_Walk::Take_Header_At(std::size_t i, std::size_t o) {
-    const std::optional<Log_Record_Header> at = Header_At(o);
-    if (!at) return Begin_Crossing(i, o);
+Record_Walk::Header_Found Record_Walk::Take_Header_At(std::size_t page, std::size_t offset) {
+    const std::optional<Log_Record_Header> at = Header_At(offset);
+    if (!at) return Begin_Crossing(page, offset);
     header_ = *at;
-    return Header_Place{false, o};
+    return Header_Place{false, offset};
 }
 
-bool Record_Walk::Fails_Test(std::size_t i, const Log_Record_Header& header) const {
+bool Record_Walk::Fails_Test(std::size_t page, const Log_Record_Header& header) const {
     const bool give_up = settings_.Rule == Failing_Header_Rule::Give_Up_Page;
     // An LSN of 0 fails, except for the reader's first header of a page,
     // which is judged like any other.
     if (header.This_Lsn == 0 && (!first_header_ || !give_up)) return true;
-    const bool comparable = Close_Lsns(header.This_Lsn, last_lsn_) || i == first_page_;
+    const bool comparable = Close_Lsns(header.This_Lsn, last_lsn_) || page == first_page_;
     return !(comparable && header.This_Lsn >= last_lsn_ && header.Client_Data_Length != 0);
 }
 
-Position Record_Walk::Place_Client_Data(std::size_t i, const Header_Place& place) {
-    const _page_info& info = pages_[i];
+Position Record_Walk::Place_Client_Data(std::size_t page, const Header_Place& place) {
+    const _page_info& info = pages_[page];
     cur_ = _log_info{};
     client_length_ = 0;
     // Where the record's client data lies: on this page from `client_start`
@@ -280,15 +282,15 @@ Position Record_Walk::Place_Client_Data(std::size_t i, const Header_Place& place
     if (place.Crossed) {
         // Client data starts 0x30 bytes into the joined header; part of it
         // may still lie in the bytes kept from the previous page.
-        saved_client = cross_length_ > L::Client_Data_Start ? cross_length_ - L::Client_Data_Start : 0;
-        client_start = Data_Start + (L::Client_Data_Start - (cross_length_ - saved_client));
-        const std::uint64_t record_length = L::Client_Data_Start + std::uint64_t{header_.Client_Data_Length};
+        saved_client = cross_length_ > Layout::Client_Data_Start ? cross_length_ - Layout::Client_Data_Start : 0;
+        client_start = Data_Start + (Layout::Client_Data_Start - (cross_length_ - saved_client));
+        const std::uint64_t record_length = Layout::Client_Data_Start + std::uint64_t{header_.Client_Data_Length};
         end = record_length >= cross_length_ ? Data_Start + record_length - cross_length_ : Data_Start;
-        const std::uint64_t redo_at = L::Client_Data_Start + std::uint64_t{header_.Redo_Offset};
+        const std::uint64_t redo_at = Layout::Client_Data_Start + std::uint64_t{header_.Redo_Offset};
         redo_data_offset = redo_at < cross_length_ ? cross_page_offset_ + cross_start_ + redo_at
                                                    : info.FileOffset + Data_Start + (redo_at - cross_length_);
     } else {
-        client_start = place.Offset + L::Client_Data_Start;
+        client_start = place.Offset + Layout::Client_Data_Start;
         end = client_start + std::uint64_t{header_.Client_Data_Length};
         redo_data_offset = info.FileOffset + client_start + header_.Redo_Offset;
     }
@@ -298,16 +300,16 @@ Position Record_Walk::Place_Client_Data(std::size_t i, const Header_Place& place
     Fill_Mft_Entry_Fields(context_, cur_);
 
     client_expected_ = std::min<std::size_t>(header_.Client_Data_Length, Client_Capacity);
-    if (saved_client > 0) Append_Client(std::span(cross_part_).subspan(L::Client_Data_Start, saved_client));
+    if (saved_client > 0) Append_Client(std::span(cross_part_).subspan(Layout::Client_Data_Start, saved_client));
 
     if (end <= Page_Size) {
         Append_Client(std::span(page_).subspan(client_start, static_cast<std::size_t>(end) - client_start));
         Analyze_And_Finish();
-        if (end == Page_Size) return Next_Page(i);
-        const auto o = static_cast<std::size_t>(end);
-        if (Page_Size - o < L::Client_Data_Start) return Next_Page(i);
-        if (All_Bytes(std::span(page_).subspan(o, 16), 0)) return Next_Page(i);
-        if (last_lsn_ == info.LastLSN) return Next_Page(i);
+        if (end == Page_Size) return Next_Page(page);
+        const auto offset = static_cast<std::size_t>(end);
+        if (Page_Size - offset < Layout::Client_Data_Start) return Next_Page(page);
+        if (All_Bytes(std::span(page_).subspan(offset, 16), 0)) return Next_Page(page);
+        if (last_lsn_ == info.LastLSN) return Next_Page(page);
         // After a record completed from a header that crossed into the
         // first page of the log's first run, the walk moves E on to the
         // next LSN block, so only a newer block continues on this page.
@@ -316,8 +318,8 @@ Position Record_Walk::Place_Client_Data(std::size_t i, const Header_Place& place
             first_header_ = false;
         }
         // At least Client_Data_Start bytes are left, so the next LSN is on the page.
-        if (!Close_Lsns(view_.Read_U64(o + L::This_Lsn).value_or(0), last_lsn_)) return Next_Page(i);
-        return Position{i, o, false};
+        if (!Close_Lsns(view_.Read_U64(offset + Layout::This_Lsn).value_or(0), last_lsn_)) return Next_Page(page);
+        return Position{page, offset, false};
     }
 
     const std::uint64_t overflow = end - Page_Size;  // X
@@ -326,16 +328,16 @@ Position Record_Walk::Place_Client_Data(std::size_t i, const Header_Place& place
         Append_Client(std::span(page_).subspan(client_start));
         awaited_ = static_cast<std::size_t>(overflow);
         continuing_ = true;
-        return Position{i + 1, Data_Start + awaited_, false};
+        return Position{page + 1, Data_Start + awaited_, false};
     }
     // Client data spread over further whole pages is not put together:
     // the record is kept without analysis and the walk goes on where it ends.
     Finish(false);
-    std::size_t next_page = i + 1;
+    std::size_t next_page = page + 1;
     if (whole_pages > pages_.size()) return Position{pages_.size(), Data_Start, true};
     next_page += static_cast<std::size_t>(whole_pages);
     std::size_t next_offset = Data_Start + static_cast<std::size_t>(overflow - whole_pages * Data_Size);
-    if (Page_Size - next_offset < L::Client_Data_Start) {
+    if (Page_Size - next_offset < Layout::Client_Data_Start) {
         ++next_page;
         next_offset = Data_Start;
     }
@@ -424,15 +426,15 @@ namespace {
 // and a row is large (some twenty texts), so the rows are moved once, to their
 // places, rather than step by step by the sort.
 void Sort_Rows_By_Lsn(std::vector<_log_info>& rows) {
-    const auto by_lsn = [](const _log_info& a, const _log_info& b) { return a.ThisLSN < b.ThisLSN; };
+    const auto by_lsn = [](const _log_info& left, const _log_info& right) { return left.ThisLSN < right.ThisLSN; };
     if (std::is_sorted(rows.begin(), rows.end(), by_lsn)) return;
     std::vector<std::size_t> order(rows.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    for (std::size_t place = 0; place < order.size(); ++place) order[place] = place;
     std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return rows[a].ThisLSN < rows[b].ThisLSN; });
+                     [&](std::size_t left, std::size_t right) { return rows[left].ThisLSN < rows[right].ThisLSN; });
     std::vector<_log_info> sorted;
     sorted.reserve(rows.size());
-    for (const std::size_t i : order) sorted.push_back(std::move(rows[i]));
+    for (const std::size_t place : order) sorted.push_back(std::move(rows[place]));
     rows = std::move(sorted);
 }
 
@@ -444,19 +446,19 @@ int Backfill_Event_Times(Global_Parsing_Context& context, CppSQLite3DB& db) {
     std::u16string latest;
     double previous_time = Date_Type_Mismatch;  // "no timed row yet"
     std::vector<std::size_t> pending;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        const std::u16string& event_time = rows[r].EventTime;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        const std::u16string& event_time = rows[row].EventTime;
         if (latest < event_time) latest = event_time;
         if (event_time.empty()) {
-            pending.push_back(r);
+            pending.push_back(row);
             continue;
         }
         const double time = Parse_Time_Text_As_Date(event_time);
         if (!pending.empty() && previous_time != Date_Type_Mismatch) {
             const std::int64_t seconds = Date_Difference_Seconds(time, previous_time);
             if ((seconds == 0 || seconds == 1) && event_time == latest) {
-                for (const std::size_t p : pending) {
-                    const Row_Update_Values values{.LSN = rows[p].LSN, .EventTime = event_time};
+                for (const std::size_t waiting : pending) {
+                    const Row_Update_Values values{.LSN = rows[waiting].LSN, .EventTime = event_time};
                     if (!Update_Earlier_Row(db, Row_Update::EventTime, values)) return 1;
                 }
             }

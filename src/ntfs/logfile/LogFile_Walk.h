@@ -17,7 +17,7 @@
 
 #include "db/CppSQLite3.h"
 #include "ntfs/Parsing_Context.h"
-#include "ntfs/logfile/Client_Data_View.h"
+#include "ntfs/logfile/analysis/Client_Data_View.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Pages.h"
 #include "platform/Byte_View.h"

@@ -47,9 +47,7 @@ void Mft_Index::Finish() {
     Sort(by_lsn_);
     Sort(by_parent_);
 
-    prefix_slot_.assign(n, Prefix_Unknown);
-    prefix_texts_.assign({u"\\", u""});
-    walk_stack_.clear();
+    path_cache_.Reset(n);
 }
 
 const Mft_Index::Key_Index* Mft_Index::First_Of(const std::vector<Key_Index>& sorted, std::uint64_t key) {
@@ -99,14 +97,14 @@ Mft_Index::Entry_Range Mft_Index::Children_Of(std::uint64_t parent_reference) co
     return Entry_Range(&entries_, &*first, &*first + (last - first));
 }
 
-std::uint32_t Mft_Index::Resolve_Prefix(std::uint32_t node) const {
+std::uint32_t Mft_Index::Resolve_Prefix(std::uint32_t node) {
     // Climb until a node whose prefix is known or needs no parent, marking
     // the nodes on the way; meeting a marked node again is a parent loop.
-    walk_stack_.clear();
+    path_cache_.Climb.clear();
     std::uint32_t base = Prefix_Missing;
     std::uint32_t at = node;
     for (;;) {
-        const std::uint32_t known = prefix_slot_[at];
+        const std::uint32_t known = path_cache_.Slot_Of[at];
         if (known == Prefix_In_Progress) break;  // a loop: no path
         if (known != Prefix_Unknown) {
             base = known;
@@ -114,15 +112,15 @@ std::uint32_t Mft_Index::Resolve_Prefix(std::uint32_t node) const {
         }
         const _ENTRYINFO_2& entry = entries_[at];
         if (entry.Name == u".") {  // the root's own node
-            base = prefix_slot_[at] = Prefix_Backslash;
+            base = path_cache_.Slot_Of[at] = Prefix_Backslash;
             break;
         }
         if (entry.IsDirectory == 0) {  // under a file the path stays relative
-            base = prefix_slot_[at] = Prefix_Empty;
+            base = path_cache_.Slot_Of[at] = Prefix_Empty;
             break;
         }
-        prefix_slot_[at] = Prefix_In_Progress;
-        walk_stack_.push_back(at);
+        path_cache_.Slot_Of[at] = Prefix_In_Progress;
+        path_cache_.Climb.push_back(at);
         if (Is_Root_Reference(entry.ParentReference)) {
             base = Prefix_Backslash;
             break;
@@ -132,9 +130,9 @@ std::uint32_t Mft_Index::Resolve_Prefix(std::uint32_t node) const {
     }
     // Unwind from the top: each directory's prefix is its parent's prefix,
     // its name and a backslash.
-    for (auto it = walk_stack_.rbegin(); it != walk_stack_.rend(); ++it) {
+    for (auto it = path_cache_.Climb.rbegin(); it != path_cache_.Climb.rend(); ++it) {
         if (base != Prefix_Missing) {
-            const std::u16string& parent_text = prefix_texts_[base];
+            const std::u16string& parent_text = path_cache_.Texts[base];
             const std::u16string& name = entries_[*it].Name;
             // A prefix already past the longest path gives no path below it;
             // it is not kept, so the memo never holds texts past the limit.
@@ -144,23 +142,23 @@ std::uint32_t Mft_Index::Resolve_Prefix(std::uint32_t node) const {
                 std::u16string text;
                 text.reserve(parent_text.size() + name.size() + 1);
                 text.append(parent_text).append(name).push_back(u'\\');
-                prefix_texts_.push_back(std::move(text));
-                base = static_cast<std::uint32_t>(prefix_texts_.size() - 1);
+                path_cache_.Texts.push_back(std::move(text));
+                base = static_cast<std::uint32_t>(path_cache_.Texts.size() - 1);
             }
         }
-        prefix_slot_[*it] = base;
+        path_cache_.Slot_Of[*it] = base;
     }
-    walk_stack_.clear();
-    return prefix_slot_[node];
+    path_cache_.Climb.clear();
+    return path_cache_.Slot_Of[node];
 }
 
-std::u16string Mft_Index::Full_Path_Of(std::uint64_t reference, std::u16string_view name) const {
+std::u16string Mft_Index::Full_Path_Of(std::uint64_t reference, std::u16string_view name) {
     std::u16string path;
     Full_Path_Of(reference, name, path);
     return path;
 }
 
-void Mft_Index::Full_Path_Of(std::uint64_t reference, std::u16string_view name, std::u16string& out) const {
+void Mft_Index::Full_Path_Of(std::uint64_t reference, std::u16string_view name, std::u16string& out) {
     out.clear();
     if (Is_Root_Reference(reference)) {
         if (1 + name.size() > Max_Full_Path_Units) return;
@@ -173,6 +171,6 @@ void Mft_Index::Full_Path_Of(std::uint64_t reference, std::u16string_view name, 
     const std::uint32_t parent = Path_Node_Of(entries_[own].ParentReference);
     if (parent == No_Node) return;
     const std::uint32_t slot = Resolve_Prefix(parent);
-    if (slot == Prefix_Missing || prefix_texts_[slot].size() + name.size() > Max_Full_Path_Units) return;
-    out.append(prefix_texts_[slot]).append(name);
+    if (slot == Prefix_Missing || path_cache_.Texts[slot].size() + name.size() > Max_Full_Path_Units) return;
+    out.append(path_cache_.Texts[slot]).append(name);
 }

@@ -131,9 +131,10 @@ struct Mft_Index {
     // under its exact reference, the ancestors form a loop, or the path
     // would be longer than Max_Full_Path_Units; relative (no leading
     // backslash) when an ancestor is a file.
-    std::u16string Full_Path_Of(std::uint64_t reference, std::u16string_view name) const;
+    // Not const: it fills the path cache.
+    std::u16string Full_Path_Of(std::uint64_t reference, std::u16string_view name);
     // The same into `out`, reusing its storage; `name` must not view `out`.
-    void Full_Path_Of(std::uint64_t reference, std::u16string_view name, std::u16string& out) const;
+    void Full_Path_Of(std::uint64_t reference, std::u16string_view name, std::u16string& out);
 
 private:
     static constexpr std::uint32_t No_Node = 0xFFFFFFFF;
@@ -149,7 +150,23 @@ private:
     std::uint32_t Path_Node_Of(std::uint64_t full_reference) const;
     // The prefix slot of path node `node`: what goes before the name of a
     // child whose parent is that node.
-    std::uint32_t Resolve_Prefix(std::uint32_t node) const;
+    std::uint32_t Resolve_Prefix(std::uint32_t node);
+
+    // What Full_Path_Of has learnt, filled on demand: per entry, the slot
+    // of the text that goes before a child's name; the texts themselves;
+    // and the nodes of the climb under way. The index itself is fixed once
+    // built; only this changes.
+    struct Path_Prefix_Cache {
+        std::vector<std::uint32_t> Slot_Of;  // per entry
+        std::vector<std::u16string> Texts;
+        std::vector<std::uint32_t> Climb;
+
+        void Reset(std::size_t entries) {
+            Slot_Of.assign(entries, Prefix_Unknown);
+            Texts.assign({u"\\", u""});
+            Climb.clear();
+        }
+    };
 
     Volume_Geometry geometry_;
     std::vector<_ENTRYINFO_2> entries_;
@@ -161,8 +178,5 @@ private:
     std::vector<Key_Index> by_lsn_;
     std::vector<Key_Index> by_parent_;
 
-    // Memo of Full_Path_Of, filled on demand; the index itself is fixed.
-    mutable std::vector<std::uint32_t> prefix_slot_;  // per entry
-    mutable std::vector<std::u16string> prefix_texts_;
-    mutable std::vector<std::uint32_t> walk_stack_;
+    Path_Prefix_Cache path_cache_;
 };

@@ -11,8 +11,8 @@
 
 #include "db/CppSQLite3.h"
 #include "ntfs/Parsing_Context.h"
-#include "ntfs/logfile/Client_Data_View.h"
-#include "ntfs/logfile/LogFile_Analysis.h"
+#include "ntfs/logfile/analysis/Client_Data_View.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/logfile/LogFile_Walk.h"
 #include "output/Event_Tables.h"

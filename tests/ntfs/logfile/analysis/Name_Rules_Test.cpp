@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "ntfs/logfile/analysis/Analysis_Harness.h"
-#include "ntfs/logfile/LogFile_Analysis.h"
-#include "ntfs/logfile/LogFile_Analysis_Cases.h"
-#include "ntfs/logfile/LogFile_Analysis_Update.h"
-#include "ntfs/logfile/Transaction_Log_Group.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis_Cases.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis_Update.h"
+#include "ntfs/logfile/analysis/Transaction_Log_Group.h"
 #include "platform/text.h"
 
 namespace {

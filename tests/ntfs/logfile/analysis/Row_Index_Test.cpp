@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ntfs/logfile/LogFile_Analysis_Row_Index.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis_Row_Index.h"
 
 namespace {
 

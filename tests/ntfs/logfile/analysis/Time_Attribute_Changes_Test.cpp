@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "ntfs/logfile/analysis/Analysis_Harness.h"
-#include "ntfs/logfile/LogFile_Analysis.h"
-#include "ntfs/logfile/LogFile_Analysis_Cases.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis.h"
+#include "ntfs/logfile/analysis/LogFile_Analysis_Cases.h"
 #include "ntfs/Volume_Geometry.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
