@@ -3,8 +3,8 @@
 #include <optional>
 #include <string_view>
 
-#include "detection/Program_Update_Periods.h"
 #include "detection/Rule_Numbers.h"
+#include "detection/usnjrnl/Program_Update_Periods.h"
 #include "detection/usnjrnl/UsnJrnl_Record_Rules.h"
 #include "detection/usnjrnl/UsnJrnl_Timestamp_Rules.h"
 #include "ntfs/mft/Mft_Index.h"
