@@ -5,11 +5,15 @@
 #include <unordered_map>
 
 #include "detection/Rule_Numbers.h"
+#include "ntfs/File_Attribute_Words.h"
 #include "platform/text.h"
 
 namespace {
 
 bool Holds_Text(std::u16string_view text, std::u16string_view what) { return text.find(what) != std::u16string_view::npos; }
+
+constexpr std::u16string_view Directory_Word = Journal_File_Attribute_Word(File_Attribute::Directory);
+constexpr std::u16string_view Not_Content_Indexed_Word = Journal_File_Attribute_Word(File_Attribute::Not_Content_Indexed);
 
 bool Is_Digit(char16_t c) { return c >= u'0' && c <= u'9'; }
 int Two_Digits(std::u16string_view text, std::size_t at) { return (text[at] - u'0') * 10 + (text[at + 1] - u'0'); }
@@ -87,9 +91,9 @@ UsnJrnl_Facts::UsnJrnl_Facts(const UsnJrnl_Info_Rows& rows) : rows_(rows) {
         if (Holds_Text(event, Usn_Closed_Part)) facts.Flags |= Holds_Closed_Text;
         if (Holds_Text(event, Usn_Close_Part)) facts.Flags |= Holds_Close_Text;
         const std::u16string_view attr = rows.Tuple_Field(e, Usn_Field::FileAttr);
-        if (Holds_Text(attr, u"Directory")) facts.Flags |= Attr_Holds_Directory;
-        if (attr == u"Directory") facts.Flags |= Attr_Is_Directory;
-        if (Holds_Text(attr, u"Not_Content_Indexed")) facts.Flags |= Attr_Not_Content_Indexed;
+        if (Holds_Text(attr, Directory_Word)) facts.Flags |= Attr_Holds_Directory;
+        if (attr == Directory_Word) facts.Flags |= Attr_Is_Directory;
+        if (Holds_Text(attr, Not_Content_Indexed_Word)) facts.Flags |= Attr_Not_Content_Indexed;
         if (rows.Tuple_Field(e, Usn_Field::CarvingFlag) == u"Y") facts.Flags |= Carved_Record;
     }
 

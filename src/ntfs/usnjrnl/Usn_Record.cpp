@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "ntfs/File_Attribute_Words.h"
 #include "ntfs/usnjrnl/Usn_Reason_Words.h"
 
 namespace L = Usn_Record_V2_Layout;
@@ -15,34 +16,20 @@ struct Bit_Word {
     std::u16string_view Word;
 };
 
-// The reason words in the order they are appended.
+// The reason and attribute words in the order they are appended.
 constexpr auto Reason_Words = [] {
     std::array<Bit_Word, Usn_Reason_Words.size()> words{};
     for (std::size_t i = 0; i < words.size(); ++i) words[i] = {Usn_Reason_Words[i].Bit, Usn_Reason_Words[i].Word};
     return words;
 }();
-// Windows file-attribute bits, in the order their words are appended. The
-// words keep their historical spellings ("Encryted", "N0_Scrub_Data" with a
-// zero, "Repasre_Point"): stored rows and the detection depend on them.
-constexpr std::array<Bit_Word, 17> Attribute_Words{{
-    {0x00000020, u"Archive"},
-    {0x00000800, u"Compressed"},
-    {0x00000040, u"Device"},
-    {0x00000010, u"Directory"},
-    {0x00004000, u"Encryted"},
-    {0x00000002, u"Hidden"},
-    {0x00008000, u"Integrity_Stream"},
-    {0x00000080, u"Normal"},
-    {0x00002000, u"Not_Content_Indexed"},
-    {0x00020000, u"N0_Scrub_Data"},
-    {0x00001000, u"Offline"},
-    {0x00000001, u"ReadOnly"},
-    {0x00000400, u"Repasre_Point"},
-    {0x00000200, u"Sparse"},
-    {0x00000004, u"System"},
-    {0x00000100, u"Temporary"},
-    {0x00010000, u"Virtual"},
-}};
+constexpr auto Attribute_Words = [] {
+    std::array<Bit_Word, Journal_File_Attribute_Order.size()> words{};
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const File_Attribute bit = Journal_File_Attribute_Order[i];
+        words[i] = {static_cast<std::uint32_t>(bit), Journal_File_Attribute_Word(bit)};
+    }
+    return words;
+}();
 
 template <std::size_t N>
 std::u16string Words_Of(std::uint32_t value, const std::array<Bit_Word, N>& table) {
