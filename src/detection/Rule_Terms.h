@@ -1,6 +1,6 @@
 // The words and tests that the $LogFile and $UsnJrnl rule sets share: what
-// "holds" means, the journal's reason words, a prefetch name, the names of
-// documents whose deletion is reported, and the trace rows by operation.
+// "holds" means, a prefetch name, the names of documents whose deletion is
+// reported, and the trace rows by operation.
 #pragma once
 
 #include <array>
@@ -27,22 +27,6 @@ bool Holds_Any(std::u16string_view text, const std::array<std::u16string_view, N
         if (Holds(text, part)) return true;
     return false;
 }
-
-// The reason words of the journal's Event texts (joined by " , ").
-namespace Usn_Reason {
-inline constexpr std::u16string_view File_Created = u"File_Created";
-inline constexpr std::u16string_view File_Closed = u"File_Closed";
-inline constexpr std::u16string_view File_Deleted = u"File_Deleted";
-inline constexpr std::u16string_view File_Renamed_New = u"File_Renamed_New";
-inline constexpr std::u16string_view File_Renamed_Old = u"File_Renamed_Old";
-inline constexpr std::u16string_view Data_Truncated = u"Data_Truncated";
-inline constexpr std::u16string_view Basic_Info_Changed = u"Basic_Info_Changed";
-// Windows 10 adds it, on tiered storage, to records that are otherwise
-// what they always were.
-inline constexpr std::u16string_view Desired_Storage_Class_Change = u"Desired_Storage_Class_Change";
-inline constexpr std::u16string_view Separator = u" , ";
-}  // namespace Usn_Reason
-
 
 // A prefetch file's name ends with ".pf" and holds it nowhere earlier.
 inline bool Is_Prefetch_Name(std::u16string_view name) {

@@ -5,38 +5,15 @@
 #include <unordered_map>
 
 #include "detection/Rule_Numbers.h"
+#include "ntfs/File_Attribute_Words.h"
 #include "platform/text.h"
-
-const std::vector<Usn_Reason_Word> Usn_Reason_Words = {
-    {Usn_Reason_Bit::File_Created, u"File_Created"},
-    {Usn_Reason_Bit::Basic_Info_Changed, u"Basic_Info_Changed"},
-    {Usn_Reason_Bit::Compression_Changed, u"Compression_Changed"},
-    {Usn_Reason_Bit::Data_Added, u"Data_Added"},
-    {Usn_Reason_Bit::Data_Overwritten, u"Data_Overwritten"},
-    {Usn_Reason_Bit::Data_Truncated, u"Data_Truncated"},
-    {Usn_Reason_Bit::Extended_Attr_Changed, u"Extended_Attr_Changed"},
-    {Usn_Reason_Bit::Encryption_Changed, u"Encryption_Changed"},
-    {Usn_Reason_Bit::Hard_Link_Changed, u"Hard_Link_Changed"},
-    {Usn_Reason_Bit::Content_Indexed_Attr_Changed, u"Content_Indexed_Attr_Changed"},
-    {Usn_Reason_Bit::Integrity_Changed, u"Integrity_Changed"},
-    {Usn_Reason_Bit::Named_Data_Stream_Added, u"Named_Data_Stream_Added"},
-    {Usn_Reason_Bit::Named_Data_Stream_Overwritten, u"Named_Data_Stream_Overwritten"},
-    {Usn_Reason_Bit::Named_Stream_Truncated, u"Named_Stream_Truncated"},
-    {Usn_Reason_Bit::Object_ID_Changed, u"Object_ID_Changed"},
-    {Usn_Reason_Bit::File_Renamed_New, u"File_Renamed_New"},
-    {Usn_Reason_Bit::File_Renamed_Old, u"File_Renamed_Old"},
-    {Usn_Reason_Bit::Reparse_Point_Changed, u"Reparse_Point_Changed"},
-    {Usn_Reason_Bit::Access_Right_Changed, u"Access_Right_Changed"},
-    {Usn_Reason_Bit::Named_Stream_Changed, u"Named_Stream_Changed"},
-    {Usn_Reason_Bit::Transacted_Changed, u"Transacted_Changed"},
-    {Usn_Reason_Bit::Desired_Storage_Class_Change, u"Desired_Storage_Class_Change"},
-    {Usn_Reason_Bit::File_Closed, u"File_Closed"},
-    {Usn_Reason_Bit::File_Deleted, u"File_Deleted"},
-};
 
 namespace {
 
 bool Holds_Text(std::u16string_view text, std::u16string_view what) { return text.find(what) != std::u16string_view::npos; }
+
+constexpr std::u16string_view Directory_Word = Journal_File_Attribute_Word(File_Attribute::Directory);
+constexpr std::u16string_view Not_Content_Indexed_Word = Journal_File_Attribute_Word(File_Attribute::Not_Content_Indexed);
 
 bool Is_Digit(char16_t c) { return c >= u'0' && c <= u'9'; }
 int Two_Digits(std::u16string_view text, std::size_t at) { return (text[at] - u'0') * 10 + (text[at + 1] - u'0'); }
@@ -107,16 +84,16 @@ UsnJrnl_Facts::UsnJrnl_Facts(const UsnJrnl_Info_Rows& rows) : rows_(rows) {
         for (const Usn_Reason_Word& word : Usn_Reason_Words) {
             if (!Holds_Text(event, word.Word)) continue;
             facts.Reasons |= word.Bit;
-            if (!joined.empty()) joined += u" , ";
+            if (!joined.empty()) joined += Usn_Reloaded_Word_Separator;
             joined += word.Word;
         }
         if (joined == event) facts.Flags |= Canonical_Event;
-        if (Holds_Text(event, u"Closed")) facts.Flags |= Holds_Closed_Text;
-        if (Holds_Text(event, u"Close")) facts.Flags |= Holds_Close_Text;
+        if (Holds_Text(event, Usn_Closed_Part)) facts.Flags |= Holds_Closed_Text;
+        if (Holds_Text(event, Usn_Close_Part)) facts.Flags |= Holds_Close_Text;
         const std::u16string_view attr = rows.Tuple_Field(e, Usn_Field::FileAttr);
-        if (Holds_Text(attr, u"Directory")) facts.Flags |= Attr_Holds_Directory;
-        if (attr == u"Directory") facts.Flags |= Attr_Is_Directory;
-        if (Holds_Text(attr, u"Not_Content_Indexed")) facts.Flags |= Attr_Not_Content_Indexed;
+        if (Holds_Text(attr, Directory_Word)) facts.Flags |= Attr_Holds_Directory;
+        if (attr == Directory_Word) facts.Flags |= Attr_Is_Directory;
+        if (Holds_Text(attr, Not_Content_Indexed_Word)) facts.Flags |= Attr_Not_Content_Indexed;
         if (rows.Tuple_Field(e, Usn_Field::CarvingFlag) == u"Y") facts.Flags |= Carved_Record;
     }
 

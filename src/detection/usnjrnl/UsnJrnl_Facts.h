@@ -18,43 +18,8 @@
 #include <vector>
 
 #include "detection/usnjrnl/UsnJrnl_Working_Objects.h"
+#include "ntfs/usnjrnl/Usn_Reason_Words.h"
 #include "records/Compact_Rows.h"
-
-// The journal's reason words as the reason bits of the record, in the order
-// the journal reader joins them into an Event text.
-namespace Usn_Reason_Bit {
-inline constexpr std::uint32_t File_Created = 0x00000100;
-inline constexpr std::uint32_t Basic_Info_Changed = 0x00008000;
-inline constexpr std::uint32_t Compression_Changed = 0x00020000;
-inline constexpr std::uint32_t Data_Added = 0x00000002;
-inline constexpr std::uint32_t Data_Overwritten = 0x00000001;
-inline constexpr std::uint32_t Data_Truncated = 0x00000004;
-inline constexpr std::uint32_t Extended_Attr_Changed = 0x00000400;
-inline constexpr std::uint32_t Encryption_Changed = 0x00040000;
-inline constexpr std::uint32_t Hard_Link_Changed = 0x00010000;
-inline constexpr std::uint32_t Content_Indexed_Attr_Changed = 0x00004000;
-inline constexpr std::uint32_t Integrity_Changed = 0x00800000;
-inline constexpr std::uint32_t Named_Data_Stream_Added = 0x00000020;
-inline constexpr std::uint32_t Named_Data_Stream_Overwritten = 0x00000010;
-inline constexpr std::uint32_t Named_Stream_Truncated = 0x00000040;
-inline constexpr std::uint32_t Object_ID_Changed = 0x00080000;
-inline constexpr std::uint32_t File_Renamed_New = 0x00002000;
-inline constexpr std::uint32_t File_Renamed_Old = 0x00001000;
-inline constexpr std::uint32_t Reparse_Point_Changed = 0x00100000;
-inline constexpr std::uint32_t Access_Right_Changed = 0x00000800;
-inline constexpr std::uint32_t Named_Stream_Changed = 0x00200000;
-inline constexpr std::uint32_t Transacted_Changed = 0x00400000;
-inline constexpr std::uint32_t Desired_Storage_Class_Change = 0x01000000;
-inline constexpr std::uint32_t File_Closed = 0x80000000;
-inline constexpr std::uint32_t File_Deleted = 0x00000200;
-}  // namespace Usn_Reason_Bit
-
-struct Usn_Reason_Word {
-    std::uint32_t Bit;
-    std::u16string_view Word;
-};
-// Every reason word, in the order the journal reader joins them.
-extern const std::vector<Usn_Reason_Word> Usn_Reason_Words;
 
 class UsnJrnl_Facts {
 public:

@@ -4,6 +4,9 @@
 #include <array>
 #include <string_view>
 
+#include "ntfs/File_Attribute_Words.h"
+#include "ntfs/usnjrnl/Usn_Reason_Words.h"
+
 namespace L = Usn_Record_V2_Layout;
 
 namespace {
@@ -13,68 +16,29 @@ struct Bit_Word {
     std::u16string_view Word;
 };
 
-// USN reason bits, in the order their words are appended. The detection rules
-// match on these words, so their spelling is part of the table's contract.
-constexpr std::array<Bit_Word, 24> Reason_Words{{
-    {0x00000100, u"File_Created / "},
-    {0x00008000, u"Basic_Info_Changed / "},
-    {0x00020000, u"Compression_Changed / "},
-    {0x00000002, u"Data_Added / "},
-    {0x00000001, u"Data_Overwritten / "},
-    {0x00000004, u"Data_Truncated / "},
-    {0x00000400, u"Extended_Attr_Changed / "},
-    {0x00040000, u"Encryption_Changed / "},
-    {0x00010000, u"Hard_Link_Changed / "},
-    {0x00004000, u"Content_Indexed_Attr_Changed / "},
-    {0x00800000, u"Integrity_Changed / "},
-    {0x00000020, u"Named_Data_Stream_Added / "},
-    {0x00000010, u"Named_Data_Stream_Overwritten / "},
-    {0x00000040, u"Named_Stream_Truncated / "},
-    {0x00080000, u"Object_ID_Changed / "},
-    {0x00002000, u"File_Renamed_New / "},
-    {0x00001000, u"File_Renamed_Old / "},
-    {0x00100000, u"Reparse_Point_Changed / "},
-    {0x00000800, u"Access_Right_Changed / "},
-    {0x00200000, u"Named_Stream_Changed / "},
-    {0x00400000, u"Transacted_Changed / "},
-    // USN_REASON_DESIRED_STORAGE_CLASS_CHANGE: Windows 10 sets it beside the
-    // other reasons of a record on tiered storage (6 of 208 records of a live
-    // journal carried it).
-    {0x01000000, u"Desired_Storage_Class_Change / "},
-    {0x80000000, u"File_Closed / "},
-    {0x00000200, u"File_Deleted / "},
-}};
-
-// Windows file-attribute bits, in the order their words are appended. The
-// words keep their historical spellings ("Encryted", "N0_Scrub_Data" with a
-// zero, "Repasre_Point"): stored rows and the detection depend on them.
-constexpr std::array<Bit_Word, 17> Attribute_Words{{
-    {0x00000020, u"Archive / "},
-    {0x00000800, u"Compressed / "},
-    {0x00000040, u"Device / "},
-    {0x00000010, u"Directory / "},
-    {0x00004000, u"Encryted / "},
-    {0x00000002, u"Hidden / "},
-    {0x00008000, u"Integrity_Stream / "},
-    {0x00000080, u"Normal / "},
-    {0x00002000, u"Not_Content_Indexed / "},
-    {0x00020000, u"N0_Scrub_Data / "},
-    {0x00001000, u"Offline / "},
-    {0x00000001, u"ReadOnly / "},
-    {0x00000400, u"Repasre_Point / "},
-    {0x00000200, u"Sparse / "},
-    {0x00000004, u"System / "},
-    {0x00000100, u"Temporary / "},
-    {0x00010000, u"Virtual / "},
-}};
+// The reason and attribute words in the order they are appended.
+constexpr auto Reason_Words = [] {
+    std::array<Bit_Word, Usn_Reason_Words.size()> words{};
+    for (std::size_t i = 0; i < words.size(); ++i) words[i] = {Usn_Reason_Words[i].Bit, Usn_Reason_Words[i].Word};
+    return words;
+}();
+constexpr auto Attribute_Words = [] {
+    std::array<Bit_Word, Journal_File_Attribute_Order.size()> words{};
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const File_Attribute bit = Journal_File_Attribute_Order[i];
+        words[i] = {static_cast<std::uint32_t>(bit), Journal_File_Attribute_Word(bit)};
+    }
+    return words;
+}();
 
 template <std::size_t N>
 std::u16string Words_Of(std::uint32_t value, const std::array<Bit_Word, N>& table) {
     std::u16string text;
-    for (const Bit_Word& entry : table)
-        if ((value & entry.Bit) != 0) text += entry.Word;
-    // Every word ends in the three-character separator " / ".
-    if (text.size() >= 3) text.resize(text.size() - 3);
+    for (const Bit_Word& entry : table) {
+        if ((value & entry.Bit) == 0) continue;
+        if (!text.empty()) text += Usn_Word_Separator;
+        text += entry.Word;
+    }
     return text;
 }
 

@@ -130,6 +130,7 @@ void Scan_Usn_Chunk(const Byte_View& chunk, std::size_t step, Found&& found) {
 }
 
 // The reason and attribute words of the UsnJrnl table: one word per known bit,
-// in the table's order, joined by " / "; "" when no known bit is set.
+// in the order of Usn_Reason_Words and Journal_File_Attribute_Order, joined by
+// " / "; "" when no known bit is set.
 std::u16string Usn_Reason_Text(std::uint32_t reason);
 std::u16string Usn_File_Attribute_Text(std::uint32_t attributes);

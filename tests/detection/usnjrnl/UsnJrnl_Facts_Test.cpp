@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "detection/Rule_Numbers.h"
 #include "detection/Rule_Terms.h"
 #include "detection/usnjrnl/Literal_Timestamp_Rules.h"
+#include "ntfs/usnjrnl/Usn_Record.h"
 
 namespace {
 
@@ -22,7 +24,55 @@ _USNJRNLINFO Row(std::u16string time, std::u16string event, std::u16string refer
     return r;
 }
 
+// A text as the journal reader writes it, after the export's "/" to ",".
+std::u16string Reloaded(std::u16string text) {
+    std::replace(text.begin(), text.end(), u'/', u',');
+    return text;
+}
+
 }  // namespace
+
+// The words the journal reader writes are the words the facts read back:
+// every reason bit alone, all of them at once and the attribute words the
+// rules test, through the reload.
+TEST(UsnJrnl_Facts, ReadsWhatTheJournalReaderWrites) {
+    namespace B = Usn_Reason_Bit;
+    UsnJrnl_Info_Rows rows;
+    std::uint32_t all = 0;
+    for (const Usn_Reason_Word& word : Usn_Reason_Words) {
+        rows.push_back(Row(u"2020-08-02 10:00:00", Reloaded(Usn_Reason_Text(word.Bit))));
+        all |= word.Bit;
+    }
+    rows.push_back(Row(u"2020-08-02 10:00:00", Reloaded(Usn_Reason_Text(0xFFFFFFFF))));
+    const std::uint32_t attributes[] = {0x10, 0x2000, 0x2010, 0x10000000};
+    for (const std::uint32_t attribute : attributes) {
+        _USNJRNLINFO r = Row(u"2020-08-02 10:00:00", u"File_Created");
+        r.FileAttr = Reloaded(Usn_File_Attribute_Text(attribute));
+        rows.push_back(r);
+    }
+    const UsnJrnl_Facts facts(rows);
+    for (std::size_t i = 0; i < Usn_Reason_Words.size(); ++i) {
+        const std::uint32_t bit = Usn_Reason_Words[i].Bit;
+        SCOPED_TRACE(platform::Utf16_To_Utf8(rows.Field(i, Usn_Field::Event)));
+        EXPECT_EQ(facts.Reasons(i), bit);
+        EXPECT_TRUE(facts.Event_Is(i, bit == B::Desired_Storage_Class_Change ? 0 : bit));
+        EXPECT_EQ(facts.Holds_Closed(i), bit == B::File_Closed);
+        EXPECT_EQ(facts.Holds_Close(i), bit == B::File_Closed);
+    }
+    const std::size_t every = Usn_Reason_Words.size();
+    EXPECT_EQ(facts.Reasons(every), all);
+    EXPECT_TRUE(facts.Event_Is(every, all & ~B::Desired_Storage_Class_Change));
+    const struct {
+        bool holds_directory, is_directory, not_indexed;
+    } expected[] = {{true, true, false}, {false, false, true}, {true, false, true}, {false, false, false}};
+    for (std::size_t k = 0; k < std::size(attributes); ++k) {
+        const std::size_t i = every + 1 + k;
+        SCOPED_TRACE(platform::Utf16_To_Utf8(rows.Field(i, Usn_Field::FileAttr)));
+        EXPECT_EQ(facts.Directory_Attribute(i), expected[k].holds_directory);
+        EXPECT_EQ(facts.Attributes_Are_Directory(i), expected[k].is_directory);
+        EXPECT_EQ(facts.Not_Content_Indexed(i), expected[k].not_indexed);
+    }
+}
 
 // No reason word holds another, so the bits of a text joined from words are
 // exactly its words.

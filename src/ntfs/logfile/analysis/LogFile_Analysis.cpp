@@ -143,24 +143,9 @@ bool Is_Short_File_Name(std::u16string_view name) {
 }
 
 std::u16string File_Attribute_Word(std::uint32_t value) {
-    switch (value) {
-        case 0x1: return u"ReadOnly";
-        case 0x2: return u"Hidden";
-        case 0x4: return u"System";
-        case 0x20: return u"Archive";
-        case 0x40: return u"Device";
-        case 0x80: return u"Normal";
-        case 0x100: return u"Temporary";
-        case 0x200: return u"Sparse";
-        case 0x400: return u"ReparsePoint";
-        case 0x800: return u"Compressed";
-        case 0x1000: return u"Offline";
-        case 0x2000: return u"NotIndexedContent";
-        case 0x4000: return u"Encrypted";
-        case 0x10000000: return u"Directory";
-        case 0x20000000: return u"IndexView";
-        default: return u"";
-    }
+    for (const File_Attribute_Words& entry : File_Attribute_Word_Table)
+        if (static_cast<std::uint32_t>(entry.Bit) == value) return std::u16string(entry.Log_Alone);
+    return u"";
 }
 
 std::u16string Shifted_Time_Text(const Global_Parsing_Context& context, std::uint64_t filetime) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "db/CppSQLite3.h"
+#include "ntfs/File_Attribute_Words.h"
 #include "ntfs/Ntfs_Layout.h"
 #include "ntfs/Parsing_Context.h"
 #include "ntfs/logfile/analysis/Client_Data_View.h"
@@ -68,6 +69,9 @@ void Take_Position_Of_Added_Entry(const Global_Parsing_Context& context, _log_in
 // flags ("ReadOnly", "Hidden", ..., "Directory", "IndexView"); "" for any
 // other value, combinations included.
 std::u16string File_Attribute_Word(std::uint32_t value);
+// Its word for a directory's file name.
+inline constexpr std::u16string_view Directory_Attribute_Word =
+    Log_File_Attribute_Alone_Word(File_Attribute::File_Name_Index);
 
 // A FILETIME as a time text moved by the run's hour offset.
 std::u16string Shifted_Time_Text(const Global_Parsing_Context& context, std::uint64_t filetime);

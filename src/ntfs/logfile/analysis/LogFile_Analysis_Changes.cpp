@@ -333,44 +333,13 @@ void Name_Written_File(const Log_Record_Analysis& a) {
 }  // namespace
 
 std::u16string Format_File_Attributes(std::uint32_t value) {
-    static constexpr std::array<std::pair<std::uint32_t, const char16_t*>, 30> Names{{
-        {0x1, u"ReadOnly, "},
-        {0x2, u"Hidden, "},
-        {0x4, u"System, "},
-        {0x10, u"Directory, "},
-        {0x20, u"Archive, "},
-        {0x40, u"Device, "},
-        {0x80, u"Normal, "},
-        {0x100, u"Temporary, "},
-        {0x200, u"Sparse, "},
-        {0x400, u"ReparsePoint, "},
-        {0x800, u"Compressed, "},
-        {0x1000, u"Offline, "},
-        {0x2000, u"NotContentIndexed, "},
-        {0x4000, u"Encrypted, "},
-        {0x8000, u"IntegrityStream, "},
-        {0x10000, u"Virtual, "},
-        {0x20000, u"NoScrubData, "},
-        {0x40000, u"RecallOnOpen, "},
-        {0x80000, u"Pinned, "},
-        {0x100000, u"Unpinned, "},
-        {0x200000, u"OpenReparsePoint, "},
-        {0x400000, u"RecallOnDataAccess, "},
-        {0x800000, u"SessionAware, "},
-        {0x1000000, u"PosixSemantics, "},
-        {0x4000000, u"DeleteOnClose, "},
-        {0x8000000, u"SequentialScan, "},
-        // In $STANDARD_INFORMATION these two bits say that the FILE record
-        // holds a file-name index (a directory) or a view index.
-        {0x10000000, u"Directory, "},
-        {0x20000000, u"IndexView, "},
-        {0x40000000, u"Overlapped, "},
-        {0x80000000, u"WriteThrough, "},
-    }};
     std::u16string text;
-    for (const auto& [bit, name] : Names)
-        if (value & bit) text += name;
-    return Without_Last_Two(text);
+    for (const File_Attribute_Words& entry : File_Attribute_Word_Table) {
+        if ((value & static_cast<std::uint32_t>(entry.Bit)) == 0) continue;
+        if (!text.empty()) text += u", ";
+        text += entry.Log_Listed;
+    }
+    return text;
 }
 
 Case_Outcome Analyze_Resident_Content_Write(const Log_Record_Analysis& a) {

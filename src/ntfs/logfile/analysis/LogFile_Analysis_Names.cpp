@@ -70,7 +70,7 @@ Case_Outcome Analyze_File_Name_Addition(const Log_Record_Analysis& a) {
 
         if (cur.ParentReference == old.ParentReference) {
             cur.Detail = old.FileName + u" -> " + cur.FileName;
-            cur.Event = cur.FileAttribute == u"Directory" ? u"Renaming Directory" : u"Renaming File";
+            cur.Event = cur.FileAttribute == Directory_Attribute_Word ? u"Renaming Directory" : u"Renaming File";
         } else {
             // The stored row of the old name shows where the file came from;
             // its copy in memory stays a placeholder for later look-backs.

@@ -118,7 +118,7 @@ Case_Outcome Analyze_File_Record_Deletion(const Log_Record_Analysis& a) {
 
     _log_info& cur = a.Cur;
     cur.FileAttribute = removed->FileAttribute;
-    cur.Event = cur.FileAttribute == u"Directory" ? u"Directory Deletion" : u"File Deletion";
+    cur.Event = cur.FileAttribute == Directory_Attribute_Word ? u"Directory Deletion" : u"File Deletion";
     cur.FullPath = removed->FullPath;
     cur.FileName = removed->FileName;
     cur.CreateTime = removed->CreateTime;
