@@ -44,7 +44,6 @@
 #include "app/Signature_Loading.h"
 #include "detection/Detect_Suspicious_Behavior.h"
 #include "app/Signature_Loading.h"
-#include "detection/Detection_Context.h"
 #include "detection/usnjrnl/Program_Update_Periods.h"
 #include "detection/usnjrnl/UsnJrnl_Record_Rules.h"
 #include "detection/usnjrnl/UsnJrnl_Timestamp_Rules.h"

@@ -9,9 +9,7 @@
 #include <fstream>
 #include <map>
 #include <regex>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -33,16 +31,6 @@ const std::map<std::string, int> Floor_Of = {
     {"app", 7},
 };
 
-// The shared detection state still holds the journal half's working objects
-// and builds the log half's event index; each goes once that state is made of
-// one state per half. A climb listed here that no longer exists fails too, so
-// the list only shrinks.
-const std::set<std::pair<std::string, std::string>> Awaiting_Split_State = {
-    {"detection/Detection_Context.h", "detection/usnjrnl/UsnJrnl_Facts.h"},
-    {"detection/Detection_Context.h", "detection/usnjrnl/UsnJrnl_Working_Objects.h"},
-    {"detection/Detection_Context.cpp", "detection/logfile/LogFile_Event_Index.h"},
-};
-
 // The part of a path relative to src/, or "" for none.
 std::string Part_Of(const std::string& relative) {
     std::string path = relative;
@@ -62,7 +50,6 @@ TEST(Layers, NoFileIncludesAFloorAboveItsOwnOrASideOfItsOwnFloor) {
     const std::filesystem::path src = std::filesystem::path(TREVALON_SOURCE_DIR) / "src";
     const std::regex include(R"(^\s*#\s*include\s*"([a-z]+/[^"]+)\")");
     std::vector<std::string> climbing;
-    std::set<std::pair<std::string, std::string>> awaiting_seen;
     std::size_t files = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(src)) {
         if (!entry.is_regular_file()) continue;
@@ -79,16 +66,11 @@ TEST(Layers, NoFileIncludesAFloorAboveItsOwnOrASideOfItsOwnFloor) {
             const std::string part = Part_Of(header);
             if (part == own) continue;
             if (!part.empty() && Floor_Of.at(part) < Floor_Of.at(own)) continue;
-            if (Awaiting_Split_State.count({relative, header}) != 0) {
-                awaiting_seen.insert({relative, header});
-                continue;
-            }
             climbing.push_back(relative + ": " + line);
         }
     }
     EXPECT_GT(files, 0u);
     EXPECT_EQ(climbing, std::vector<std::string>{});
-    EXPECT_EQ(awaiting_seen, Awaiting_Split_State) << "a listed climb is gone: strike it from the list";
 }
 
 TEST(Layers, APathBelongsToItsLongestPart) {

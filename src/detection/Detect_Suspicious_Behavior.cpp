@@ -1,6 +1,5 @@
 #include "detection/Detect_Suspicious_Behavior.h"
 
-#include "detection/Detection_Context.h"
 #include "detection/logfile/LogFile_Event_Rules.h"
 #include "detection/logfile/LogFile_Refinement.h"
 #include "detection/usnjrnl/Program_Update_Periods.h"
@@ -15,7 +14,7 @@ namespace {
 constexpr std::uint32_t Time_Reversal_Threshold_Seconds = 20;
 constexpr std::uint32_t CreationTime_Update_Threshold_Seconds = 120;
 
-void Detect_LogFile_Half(Detection_Context& context) {
+void Detect_LogFile_Half(LogFile_Detection_State& context) {
     Console_Write("\r\nDetecting Suspicious Behavior in $LogFile...");
     Detect_LogFile_Event_Rules(context);
     Link_LogFile_Timestamp_Tool_Execution(context);
@@ -25,7 +24,7 @@ void Detect_LogFile_Half(Detection_Context& context) {
     Console_Write("[Done]");
 }
 
-void Detect_UsnJrnl_Half(Detection_Context& context) {
+void Detect_UsnJrnl_Half(UsnJrnl_Detection_State& context) {
     Console_Write("\r\nDetecting Suspicious Behavior in $UsnJrnl...");
     // The per-record pass also runs the grouping by update path, the
     // "Basic_Info_Changed" tracking and the lifecycle maps, record by record.

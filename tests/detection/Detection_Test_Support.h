@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "detection/Detection_Context.h"
+#include "detection/Detect_Suspicious_Behavior.h"
 #include "detection/logfile/LogFile_Event_Rules.h"
 #include "detection/usnjrnl/Program_Update_Periods.h"
 #include "detection/usnjrnl/UsnJrnl_Record_Rules.h"

@@ -4,7 +4,7 @@
 #include <functional>
 #include <utility>
 
-#include "detection/Detection_Context.h"
+#include "detection/logfile/LogFile_Detection_State.h"
 #include "detection/logfile/LogFile_Event_Terms.h"
 #include "detection/Rule_Numbers.h"
 #include "platform/text.h"
@@ -188,7 +188,7 @@ std::span<const LogFile_Event_Index::Row> Rows_Between(std::span<const LogFile_E
     return {begin, end};
 }
 
-const LogFile_Event_Index& LogFile_Event_Index_Of(Detection_Context& context) {
+const LogFile_Event_Index& LogFile_Event_Index_Of(LogFile_Detection_State& context) {
     if (!context.g_LogFile_Event_Index)
         context.g_LogFile_Event_Index = std::make_unique<LogFile_Event_Index>(context.g_Log_Info_Array);
     return *context.g_LogFile_Event_Index;

@@ -19,7 +19,7 @@
 
 #include "records/Compact_Rows.h"
 
-struct Detection_Context;
+struct LogFile_Detection_State;
 
 // Event texts the rule and its predicates test, one bit each. "Is" is an
 // equal text, "Holds" a substring.
@@ -127,7 +127,7 @@ private:
 };
 
 // The index of the context's rows, built on first use.
-const LogFile_Event_Index& LogFile_Event_Index_Of(Detection_Context& context);
+const LogFile_Event_Index& LogFile_Event_Index_Of(LogFile_Detection_State& context);
 
 // The rows of a sorted list that lie in [first, last].
 std::span<const LogFile_Event_Index::Row> Rows_Between(std::span<const LogFile_Event_Index::Row> list,

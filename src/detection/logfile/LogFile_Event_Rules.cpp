@@ -20,12 +20,13 @@ constexpr std::u16string_view File_Deletion = u"File Deletion";
 // count as part of the wipe (the first one beyond still does).
 constexpr std::uint64_t Wiping_Lsn_Window = 0x2000;
 
-void Record(Detection_Context& context, std::u16string_view category, std::size_t i, std::u16string_view message) {
+void Record(LogFile_Detection_State& context, std::u16string_view category, std::size_t i,
+            std::u16string_view message) {
     Record_Finding(context.g_Detection_Overview_Array, category, Finding_Source::LogFile,
                    platform::Cut_At_Nul(context.g_Log_Info_Array.Field(i, Log_Field::LSN)), message);
 }
 
-void Detect_LogFile_Execution(Detection_Context& context, std::size_t i) {
+void Detect_LogFile_Execution(LogFile_Detection_State& context, std::size_t i) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
     const std::u16string_view event = rows.Field(i, Log_Field::Event);
     if (event != File_Creation && !Holds(event, u"Updating Modified Time")) return;
@@ -43,7 +44,7 @@ void Detect_LogFile_Execution(Detection_Context& context, std::size_t i) {
     }
 }
 
-void Detect_LogFile_Trace(Detection_Context& context, const Trace_Rows_By_Operation& trace_rows, std::size_t i) {
+void Detect_LogFile_Trace(LogFile_Detection_State& context, const Trace_Rows_By_Operation& trace_rows, std::size_t i) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
     const std::u16string_view event = rows.Field(i, Log_Field::Event);
     const std::vector<const _anti_forensic_program_trace_info*>* candidates = nullptr;
@@ -59,7 +60,7 @@ void Detect_LogFile_Trace(Detection_Context& context, const Trace_Rows_By_Operat
     }
 }
 
-void Detect_LogFile_Data_Wiping(Detection_Context& context, std::size_t i) {
+void Detect_LogFile_Data_Wiping(LogFile_Detection_State& context, std::size_t i) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
     if (!Holds(rows.Field(i, Log_Field::Event), File_Deletion)) return;
     if (!Holds(rows.Field(i, Log_Field::Detail), u"Abnormal Timestamp")) return;
@@ -83,7 +84,7 @@ void Detect_LogFile_Data_Wiping(Detection_Context& context, std::size_t i) {
                u"The Trace of Typical Data Wiping : Deletion after Renaming and Timestamp Manipulation");
 }
 
-void Detect_LogFile_Document_Deletion(Detection_Context& context, std::size_t i) {
+void Detect_LogFile_Document_Deletion(LogFile_Detection_State& context, std::size_t i) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
     if (rows.Field(i, Log_Field::Event) != File_Deletion) return;
     const std::u16string_view file_name = rows.Field(i, Log_Field::FileName);
@@ -94,7 +95,7 @@ void Detect_LogFile_Document_Deletion(Detection_Context& context, std::size_t i)
 
 }  // namespace
 
-void Detect_LogFile_Event_Rules(Detection_Context& context) {
+void Detect_LogFile_Event_Rules(LogFile_Detection_State& context) {
     const Trace_Rows_By_Operation trace_rows(context.g_Trace_Signature_Array);
     const std::size_t count = context.g_Log_Info_Array.size();
     for (std::size_t i = 0; i < count; ++i) {

@@ -3,9 +3,9 @@
 // events that caused them.
 #pragma once
 
-#include "detection/Detection_Context.h"
+#include "detection/logfile/LogFile_Detection_State.h"
 
 // Applies, to each event in LSN order: execution, trace, data wiping,
 // document deletion and timestamp manipulation. A finding of one rule does not
 // keep the later rules from testing the same event.
-void Detect_LogFile_Event_Rules(Detection_Context& context);
+void Detect_LogFile_Event_Rules(LogFile_Detection_State& context);

@@ -58,7 +58,7 @@ constexpr Walk_Style Walk_A_After_B{Walk_A_Window, false, true, false, false};
 
 class Name_Watches {
 public:
-    Name_Watches(Detection_Context& context, const LogFile_Event_Index& index, std::size_t i)
+    Name_Watches(LogFile_Detection_State& context, const LogFile_Event_Index& index, std::size_t i)
         : rows_(context.g_Log_Info_Array), x_(index), i_(i), name_(rows_.Field(i, Log_Field::FileName)) {}
 
     // The backward walk: a watch anchors on the nearest event of the file
@@ -234,7 +234,7 @@ bool Name_Watches::Forward(const Walk_Style& style) const {
 
 }  // namespace
 
-int Is_Normal_CreationTime_Change(Detection_Context& context, std::size_t i, int created) {
+int Is_Normal_CreationTime_Change(LogFile_Detection_State& context, std::size_t i, int created) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
     if (!Holds(rows.Field(i, Log_Field::Detail), u"CreationTime")) return 0;
     const LogFile_Event_Index& x = LogFile_Event_Index_Of(context);
@@ -246,7 +246,7 @@ int Is_Normal_CreationTime_Change(Detection_Context& context, std::size_t i, int
     return watches.Forward(Walk_A_After_B) ? 1 : 0;
 }
 
-int Check_Move_Sequence_Before(Detection_Context& context, std::size_t i, std::u16string& first_step_lsn) {
+int Check_Move_Sequence_Before(LogFile_Detection_State& context, std::size_t i, std::u16string& first_step_lsn) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
     const LogFile_Event_Index& x = LogFile_Event_Index_Of(context);
     const std::u16string_view name = rows.Field(i, Log_Field::FileName);
@@ -270,7 +270,7 @@ int Check_Move_Sequence_Before(Detection_Context& context, std::size_t i, std::u
     return 0;
 }
 
-int Check_Move_Sequence_After(Detection_Context& context, std::size_t i) {
+int Check_Move_Sequence_After(LogFile_Detection_State& context, std::size_t i) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
     if (!Holds(rows.Field(i, Log_Field::Detail), u"CreationTime")) return 0;
     const LogFile_Event_Index& x = LogFile_Event_Index_Of(context);

@@ -35,7 +35,7 @@ bool Is_LogFile_Overview(const Overview& o, std::u16string_view category) {
     return o.Category == category && o.Source == Finding_Source::LogFile;
 }
 
-Overview* First_Overview(Detection_Context& context, std::u16string_view category) {
+Overview* First_Overview(LogFile_Detection_State& context, std::u16string_view category) {
     for (const auto& o : context.g_Detection_Overview_Array)
         if (Is_LogFile_Overview(*o, category)) return o.get();
     return nullptr;
@@ -44,7 +44,7 @@ Overview* First_Overview(Detection_Context& context, std::u16string_view categor
 // The timestamp overviews of the $LogFile (the lookup-or-create rule keeps
 // one, but a phase must not depend on it).
 template <class Action>
-void For_Each_Timestamp_Overview(Detection_Context& context, Action action) {
+void For_Each_Timestamp_Overview(LogFile_Detection_State& context, Action action) {
     for (const auto& o : context.g_Detection_Overview_Array)
         if (Is_LogFile_Overview(*o, Finding_Category::Timestamp_Manipulation)) action(*o);
 }
@@ -70,7 +70,7 @@ std::u16string Tool_Name(std::u16string_view message) {
 
 }  // namespace
 
-void Link_LogFile_Timestamp_Tool_Execution(Detection_Context& context) {
+void Link_LogFile_Timestamp_Tool_Execution(LogFile_Detection_State& context) {
     Overview* timestamps = First_Overview(context, Finding_Category::Timestamp_Manipulation);
     const Overview* executions = First_Overview(context, Finding_Category::Execution);
     if (timestamps == nullptr || executions == nullptr) return;
@@ -139,7 +139,7 @@ std::u16string Folder_Of(std::u16string_view path) {
 
 }  // namespace
 
-void Verify_Same_As_Normal_File_Claims(Detection_Context& context) {
+void Verify_Same_As_Normal_File_Claims(LogFile_Detection_State& context) {
     For_Each_Timestamp_Overview(context, [](Overview& overview) {
         std::unordered_set<std::u16string_view> flagged_paths;
         for (const auto& d : overview.Details) flagged_paths.insert(d->FullPath);
@@ -164,7 +164,7 @@ void Verify_Same_As_Normal_File_Claims(Detection_Context& context) {
     });
 }
 
-void Suppress_Normal_Time_Change_Findings(Detection_Context& context) {
+void Suppress_Normal_Time_Change_Findings(LogFile_Detection_State& context) {
     std::unordered_map<std::u16string_view, std::size_t> normal_reversals, normal_creation_updates;
     for (const auto& e : context.g_Normal_Time_Reversal_Array) ++normal_reversals[e.FullPath];
     for (const auto& e : context.g_Normal_Creation_Time_Update_Array) ++normal_creation_updates[e.FullPath];
@@ -231,7 +231,7 @@ struct Timestamp_Manipulation_Detection_Group {
 
 }  // namespace
 
-void Suppress_Program_Folder_Timestamp_Groups(Detection_Context& context) {
+void Suppress_Program_Folder_Timestamp_Groups(LogFile_Detection_State& context) {
     For_Each_Timestamp_Overview(context, [](Overview& overview) {
         // Suppressed details count too: a folder is judged by all it holds.
         std::vector<Timestamp_Manipulation_Detection_Group> groups;

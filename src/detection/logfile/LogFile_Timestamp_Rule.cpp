@@ -92,7 +92,7 @@ bool Creation_Only(std::u16string_view detail) {
 
 class Timestamp_Judgement {
 public:
-    Timestamp_Judgement(Detection_Context& context, const LogFile_Event_Index& index, std::size_t i)
+    Timestamp_Judgement(LogFile_Detection_State& context, const LogFile_Event_Index& index, std::size_t i)
         : context_(context),
           rows_(context.g_Log_Info_Array),
           x_(index),
@@ -295,7 +295,7 @@ private:
         if (!detected) d.FullPath = path_;
     }
 
-    Detection_Context& context_;
+    LogFile_Detection_State& context_;
     const Log_Info_Rows& rows_;
     const LogFile_Event_Index& x_;
     std::size_t i_;
@@ -317,7 +317,7 @@ int Is_Paired_Time_Reversal(const Log_Info_Rows& rows, std::size_t i) {
     return 0;
 }
 
-int Is_Significant_Time_Change(const Detection_Context& context, std::size_t i) {
+int Is_Significant_Time_Change(const LogFile_Detection_State& context, std::size_t i) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
     const std::u16string_view event = rows.Field(i, Log_Field::Event);
     const std::u16string_view detail = rows.Field(i, Log_Field::Detail);
@@ -338,7 +338,7 @@ int Is_Significant_Time_Change(const Detection_Context& context, std::size_t i) 
     return 0;
 }
 
-void Detect_LogFile_Timestamp_Manipulation(Detection_Context& context, std::size_t i) {
+void Detect_LogFile_Timestamp_Manipulation(LogFile_Detection_State& context, std::size_t i) {
     const LogFile_Event_Index& index = LogFile_Event_Index_Of(context);
     if (i >= index.Size() || !index.Is(i, Holds_Time_Reversal | Holds_CreationTime_Update)) return;
     // Files dragged into a virtual machine land in this temporary folder

@@ -79,7 +79,7 @@ bool Find_Program_Key(std::u16string_view full_path, bool directory, std::uint64
 // climbing from the parent of one of the group's records (from the second
 // on) to the folder in the $MFT. A group none of whose records leads there
 // keeps both counts at 0.
-void Count_Program_Folder(Detection_Context& context, const Program_Operation_Candidate_Group& group) {
+void Count_Program_Folder(UsnJrnl_Detection_State& context, const Program_Operation_Candidate_Group& group) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const Mft_Index& mft = context.g_Parsing_Context.Mft;
     const std::u16string_view folder = Program_Folder(group.ProgramKey);
@@ -115,7 +115,7 @@ std::unique_ptr<Program_Update_Period> Open_Period(const UsnJrnl_Info_Rows& rows
     return period;
 }
 
-void Close_Period(const Detection_Context& context, const Program_Operation_Candidate_Group& group,
+void Close_Period(const UsnJrnl_Detection_State& context, const Program_Operation_Candidate_Group& group,
                   std::unique_ptr<Program_Update_Period> period, Program_Update_Period_Group& out) {
     period->ProgramKey = group.ProgramKey;
     period->FolderFileCount = context.g_File_Count;
@@ -124,7 +124,7 @@ void Close_Period(const Detection_Context& context, const Program_Operation_Cand
 }
 
 // Cuts the group's records into periods at their pauses.
-void Cut_Into_Periods(const Detection_Context& context, const Program_Operation_Candidate_Group& group,
+void Cut_Into_Periods(const UsnJrnl_Detection_State& context, const Program_Operation_Candidate_Group& group,
                       Program_Update_Period_Group& out) {
     const std::vector<Record_Index>& records = group.Records;
     if (records.size() < 2) return;
@@ -169,7 +169,8 @@ struct Period_Sets {
     std::unordered_map<std::uint32_t, Record_Index> Created_Directories;
 };
 
-void Index_Period(const Detection_Context& context, Shifted_Time_Text_Maker& time_text, Program_Update_Period& period) {
+void Index_Period(const UsnJrnl_Detection_State& context, Shifted_Time_Text_Maker& time_text,
+                  Program_Update_Period& period) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     const Mft_Index& mft = context.g_Parsing_Context.Mft;
@@ -233,13 +234,14 @@ void Index_Period(const Detection_Context& context, Shifted_Time_Text_Maker& tim
 
 }  // namespace
 
-const _program_update_path_info* Update_Path_Of(const Detection_Context& context, std::u16string_view full_path) {
+const _program_update_path_info* Update_Path_Of(const UsnJrnl_Detection_State& context,
+                                                std::u16string_view full_path) {
     for (const _program_update_path_info& row : context.g_Update_Path_Signature_Array)
         if (Signature_Matches(row, full_path)) return &row;
     return nullptr;
 }
 
-void Group_By_Update_Path(Detection_Context& context, std::size_t i) {
+void Group_By_Update_Path(UsnJrnl_Detection_State& context, std::size_t i) {
     if (context.g_Update_Path_Signature_Array.empty()) return;
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const std::u16string_view full_path = rows.Field(i, Usn_Field::FullPath);
@@ -266,11 +268,11 @@ void Group_By_Update_Path(Detection_Context& context, std::size_t i) {
     context.Program_Operation_Candidate_Group_Array.push_back(std::move(group));
 }
 
-void Build_Creation_Map(Detection_Context& context) {
+void Build_Creation_Map(UsnJrnl_Detection_State& context) {
     context.g_File_Created_Map.Build(*context.UsnJrnl_Record_Facts);
 }
 
-void Build_Lifecycle_Maps(Detection_Context& context) {
+void Build_Lifecycle_Maps(UsnJrnl_Detection_State& context) {
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     context.g_File_Renamed_New_Map.clear();
     for (std::size_t i = 0; i < facts.size(); ++i)
@@ -282,7 +284,7 @@ void Build_Lifecycle_Maps(Detection_Context& context) {
                                          Bit::File_Renamed_Old);
 }
 
-void Build_Program_Periods(Detection_Context& context) {
+void Build_Program_Periods(UsnJrnl_Detection_State& context) {
     Read_UsnJrnl_Facts(context);
     for (const auto& group : context.Program_Operation_Candidate_Group_Array) {
         auto periods = std::make_unique<Program_Update_Period_Group>();
@@ -295,14 +297,14 @@ void Build_Program_Periods(Detection_Context& context) {
     }
 }
 
-void Index_Period_Events(Detection_Context& context) {
+void Index_Period_Events(UsnJrnl_Detection_State& context) {
     Read_UsnJrnl_Facts(context);
     Shifted_Time_Text_Maker time_text(context.g_Parsing_Context.Hour_Offset);
     for (const auto& group : context.Program_Update_Period_Group_Array)
         for (const auto& period : group->Periods) Index_Period(context, time_text, *period);
 }
 
-int Count_Entries_Under_Directory(Detection_Context& context, std::uint64_t reference) {
+int Count_Entries_Under_Directory(UsnJrnl_Detection_State& context, std::uint64_t reference) {
     const Mft_Index& mft = context.g_Parsing_Context.Mft;
     // Each directory is expanded once: the root lists itself among its
     // children, and a damaged $MFT can list a directory below itself. A

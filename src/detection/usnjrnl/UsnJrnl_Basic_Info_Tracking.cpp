@@ -34,7 +34,7 @@ bool May_Qualify(const UsnJrnl_Facts& facts, std::size_t i) {
 // Only the closing record of a change to a file's own times counts: not a
 // directory's, not the indexer's, not one of VMware's drag-and-drop copies,
 // not one of a file deleted right after.
-bool Qualifies(const Detection_Context& context, std::size_t i) {
+bool Qualifies(const UsnJrnl_Detection_State& context, std::size_t i) {
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     if (!May_Qualify(facts, i)) return false;
     const std::u16string_view full_path = context.g_UsnJrnl_Info_Array.Field(i, Usn_Field::FullPath);
@@ -48,7 +48,8 @@ bool Qualifies(const Detection_Context& context, std::size_t i) {
 // window is scanned record by record; a long one (a burst of thousands of
 // records in a second) through the file's own records only.
 template <class Visit>
-void For_Earlier_Records_Of_File(Detection_Context& context, std::size_t i, std::uint32_t window_start, Visit visit) {
+void For_Earlier_Records_Of_File(UsnJrnl_Detection_State& context, std::size_t i, std::uint32_t window_start,
+                                 Visit visit) {
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     const std::uint32_t file = facts.File(i);
     if (i - window_start <= Direct_Scan_Records) {
@@ -64,7 +65,7 @@ void For_Earlier_Records_Of_File(Detection_Context& context, std::size_t i, std:
 
 // The closing record i is paired with the change it closes. Only the file's
 // own records are visited, back to where the look-back's window ends.
-bool Is_Paired(Detection_Context& context, std::size_t i, std::size_t candidate) {
+bool Is_Paired(UsnJrnl_Detection_State& context, std::size_t i, std::size_t candidate) {
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     bool paired = false;
     if (facts.Event_Is(i, Bit::Basic_Info_Changed | Bit::File_Closed)) {
@@ -90,7 +91,7 @@ bool Is_Paired(Detection_Context& context, std::size_t i, std::size_t candidate)
     return paired;
 }
 
-void Set_Creation_Fields(const Detection_Context& context, std::size_t i, Entry& entry) {
+void Set_Creation_Fields(const UsnJrnl_Detection_State& context, std::size_t i, Entry& entry) {
     // The map holds the journal's first creation of each file: one before
     // record i is known when the entry is made.
     const std::uint32_t created = context.g_File_Created_Map.Of(context.UsnJrnl_Record_Facts->File_Number(i));
@@ -104,7 +105,7 @@ void Take_Paired_Event(std::size_t i, Entry& entry) {
     entry.LastRecordIndex = static_cast<Record_Index>(i);
 }
 
-void Track(Detection_Context& context, std::size_t i, std::size_t candidate) {
+void Track(UsnJrnl_Detection_State& context, std::size_t i, std::size_t candidate) {
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     const std::uint32_t file = facts.File(i);
     const bool paired = Is_Paired(context, i, candidate);
@@ -147,7 +148,7 @@ void Track(Detection_Context& context, std::size_t i, std::size_t candidate) {
 
 }  // namespace
 
-void Prepare_Basic_Info_Tracking(Detection_Context& context) {
+void Prepare_Basic_Info_Tracking(UsnJrnl_Detection_State& context) {
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     Index_Array& candidates = context.Pairing_Candidates;
     candidates.clear();
@@ -162,7 +163,7 @@ void Prepare_Basic_Info_Tracking(Detection_Context& context) {
     context.Basic_Info_Changed_Event_Times.reserve(candidates.size());
 }
 
-void Track_Basic_Info_Changed(Detection_Context& context, std::size_t i, std::size_t& next_candidate) {
+void Track_Basic_Info_Changed(UsnJrnl_Detection_State& context, std::size_t i, std::size_t& next_candidate) {
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     const Index_Array& candidates = context.Pairing_Candidates;
     if (next_candidate < candidates.size() && candidates[next_candidate] == i) {
@@ -177,7 +178,7 @@ void Track_Basic_Info_Changed(Detection_Context& context, std::size_t i, std::si
     found = 0;
 }
 
-void Finish_Basic_Info_Tracking(Detection_Context& context) {
+void Finish_Basic_Info_Tracking(UsnJrnl_Detection_State& context) {
     Index_Array().swap(context.Pairing_Candidates);
     Index_Array().swap(context.Pairing_Window_Start_1s);
     Index_Array().swap(context.Pairing_Window_Start_2s);

@@ -4,11 +4,11 @@
 
 #include <cstddef>
 
-#include "detection/Detection_Context.h"
+#include "detection/usnjrnl/UsnJrnl_Detection_State.h"
 
 // Makes the look-ups of the tracking; runs when the per-record pass starts,
 // after the records' facts are read.
-void Prepare_Basic_Info_Tracking(Detection_Context& context);
+void Prepare_Basic_Info_Tracking(UsnJrnl_Detection_State& context);
 
 // Runs for record i after the system-time rules and before the installation
 // rule. A closing "Basic_Info_Changed" record of a file updates the file's
@@ -16,7 +16,7 @@ void Prepare_Basic_Info_Tracking(Detection_Context& context);
 // closes lies just before it. A deletion drops the file's entry.
 // `next_candidate` is the tracking's place among the pairing candidates,
 // 0 at the first record.
-void Track_Basic_Info_Changed(Detection_Context& context, std::size_t i, std::size_t& next_candidate);
+void Track_Basic_Info_Changed(UsnJrnl_Detection_State& context, std::size_t i, std::size_t& next_candidate);
 
 // Frees what only the tracking needed; runs when the per-record pass ends.
-void Finish_Basic_Info_Tracking(Detection_Context& context);
+void Finish_Basic_Info_Tracking(UsnJrnl_Detection_State& context);

@@ -58,7 +58,7 @@ struct Installation_Folders {
 // the time of the record before the current one.
 class Record_Pass {
 public:
-    explicit Record_Pass(Detection_Context& context)
+    explicit Record_Pass(UsnJrnl_Detection_State& context)
         : context_(context),
           rows_(context.g_UsnJrnl_Info_Array),
           facts_(*context.UsnJrnl_Record_Facts),
@@ -238,7 +238,7 @@ private:
         Record(Finding_Category::Document_Deletion, i, platform::Format(u"\"%s\" has been deleted.", {file_name}));
     }
 
-    Detection_Context& context_;
+    UsnJrnl_Detection_State& context_;
     const UsnJrnl_Info_Rows& rows_;
     const UsnJrnl_Facts& facts_;
     const std::size_t count_;
@@ -249,7 +249,7 @@ private:
 
 }  // namespace
 
-void Read_UsnJrnl_Facts(Detection_Context& context) {
+void Read_UsnJrnl_Facts(UsnJrnl_Detection_State& context) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     if (context.UsnJrnl_Record_Facts && context.UsnJrnl_Record_Facts->size() == rows.size()) return;
     context.UsnJrnl_Records_By_File.reset();
@@ -257,7 +257,7 @@ void Read_UsnJrnl_Facts(Detection_Context& context) {
     context.UsnJrnl_Record_Facts = std::make_unique<UsnJrnl_Facts>(rows);
 }
 
-const Record_Lists& Records_By_File(Detection_Context& context) {
+const Record_Lists& Records_By_File(UsnJrnl_Detection_State& context) {
     if (!context.UsnJrnl_Records_By_File) {
         Read_UsnJrnl_Facts(context);
         const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
@@ -267,7 +267,7 @@ const Record_Lists& Records_By_File(Detection_Context& context) {
     return *context.UsnJrnl_Records_By_File;
 }
 
-void Detect_UsnJrnl_Record_Rules(Detection_Context& context) {
+void Detect_UsnJrnl_Record_Rules(UsnJrnl_Detection_State& context) {
     context.g_Basic_Info_Changed_Array.clear();
     context.Basic_Info_Changed_Event_Times.clear();
     context.UsnJrnl_Records_By_File.reset();

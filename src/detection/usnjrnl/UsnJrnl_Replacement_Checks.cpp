@@ -20,7 +20,7 @@ constexpr std::uint64_t Save_Window_Seconds = 5;
 
 }  // namespace
 
-int Match_UsnJrnl_Records_Within_15s(const Detection_Context& context, const Entry& entry) {
+int Match_UsnJrnl_Records_Within_15s(const UsnJrnl_Detection_State& context, const Entry& entry) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     const auto usn = [&](Record_Index r) { return platform::Read_Unsigned_Decimal(rows.Field(r, Usn_Field::USN)); };
@@ -74,8 +74,9 @@ int Match_UsnJrnl_Records_Within_15s(const Detection_Context& context, const Ent
     return 0;
 }
 
-int Find_UsnJrnl_File_Deleted(const Detection_Context& context, UsnJrnl_Timestamp_Indexes& indexes, const Entry& entry,
-                              const std::u16string& Tc, const std::u16string& Tm, const std::u16string& Tf) {
+int Find_UsnJrnl_File_Deleted(const UsnJrnl_Detection_State& context, UsnJrnl_Timestamp_Indexes& indexes,
+                              const Entry& entry, const std::u16string& Tc, const std::u16string& Tm,
+                              const std::u16string& Tf) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const UsnJrnl_Facts& facts = *context.UsnJrnl_Record_Facts;
     const std::u16string_view created_time = entry.CreatedEventTime(rows);

@@ -16,7 +16,8 @@ std::u16string_view Base_Name(std::u16string_view name) {
 
 }  // namespace
 
-Sibling_Evidence_Finder::Sibling_Evidence_Finder(const Detection_Context& context, UsnJrnl_Timestamp_Indexes& indexes)
+Sibling_Evidence_Finder::Sibling_Evidence_Finder(const UsnJrnl_Detection_State& context,
+                                                 UsnJrnl_Timestamp_Indexes& indexes)
     : context_(context),
       rows_(context.g_UsnJrnl_Info_Array),
       indexes_(indexes),

@@ -33,7 +33,7 @@ struct Sibling_Scan_Steps {
 
 class Sibling_Evidence_Finder {
 public:
-    Sibling_Evidence_Finder(const Detection_Context& context, UsnJrnl_Timestamp_Indexes& indexes);
+    Sibling_Evidence_Finder(const UsnJrnl_Detection_State& context, UsnJrnl_Timestamp_Indexes& indexes);
 
     // Looks among the files of the entry's folder for one whose $SI times
     // the file's own equal. `both_format` holds "%s" where the sibling's
@@ -49,7 +49,7 @@ private:
     bool Tracked_Sibling_Fails(std::size_t index, const _ENTRYINFO_2& sibling, std::uint64_t parent,
                                Tracked_Sibling_Test test);
 
-    const Detection_Context& context_;
+    const UsnJrnl_Detection_State& context_;
     const UsnJrnl_Info_Rows& rows_;
     UsnJrnl_Timestamp_Indexes& indexes_;
     Shifted_Time_Text_Maker time_text_;

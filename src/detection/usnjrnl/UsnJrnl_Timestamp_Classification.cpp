@@ -34,7 +34,7 @@ std::optional<std::u16string_view> Program_Key_Of(std::u16string_view full_path,
     return full_path.substr(0, hit + 1);
 }
 
-void Attach_To_Period(Detection_Context& context, Entry& entry) {
+void Attach_To_Period(UsnJrnl_Detection_State& context, Entry& entry) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const std::u16string_view full_path = entry.FullPath(rows);
     const _program_update_path_info* update_path = Update_Path_Of(context, full_path);
@@ -83,7 +83,7 @@ int Check_Candidate_Ratios(const Entry& entry) {
     return 0;
 }
 
-void Classify_Basic_Info_Changed_Entries(Detection_Context& context) {
+void Classify_Basic_Info_Changed_Entries(UsnJrnl_Detection_State& context) {
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;
     const Mft_Index& mft = context.g_Parsing_Context.Mft;
     if (context.g_Basic_Info_Changed_Array.empty()) return;

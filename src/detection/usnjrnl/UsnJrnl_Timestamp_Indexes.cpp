@@ -14,7 +14,7 @@ constexpr std::int64_t Content_Write_Window_Seconds = 2;
 
 }  // namespace
 
-UsnJrnl_Timestamp_Indexes::UsnJrnl_Timestamp_Indexes(Detection_Context& context)
+UsnJrnl_Timestamp_Indexes::UsnJrnl_Timestamp_Indexes(UsnJrnl_Detection_State& context)
     : rows_(context.g_UsnJrnl_Info_Array),
       facts_(*context.UsnJrnl_Record_Facts),
       entries_(context.g_Basic_Info_Changed_Array),

@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "detection/Detection_Context.h"
+#include "detection/usnjrnl/UsnJrnl_Detection_State.h"
 
 class UsnJrnl_Timestamp_Indexes {
 public:
-    explicit UsnJrnl_Timestamp_Indexes(Detection_Context& context);
+    explicit UsnJrnl_Timestamp_Indexes(UsnJrnl_Detection_State& context);
 
     // Each file's records and each folder's (by ParentFileReferenceNumber
     // id), in record order.
@@ -76,7 +76,7 @@ private:
     const UsnJrnl_Info_Rows& rows_;
     const UsnJrnl_Facts& facts_;
     const platform::Large_Vector<_usnjrnl_basic_info_changed_last_event_time>& entries_;
-    Detection_Context& context_;
+    UsnJrnl_Detection_State& context_;
     std::unique_ptr<Record_Lists> by_parent_;
     std::unique_ptr<Times_By_Parent> closed_, basic_closed_;
     // The last paired records of the live entries, ascending, and the

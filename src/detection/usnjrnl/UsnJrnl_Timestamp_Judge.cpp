@@ -80,7 +80,7 @@ constexpr long long Time_Text_Units = 19;
 
 class Timestamp_Judge {
 public:
-    explicit Timestamp_Judge(Detection_Context& context)
+    explicit Timestamp_Judge(UsnJrnl_Detection_State& context)
         : context_(context),
           rows_(context.g_UsnJrnl_Info_Array),
           facts_(*context.UsnJrnl_Record_Facts),
@@ -374,7 +374,7 @@ private:
         return Single_Ratio(basic_closed, closed);
     }
 
-    Detection_Context& context_;
+    UsnJrnl_Detection_State& context_;
     const UsnJrnl_Info_Rows& rows_;
     const UsnJrnl_Facts& facts_;
     const Mft_Index& mft_;
@@ -385,7 +385,7 @@ private:
 
 }  // namespace
 
-void Detect_UsnJrnl_Timestamp_Manipulation(Detection_Context& context) {
+void Detect_UsnJrnl_Timestamp_Manipulation(UsnJrnl_Detection_State& context) {
     if (context.g_Basic_Info_Changed_Array.empty()) return;
     Read_UsnJrnl_Facts(context);
     Timestamp_Judge(context).Run();

@@ -22,7 +22,7 @@ constexpr std::uint64_t Tool_Link_Records = 5;
 
 }  // namespace
 
-void Free_UsnJrnl_Working_Objects(Detection_Context& context) {
+void Free_UsnJrnl_Working_Objects(UsnJrnl_Detection_State& context) {
     context.Program_Group_Of_Key.clear();
     context.Program_Operation_Candidate_Group_Array.clear();
     context.Program_Update_Period_Group_Array.clear();
@@ -35,7 +35,7 @@ void Free_UsnJrnl_Working_Objects(Detection_Context& context) {
     for (auto& entry : context.g_Basic_Info_Changed_Array) entry.Period = nullptr;
 }
 
-void Link_UsnJrnl_Timestamp_Tool_Execution(Detection_Context& context) {
+void Link_UsnJrnl_Timestamp_Tool_Execution(UsnJrnl_Detection_State& context) {
     auto& entries = context.g_Basic_Info_Changed_Array;
     if (entries.empty()) return;
     const UsnJrnl_Info_Rows& rows = context.g_UsnJrnl_Info_Array;

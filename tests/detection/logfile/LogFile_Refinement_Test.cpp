@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "detection/Detection_Context.h"
+#include "detection/Detect_Suspicious_Behavior.h"
 #include "detection/logfile/LogFile_Refinement.h"
 #include "detection/logfile/Timestamp_Test_Support.h"
 #include "platform/text.h"

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "detection/Detection_Context.h"
+#include "detection/Detect_Suspicious_Behavior.h"
 #include "detection/logfile/Literal_LogFile_Timestamp.h"
 #include "detection/logfile/LogFile_Event_Rules.h"
 #include "detection/logfile/LogFile_Refinement.h"

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "detection/Detection_Context.h"
+#include "detection/Detect_Suspicious_Behavior.h"
 #include "detection/Match_Modes.h"
 #include "detection/Rule_Numbers.h"
 #include "detection/usnjrnl/UsnJrnl_Timestamp_Rules.h"

@@ -1,8 +1,6 @@
-#include "detection/Detection_Context.h"
+#include "detection/Detection_Shared.h"
 
-#include "detection/logfile/LogFile_Event_Index.h"
-
-Detection_Context::Detection_Context(Program_State& state)
+Detection_Shared::Detection_Shared(Program_State& state)
     : g_Log_Info_Array(state.g_Log_Info_Array),
       g_UsnJrnl_Info_Array(state.g_UsnJrnl_Info_Array),
       g_Installation_Signature_Array(state.g_Installation_Signature_Array),
@@ -12,5 +10,3 @@ Detection_Context::Detection_Context(Program_State& state)
       g_Key_Temp_Path_Array(state.g_Key_Temp_Path_Array),
       g_Parsing_Context(state.g_Parsing_Context),
       g_Detection_Overview_Array(state.g_Detection_Overview_Array) {}
-
-Detection_Context::~Detection_Context() = default;
