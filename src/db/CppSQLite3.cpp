@@ -1,6 +1,7 @@
 #include "db/CppSQLite3.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/console.h"
 #include "platform/text.h"
@@ -179,11 +180,9 @@ void CppSQLite3Query::Release_Statement() {
 // ---------------------------------------------------------------- value
 
 CppSQLite3Value& CppSQLite3Value::operator=(CppSQLite3Value&& other) noexcept {
-    if (this != &other) {
-        sqlite3_value_free(Value_);
-        Value_ = other.Value_;
-        other.Value_ = nullptr;
-    }
+    // The held value goes with the temporary; `other` is left empty.
+    CppSQLite3Value taken(std::move(other));
+    std::swap(Value_, taken.Value_);
     return *this;
 }
 
@@ -239,11 +238,9 @@ CppSQLite3Statement CppSQLite3Statement::Try_Prepare(CppSQLite3DB& db, std::stri
 }
 
 CppSQLite3Statement& CppSQLite3Statement::operator=(CppSQLite3Statement&& other) noexcept {
-    if (this != &other) {
-        sqlite3_finalize(Statement_);
-        Statement_ = other.Statement_;
-        other.Statement_ = nullptr;
-    }
+    // The held statement is finalized with the temporary; `other` is left empty.
+    CppSQLite3Statement taken(std::move(other));
+    std::swap(Statement_, taken.Statement_);
     return *this;
 }
 
