@@ -221,18 +221,18 @@ CppSQLite3Statement::CppSQLite3Statement(CppSQLite3DB& db, std::u16string_view s
 CppSQLite3Statement::CppSQLite3Statement(CppSQLite3DB& db, std::string_view sql)
     : Statement_(Prepare_Or_Raise(db, std::string(sql))) {}
 
-CppSQLite3Statement CppSQLite3Statement::Try_Prepare(CppSQLite3DB& db, std::u16string_view sql) noexcept {
+CppSQLite3Statement CppSQLite3Statement::Try_Prepare(CppSQLite3DB& db, std::u16string_view sql) {
     try {
         return CppSQLite3Statement(db, sql);
-    } catch (...) {
+    } catch (const CppSQLite3Exception&) {
         return {};
     }
 }
 
-CppSQLite3Statement CppSQLite3Statement::Try_Prepare(CppSQLite3DB& db, std::string_view sql) noexcept {
+CppSQLite3Statement CppSQLite3Statement::Try_Prepare(CppSQLite3DB& db, std::string_view sql) {
     try {
         return CppSQLite3Statement(db, sql);
-    } catch (...) {
+    } catch (const CppSQLite3Exception&) {
         return {};
     }
 }

@@ -136,8 +136,10 @@ public:
     CppSQLite3Statement(CppSQLite3DB& db, std::string_view sql);
     // The statement, or none (Is_Prepared false) when it cannot be prepared:
     // its table missing, the connection closed, a text without a statement.
-    static CppSQLite3Statement Try_Prepare(CppSQLite3DB& db, std::u16string_view sql) noexcept;
-    static CppSQLite3Statement Try_Prepare(CppSQLite3DB& db, std::string_view sql) noexcept;
+    // Raises nothing but what the program cannot go on from (memory
+    // exhausted).
+    static CppSQLite3Statement Try_Prepare(CppSQLite3DB& db, std::u16string_view sql);
+    static CppSQLite3Statement Try_Prepare(CppSQLite3DB& db, std::string_view sql);
 
     CppSQLite3Statement(const CppSQLite3Statement&) = delete;
     CppSQLite3Statement& operator=(const CppSQLite3Statement&) = delete;
