@@ -11,7 +11,9 @@
 // U+FFFD and every "," becomes "/" (the stored texts hold no comma; the export
 // turns "/" back into ","). sink.Ascii(char) takes each character below 0x80,
 // sink.Code_Point(char32_t) every other one, a surrogate pair as the one
-// character it stands for.
+// character it stands for. (Left in a statement's text, an unpaired surrogate
+// would swallow the closing quote when SQLite converts the text, and the row
+// would be lost.)
 template <typename Sink>
 void Put_Stored_Text(std::u16string_view value, Sink& sink) {
     for (std::size_t i = 0; i < value.size(); ++i) {
