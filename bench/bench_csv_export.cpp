@@ -20,6 +20,7 @@
 
 #include "app/Csv_Export.h"
 #include "db/CppSQLite3.h"
+#include "db/Scoped_Transaction.h"
 #include "output/Event_Tables.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -31,7 +32,7 @@ void Fill(const std::string& db_path, long long rows) {
     db.Open_With_Pragmas(db_path);
     db.Run_Query(Event_Table_Sql::Create_LogFile);
     db.Run_Query(Event_Table_Sql::Create_UsnJrnl);
-    sqlite3_exec(db.Connection(), "BEGIN;", nullptr, nullptr, nullptr);
+    Scoped_Transaction transaction(db);
     _USNJRNLINFO r;
     r.Event = u"File_Created / File_Closed";
     r.SourceInfo = u"Normal";
@@ -45,7 +46,7 @@ void Fill(const std::string& db_path, long long rows) {
         r.ParentFileReferenceNumber = platform::Format(u"0x%.16llX", {static_cast<unsigned long long>(i % 3000 + 64)});
         Insert_UsnJrnl_Row(db, r);
     }
-    sqlite3_exec(db.Connection(), "COMMIT;", nullptr, nullptr, nullptr);
+    transaction.Commit();
 }
 
 // Exports in a child; prints its time and peak memory.

@@ -11,7 +11,6 @@
 //
 //   bench_usnjrnl [MiB of journal, default 1024] [work folder, default /tmp]
 //                 [dense | seconds | both, default both]
-#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +26,7 @@
 #include <vector>
 
 #include "app/Trevalon_CMD.h"
+#include "db/CppSQLite3.h"
 #include "support/Mft_Record_Builder.h"
 
 namespace {
@@ -135,16 +135,14 @@ std::uint64_t Write_Journal(const std::string& path, std::uint64_t target, Spaci
 }
 
 std::string Query_One(const std::string& db_path, const char* sql) {
-    sqlite3* db = nullptr;
-    std::string value;
-    if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW)
-            value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        sqlite3_finalize(statement);
+    try {
+        CppSQLite3DB db;
+        db.Open_Read_Only(db_path);
+        CppSQLite3Statement statement(db, sql);
+        return statement.Step() ? std::string(statement.Column_Text(0)) : std::string();
+    } catch (const CppSQLite3Exception&) {
+        return {};
     }
-    sqlite3_close(db);
-    return value;
 }
 
 struct Result {

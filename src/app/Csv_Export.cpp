@@ -38,16 +38,6 @@ constexpr char UsnJrnl_Query_Head[] =
 constexpr int LogFile_Columns = static_cast<int>(Log_Field::Count);
 constexpr int UsnJrnl_Columns = static_cast<int>(Usn_Field::Count);
 
-struct Statement_Finalizer {
-    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, Statement_Finalizer>;
-
-struct Value_Free {
-    void operator()(sqlite3_value* v) const { sqlite3_value_free(v); }
-};
-using Saved_Value = std::unique_ptr<sqlite3_value, Value_Free>;
-
 // Turns the result rows of one query into CSV lines and, when asked, reloaded
 // rows. Each field reads as the whole-table reader gave it (UTF-16, cut at
 // its unit limit, NULL as ""), then the stored "/" turns back into ",".
@@ -57,7 +47,7 @@ public:
 
     // Reads the current row of `statement`; `csv_order` gives the column of
     // each CSV field.
-    void Read(sqlite3_stmt* statement, const int* csv_order) {
+    void Read(const CppSQLite3Statement& statement, const int* csv_order) {
         const int columns = static_cast<int>(wide_.size());
         size_ = 0;
         for (int c = 0; c < columns; ++c) Field(statement, csv_order[c], c);
@@ -78,10 +68,11 @@ private:
         size_ += bytes;
     }
 
-    void Field(sqlite3_stmt* statement, int column, int index) {
+    void Field(const CppSQLite3Statement& statement, int column, int index) {
         Append(index == 0 ? "\"" : ",\"", index == 0 ? 1 : 2);
-        const auto* text = reinterpret_cast<const unsigned char*>(sqlite3_column_text(statement, column));
-        const std::size_t bytes = text == nullptr ? 0 : static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+        const std::string_view field = statement.Column_Text(column);
+        const auto* text = reinterpret_cast<const unsigned char*>(field.data());
+        const std::size_t bytes = field.size();
         std::u16string& wide = wide_[column];
         // The common case in one pass: ASCII without a quote or NUL, whose
         // round trip through UTF-16 would give the same bytes.
@@ -267,7 +258,7 @@ public:
     }
 
     // Reads the current row; returns its CSV line.
-    std::string_view Read(sqlite3_stmt* statement) {
+    std::string_view Read(const CppSQLite3Statement& statement) {
         row_.Read(statement, csv_order_);
         if (appender_) {
             std::u16string_view fields[16];
@@ -289,15 +280,6 @@ private:
     Row_Transcriber row_;
     std::unique_ptr<Row_Appender> appender_;
 };
-
-Statement Prepare(CppSQLite3DB& db, const std::string& query) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db.Connection(), query.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(statement);
-        return nullptr;
-    }
-    return Statement(statement);
-}
 
 // A file that could not be written to its end is reported in place of
 // "[Done]"; the export ends there, as for a file that could not be created.
@@ -352,16 +334,19 @@ bool Export_LogFile(Program_State& state, const std::string& db_path, platform::
     static constexpr int csv_order[LogFile_Columns] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     Log_Info_Rows& rows = state.g_Log_Info_Array;
     Export_Pipeline pipeline(LogFile_Columns, csv_order, csv_order, state.Reload_Event_Rows ? &rows.Store() : nullptr);
-    Statement statement = Prepare(db, LogFile_Query);
-    int rc = statement ? SQLITE_ROW : SQLITE_ERROR;
-    while (statement && !file.Failed() && (rc = sqlite3_step(statement.get())) == SQLITE_ROW)
-        file.Write(pipeline.Read(statement.get()));
+    CppSQLite3Statement statement = CppSQLite3Statement::Try_Prepare(db, LogFile_Query);
+    bool read = statement.Is_Prepared();
+    try {
+        while (read && !file.Failed() && statement.Step()) file.Write(pipeline.Read(statement));
+    } catch (const CppSQLite3Exception&) {
+        read = false;
+    }
     pipeline.Flush();
-    if (rc != SQLITE_DONE && !file.Failed()) {
+    if (!read && !file.Failed()) {
         Report_Failed_Read(file, LogFile_Read_Failed);
         return false;
     }
-    statement.reset();
+    statement = CppSQLite3Statement();
     if (!Close_Csv(file)) return false;
     Close_Quietly(db);
     Console_Write("[Done]");
@@ -372,11 +357,11 @@ bool Export_LogFile(Program_State& state, const std::string& db_path, platform::
 // the key `after` (all from the first row when null). The page's last key
 // is left in `after`. False when the query failed.
 bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, Csv_File& file, std::int64_t page_rows,
-                         std::int64_t rows_done, Saved_Value& after, bool paged) {
+                         std::int64_t rows_done, CppSQLite3Value& after, bool paged) {
     // Pages follow one another by key rather than by OFFSET, which would walk
     // every earlier row again for each page.
     std::string query = std::string(UsnJrnl_Query_Head) + " ORDER BY USN";
-    if (paged && after) {
+    if (paged && !after.Empty()) {
         query = std::string(UsnJrnl_Query_Head) + " WHERE USN > ?1 ORDER BY USN";
         query += platform::Format8(" Limit %I64u", {static_cast<unsigned long long>(page_rows)});
     } else if (paged) {
@@ -389,23 +374,27 @@ bool Export_UsnJrnl_Page(Program_State& state, CppSQLite3DB& db, Csv_File& file,
     static constexpr int field_column[UsnJrnl_Columns] = {1, 0, 2, 3, 4, 5, 6, 7, 8, 9};
     Export_Pipeline pipeline(UsnJrnl_Columns, csv_order, field_column,
                              state.Reload_Event_Rows ? &rows.Store() : nullptr);
-    Statement statement = Prepare(db, query);
-    if (statement && paged && after) sqlite3_bind_value(statement.get(), 1, after.get());
-    int rc = statement ? SQLITE_ROW : SQLITE_ERROR;
+    CppSQLite3Statement statement = CppSQLite3Statement::Try_Prepare(db, query);
+    bool read = statement.Is_Prepared();
     std::int64_t count = 0;
-    while (statement && !file.Failed() && (rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        if (paged && ++count == page_rows) {
-            // The key is taken before the row is read as text, which would
-            // convert it. A key stored as NULL cannot be paged past: the next
-            // page then counts rows instead.
-            const bool null_key = sqlite3_column_type(statement.get(), 0) == SQLITE_NULL;
-            after.reset(null_key ? nullptr : sqlite3_value_dup(sqlite3_column_value(statement.get(), 0)));
+    try {
+        if (read && paged && !after.Empty()) statement.Bind_Value(1, after);
+        while (read && !file.Failed() && statement.Step()) {
+            if (paged && ++count == page_rows) {
+                // The key is taken before the row is read as text, which would
+                // convert it. A key stored as NULL cannot be paged past: the next
+                // page then counts rows instead.
+                const bool null_key = statement.Column_Type(0) == SQLITE_NULL;
+                after = null_key ? CppSQLite3Value() : statement.Column_Value(0);
+            }
+            file.Write(pipeline.Read(statement));
         }
-        file.Write(pipeline.Read(statement.get()));
+    } catch (const CppSQLite3Exception&) {
+        read = false;
     }
     pipeline.Flush();
-    if (rc != SQLITE_DONE && !file.Failed()) return false;
-    if (paged && count < page_rows) after.reset();
+    if (!read && !file.Failed()) return false;
+    if (paged && count < page_rows) after = CppSQLite3Value();
     return true;
 }
 
@@ -433,7 +422,7 @@ bool Export_UsnJrnl(Program_State& state, const std::string& db_path, platform::
                {header}));
     const bool paged = count >= page_rows;
     const std::int64_t files = paged ? count / page_rows + 1 : 1;
-    Saved_Value after;
+    CppSQLite3Value after;
     std::int64_t rows_done = 0;
     for (std::int64_t p = 1; p <= files; ++p) {
         const std::string suffix = paged ? platform::Format8("_%d.csv", {static_cast<long long>(p)}) : ".csv";

@@ -39,7 +39,7 @@ bool All_Present(std::initializer_list<const std::u16string*> fields) {
 // The plain text of one stored row, or nothing when the row's length or blob
 // does not fit.
 bool Descramble_Row(CppSQLite3Query& query, std::u16string& text) {
-    const std::int64_t n = Signature_Plain_Length(sqlite3_column_int(query.Statement(), 1));
+    const std::int64_t n = Signature_Plain_Length(query.Int_At(1));
     const std::int64_t m = n % 2 == 0 ? n + 20 : n + 21;
     if (n < 1 || m > Max_Signature_Window) return false;
     int length = 0;
@@ -65,7 +65,7 @@ bool Is_Table(CppSQLite3DB& db) {
     CppSQLite3Query query = db.Run_Query(
         u"select type from sqlite_master where name = 'SignatureTable' collate nocase and type in ('table', 'view')");
     if (query.At_End()) return false;
-    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(query.Statement(), 0));
+    const char* type = query.Text_At(0);
     return type != nullptr && std::string_view(type) == "table";
 }
 
@@ -121,12 +121,8 @@ bool Load_Signatures(Program_State& state, const std::string& folder, const Sign
         return false;
     }
     // Every statement on the connection ends once the time is up.
-    const auto deadline = std::chrono::steady_clock::now() + bounds.Max_Time;
-    sqlite3_progress_handler(
-        db.Connection(), Progress_Steps,
-        [](void* end) { return std::chrono::steady_clock::now() >= *static_cast<decltype(deadline)*>(end) ? 1 : 0; },
-        const_cast<void*>(static_cast<const void*>(&deadline)));
     try {
+        db.End_Statements_At(std::chrono::steady_clock::now() + bounds.Max_Time, Progress_Steps);
         if (!Is_Table(db)) throw CppSQLite3Exception(SQLITE_ERROR, u"SignatureTable is no table");
         std::uint64_t rows = 0;
         CppSQLite3Query query = db.Run_Query(Signature_Query);

@@ -1,6 +1,7 @@
 #include "db/CppSQLite3.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/console.h"
 #include "platform/text.h"
@@ -149,6 +150,18 @@ int CppSQLite3Query::Type_At(int column) {
     return sqlite3_column_type(Statement_, column);
 }
 
+int CppSQLite3Query::Int_At(int column) {
+    Require_Statement();
+    Check_Column(column);
+    return sqlite3_column_int(Statement_, column);
+}
+
+const char* CppSQLite3Query::Text_At(int column) {
+    Require_Statement();
+    Check_Column(column);
+    return reinterpret_cast<const char*>(sqlite3_column_text(Statement_, column));
+}
+
 const void* CppSQLite3Query::Blob_At(int column, int* length) {
     Require_Statement();
     Check_Column(column);
@@ -162,6 +175,137 @@ void CppSQLite3Query::Release_Statement() {
     const int code = sqlite3_finalize(Statement_);
     Statement_ = nullptr;
     if (code != SQLITE_OK) Raise(code, Error_Text(Connection_));
+}
+
+// ---------------------------------------------------------------- value
+
+CppSQLite3Value& CppSQLite3Value::operator=(CppSQLite3Value&& other) noexcept {
+    // The held value goes with the temporary; `other` is left empty.
+    CppSQLite3Value taken(std::move(other));
+    std::swap(Value_, taken.Value_);
+    return *this;
+}
+
+CppSQLite3Value::~CppSQLite3Value() { sqlite3_value_free(Value_); }
+
+// ---------------------------------------------------------------- statement
+
+namespace {
+
+int Prepare_Text(sqlite3* connection, const std::u16string& text, sqlite3_stmt** statement) {
+    return sqlite3_prepare16_v2(connection, text.c_str(), -1, statement, nullptr);
+}
+
+int Prepare_Text(sqlite3* connection, const std::string& text, sqlite3_stmt** statement) {
+    return sqlite3_prepare_v2(connection, text.c_str(), -1, statement, nullptr);
+}
+
+// The text must be NUL-terminated for the length -1 that SQLite is given.
+template <typename Text>
+sqlite3_stmt* Prepare_Or_Raise(CppSQLite3DB& db, const Text& text) {
+    db.Require_Open();
+    sqlite3_stmt* statement = nullptr;
+    const int rc = Prepare_Text(db.Connection(), text, &statement);
+    if (rc != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        Raise(rc, Error_Text(db.Connection()));
+    }
+    return statement;
+}
+
+}  // namespace
+
+CppSQLite3Statement::CppSQLite3Statement(CppSQLite3DB& db, std::u16string_view sql)
+    : Statement_(Prepare_Or_Raise(db, std::u16string(sql))) {}
+
+CppSQLite3Statement::CppSQLite3Statement(CppSQLite3DB& db, std::string_view sql)
+    : Statement_(Prepare_Or_Raise(db, std::string(sql))) {}
+
+CppSQLite3Statement CppSQLite3Statement::Try_Prepare(CppSQLite3DB& db, std::u16string_view sql) {
+    try {
+        return CppSQLite3Statement(db, sql);
+    } catch (const CppSQLite3Exception&) {
+        return {};
+    }
+}
+
+CppSQLite3Statement CppSQLite3Statement::Try_Prepare(CppSQLite3DB& db, std::string_view sql) {
+    try {
+        return CppSQLite3Statement(db, sql);
+    } catch (const CppSQLite3Exception&) {
+        return {};
+    }
+}
+
+CppSQLite3Statement& CppSQLite3Statement::operator=(CppSQLite3Statement&& other) noexcept {
+    // The held statement is finalized with the temporary; `other` is left empty.
+    CppSQLite3Statement taken(std::move(other));
+    std::swap(Statement_, taken.Statement_);
+    return *this;
+}
+
+CppSQLite3Statement::~CppSQLite3Statement() { sqlite3_finalize(Statement_); }
+
+void CppSQLite3Statement::Raise_Failure(int code) const {
+    if (Statement_ == nullptr) Raise_Wrapper("Null Virtual Machine pointer");
+    Raise(code, Error_Text(sqlite3_db_handle(Statement_)));
+}
+
+void CppSQLite3Statement::Check_Bind(int code) const {
+    if (code != SQLITE_OK) Raise_Failure(code);
+}
+
+void CppSQLite3Statement::Bind_Int64(int index, std::int64_t value) {
+    Check_Bind(sqlite3_bind_int64(Statement_, index, value));
+}
+
+void CppSQLite3Statement::Bind_Null(int index) { Check_Bind(sqlite3_bind_null(Statement_, index)); }
+
+void CppSQLite3Statement::Bind_Text(int index, std::string_view text) {
+    Check_Bind(sqlite3_bind_text(Statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC));
+}
+
+void CppSQLite3Statement::Bind_Text16(int index, std::u16string_view text) {
+    Check_Bind(sqlite3_bind_text16(Statement_, index, text.data(), static_cast<int>(text.size() * sizeof(char16_t)),
+                                   SQLITE_STATIC));
+}
+
+void CppSQLite3Statement::Bind_Blob(int index, std::span<const std::uint8_t> blob) {
+    Check_Bind(sqlite3_bind_blob(Statement_, index, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC));
+}
+
+void CppSQLite3Statement::Bind_Value(int index, const CppSQLite3Value& value) {
+    Check_Bind(sqlite3_bind_value(Statement_, index, value.Value_));
+}
+
+bool CppSQLite3Statement::Step() {
+    const int rc = Step_Code();
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    Raise_Failure(rc);
+}
+
+int CppSQLite3Statement::Step_Code() noexcept {
+    return Statement_ == nullptr ? SQLITE_MISUSE : sqlite3_step(Statement_);
+}
+
+void CppSQLite3Statement::Reset() noexcept { sqlite3_reset(Statement_); }
+
+void CppSQLite3Statement::Clear_Bindings() noexcept { sqlite3_clear_bindings(Statement_); }
+
+int CppSQLite3Statement::Column_Type(int column) const { return sqlite3_column_type(Statement_, column); }
+
+std::int64_t CppSQLite3Statement::Column_Int64(int column) const { return sqlite3_column_int64(Statement_, column); }
+
+std::string_view CppSQLite3Statement::Column_Text(int column) const {
+    // The text first: asking for it may convert the value, which sets its length.
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(Statement_, column));
+    if (text == nullptr) return {};
+    return std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(Statement_, column)));
+}
+
+CppSQLite3Value CppSQLite3Statement::Column_Value(int column) const {
+    return CppSQLite3Value(sqlite3_value_dup(sqlite3_column_value(Statement_, column)));
 }
 
 // ---------------------------------------------------------------- table
@@ -310,26 +454,35 @@ CppSQLite3Query CppSQLite3DB::Run_Query(std::u16string_view statement) {
     }
 }
 
-sqlite3_stmt* CppSQLite3DB::Kept_Statement(std::u16string_view statement) {
+CppSQLite3Statement* CppSQLite3DB::Kept_Statement(std::u16string_view statement) {
     if (Connection_ == nullptr) return nullptr;
-    for (const Kept& kept : Kept_)
-        if (kept.Text == statement) return kept.Statement;
-    Kept_.reserve(Kept_.size() + 1);  // so that keeping it cannot fail once it is prepared
-    Kept kept{std::u16string(statement), nullptr};
+    for (Kept& kept : Kept_)
+        if (kept.Text == statement) return &kept.Statement;
     // prepare_v2 prepares the statement again by itself when the schema
     // changes (a table or trigger made after this call).
-    if (sqlite3_prepare16_v2(Connection_, kept.Text.c_str(), -1, &kept.Statement, nullptr) != SQLITE_OK ||
-        kept.Statement == nullptr) {
-        sqlite3_finalize(kept.Statement);
-        return nullptr;
-    }
-    Kept_.push_back(std::move(kept));
-    return Kept_.back().Statement;
+    CppSQLite3Statement prepared = CppSQLite3Statement::Try_Prepare(*this, statement);
+    if (!prepared.Is_Prepared()) return nullptr;
+    Kept_.push_back(Kept{std::u16string(statement), std::move(prepared)});
+    return &Kept_.back().Statement;
 }
 
-void CppSQLite3DB::Finalize_Kept_Statements() noexcept {
-    for (const Kept& kept : Kept_) sqlite3_finalize(kept.Statement);
-    Kept_.clear();
+void CppSQLite3DB::Finalize_Kept_Statements() noexcept { Kept_.clear(); }
+
+std::int64_t CppSQLite3DB::Changes() const {
+    return Connection_ == nullptr ? 0 : static_cast<std::int64_t>(sqlite3_changes64(Connection_));
+}
+
+void CppSQLite3DB::End_Statements_At(std::chrono::steady_clock::time_point deadline, int steps) {
+    Require_Open();
+    Deadline_ = deadline;
+    sqlite3_progress_handler(
+        Connection_, steps,
+        [](void* end) {
+            return std::chrono::steady_clock::now() >= *static_cast<const std::chrono::steady_clock::time_point*>(end)
+                       ? 1
+                       : 0;
+        },
+        &Deadline_);
 }
 
 CppSQLite3Table CppSQLite3DB::Fetch_Table(const std::string& statement) {

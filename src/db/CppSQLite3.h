@@ -4,10 +4,12 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // The wrapper's own errors carry this code.
 inline constexpr int CPPSQLITE_ERROR = 1000;
@@ -47,6 +49,9 @@ public:
 
     void Advance();
     int Type_At(int column);
+    int Int_At(int column);
+    // The field as UTF-8; null for an SQL NULL.
+    const char* Text_At(int column);
     const void* Blob_At(int column, int* length = nullptr);
     void Release_Statement();
     void Require_Statement() const;
@@ -97,6 +102,90 @@ private:
 // and cut at CppSQLite3Table::Max_Wide_Field units; NULL gives "".
 std::u16string Wide_Field_Text(const char* text);
 
+class CppSQLite3DB;
+
+// A copy of one result field that outlives its row (and its statement),
+// to be bound again as it was: same type, same value.
+class CppSQLite3Value {
+public:
+    CppSQLite3Value() = default;
+    CppSQLite3Value(const CppSQLite3Value&) = delete;
+    CppSQLite3Value& operator=(const CppSQLite3Value&) = delete;
+    CppSQLite3Value(CppSQLite3Value&& other) noexcept : Value_(other.Value_) { other.Value_ = nullptr; }
+    CppSQLite3Value& operator=(CppSQLite3Value&& other) noexcept;
+    ~CppSQLite3Value();
+
+    bool Empty() const { return Value_ == nullptr; }
+
+private:
+    friend class CppSQLite3Statement;
+    explicit CppSQLite3Value(sqlite3_value* value) : Value_(value) {}
+
+    sqlite3_value* Value_ = nullptr;
+};
+
+// One prepared statement: prepared once, then bound, stepped and reset as
+// often as the caller needs, and finalized when it goes. A bound text or blob
+// is not copied: it must stay as it is until the statement is reset and
+// bound anew, or goes.
+class CppSQLite3Statement {
+public:
+    CppSQLite3Statement() = default;
+    // Raises the library's code and message when `sql` cannot be prepared.
+    CppSQLite3Statement(CppSQLite3DB& db, std::u16string_view sql);
+    CppSQLite3Statement(CppSQLite3DB& db, std::string_view sql);
+    // The statement, or none (Is_Prepared false) when it cannot be prepared:
+    // its table missing, the connection closed, a text without a statement.
+    // Raises nothing but what the program cannot go on from (memory
+    // exhausted).
+    static CppSQLite3Statement Try_Prepare(CppSQLite3DB& db, std::u16string_view sql);
+    static CppSQLite3Statement Try_Prepare(CppSQLite3DB& db, std::string_view sql);
+
+    CppSQLite3Statement(const CppSQLite3Statement&) = delete;
+    CppSQLite3Statement& operator=(const CppSQLite3Statement&) = delete;
+    CppSQLite3Statement(CppSQLite3Statement&& other) noexcept : Statement_(other.Statement_) {
+        other.Statement_ = nullptr;
+    }
+    CppSQLite3Statement& operator=(CppSQLite3Statement&& other) noexcept;
+    ~CppSQLite3Statement();
+
+    bool Is_Prepared() const { return Statement_ != nullptr; }
+
+    // Parameters count from 1. A failing bind raises the library's code and
+    // message.
+    void Bind_Int64(int index, std::int64_t value);
+    void Bind_Null(int index);
+    // UTF-8; data() is never null for a view of a string, so an empty text is
+    // bound as '' (not NULL).
+    void Bind_Text(int index, std::string_view text);
+    void Bind_Text16(int index, std::u16string_view text);
+    void Bind_Blob(int index, std::span<const std::uint8_t> blob);
+    void Bind_Value(int index, const CppSQLite3Value& value);
+
+    // True at a result row, false at the end; raises the library's code and
+    // message otherwise.
+    bool Step();
+    // The step's result code (SQLITE_ROW, SQLITE_DONE or the failure), for
+    // the writers that tell a refused key from other failures. Never raises.
+    int Step_Code() noexcept;
+    // Ready to be stepped again; the bindings stay.
+    void Reset() noexcept;
+    void Clear_Bindings() noexcept;
+
+    // Reads of the current row's columns, counted from 0.
+    int Column_Type(int column) const;
+    std::int64_t Column_Int64(int column) const;
+    // UTF-8; data() is null for an SQL NULL.
+    std::string_view Column_Text(int column) const;
+    CppSQLite3Value Column_Value(int column) const;
+
+private:
+    [[noreturn]] void Raise_Failure(int code) const;
+    void Check_Bind(int code) const;
+
+    sqlite3_stmt* Statement_ = nullptr;
+};
+
 class CppSQLite3DB {
 public:
     CppSQLite3DB() = default;
@@ -126,9 +215,17 @@ public:
     // no lock, so transactions and other statements are not hindered. Null
     // when it cannot be prepared (its table missing, the connection closed);
     // a later call tries again.
-    sqlite3_stmt* Kept_Statement(std::u16string_view statement);
+    CppSQLite3Statement* Kept_Statement(std::u16string_view statement);
 
     sqlite3* Connection() const { return Connection_; }
+
+    // Rows that the last insert, update or delete on the connection changed.
+    std::int64_t Changes() const;
+
+    // From now on every statement on the connection ends (as interrupted)
+    // once `deadline` has passed; the time is looked at every `steps` steps
+    // of SQLite's machine.
+    void End_Statements_At(std::chrono::steady_clock::time_point deadline, int steps);
 
     // A stage's BEGIN or COMMIT failed on this connection: the run reports it
     // with its exit code.
@@ -152,7 +249,7 @@ public:
 private:
     struct Kept {
         std::u16string Text;
-        sqlite3_stmt* Statement;
+        CppSQLite3Statement Statement;
     };
     // A connection closes only once its statements are finalized.
     void Finalize_Kept_Statements() noexcept;
@@ -161,7 +258,9 @@ private:
     int Busy_Timeout_Ms_ = 60000;
     bool Transaction_Failed_ = false;
     Refused_Key_Counts Refused_Keys_;
-    std::vector<Kept> Kept_;
+    // A deque, so that a statement handed out stays where it is.
+    std::deque<Kept> Kept_;
+    std::chrono::steady_clock::time_point Deadline_;
 };
 
 // Opens and tunes `db` for the program's callers, which treat a file that

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "db/CppSQLite3.h"
+#include "db/Stored_Text.h"
 #include "records/Records.h"
 
 namespace Event_Table_Sql {
@@ -34,10 +35,8 @@ inline constexpr char16_t Insert_TimeZone[] = u"insert into TimeZone (UTC, DST) 
 inline constexpr char16_t Delete_Temp_Events[] = u"delete from LogFile where Event='Temp Event'";
 }  // namespace Event_Table_Sql
 
-// A value as the statement text carries it: cut at its first NUL, an unpaired
-// surrogate replaced by U+FFFD, every "'" doubled for the literal and every ","
-// turned into "/" (the stored texts hold no comma; the export turns "/" back
-// into ",").
+// A value as the statement text carries it: its stored form (Stored_Sql_Value)
+// with every "'" doubled for the literal.
 std::u16string Escape_Sql_Value(std::u16string_view value);
 
 // Insert one row; 0 when inserted, 1 when the database refused it (a key
@@ -60,11 +59,6 @@ int Insert_UsnJrnl_Row(CppSQLite3DB& db, const _USNJRNLINFO& record);
 // is such a run: anything else makes the text statement invalid or another
 // expression.
 bool Is_Plain_Decimal(std::u16string_view value);
-
-// The text that the literal '<Escape_Sql_Value(value)>' stores: cut at its
-// first NUL and every "," turned into "/" (the doubled quotes are only the
-// literal's spelling of one quote).
-std::u16string Stored_Sql_Value(std::u16string_view value);
 
 enum class Bound_Run {
     Done,          // the statement ran to its end

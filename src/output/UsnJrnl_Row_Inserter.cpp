@@ -23,54 +23,6 @@ std::u16string Group_Statement(std::size_t rows) {
     return sql;
 }
 
-// Writes `c` in UTF-8 at `out`; returns the end.
-char* Put_Utf8(char32_t c, char* out) {
-    if (c < 0x80) {
-        *out++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-        *out++ = static_cast<char>(0xC0 | (c >> 6));
-        *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *out++ = static_cast<char>(0xE0 | (c >> 12));
-        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        *out++ = static_cast<char>(0xF0 | (c >> 18));
-        *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
-}
-
-// Stored_Sql_Value(value) in UTF-8, in one pass: the literal's doubled quotes
-// stand for the quotes themselves, so only a NUL (the end), a "," and an
-// unpaired surrogate change.
-void Append_Stored_Value(std::u16string_view value, std::string& out) {
-    const std::size_t start = out.size();
-    // No unit takes more than three bytes (a surrogate pair takes four for two).
-    out.resize(start + 3 * value.size());
-    char* p = out.data() + start;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        char32_t c = value[i];
-        if (c < 0x80) {
-            if (c == 0) break;
-            *p++ = c == u',' ? '/' : static_cast<char>(c);
-            continue;
-        }
-        const bool high = c >= 0xD800 && c <= 0xDBFF;
-        const bool low = c >= 0xDC00 && c <= 0xDFFF;
-        if (high && i + 1 < value.size() && value[i + 1] >= 0xDC00 && value[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (value[i + 1] - 0xDC00);
-            ++i;
-        } else if (high || low) {
-            c = 0xFFFD;
-        }
-        p = Put_Utf8(c, p);
-    }
-    out.resize(static_cast<std::size_t>(p - out.data()));
-}
-
 }  // namespace
 
 void Stored_UsnJrnl_Rows::Add(const _USNJRNLINFO& row) {
@@ -112,19 +64,9 @@ const _USNJRNLINFO* Stored_UsnJrnl_Rows::Inline_Row(std::size_t row) const {
     return found != inline_rows_.end() && found->first == row ? &found->second : nullptr;
 }
 
-UsnJrnl_Row_Inserter::UsnJrnl_Row_Inserter(CppSQLite3DB& db) : db_(db) {
-    if (!db_.Is_Open()) return;
-    const std::u16string single = std::u16string(u"insert ") + Insert_Columns + Row_Parameters;
-    if (sqlite3_prepare16_v2(db_.Connection(), single.c_str(), -1, &statement_, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(statement_);
-        statement_ = nullptr;
-    }
-}
-
-UsnJrnl_Row_Inserter::~UsnJrnl_Row_Inserter() {
-    sqlite3_finalize(statement_);
-    sqlite3_finalize(group_statement_);
-}
+UsnJrnl_Row_Inserter::UsnJrnl_Row_Inserter(CppSQLite3DB& db)
+    : db_(db),
+      statement_(CppSQLite3Statement::Try_Prepare(db, std::u16string(u"insert ") + Insert_Columns + Row_Parameters)) {}
 
 int UsnJrnl_Row_Inserter::Insert(const _USNJRNLINFO& row) {
     if (!Prepared() || !Is_Plain_Decimal(row.USN)) return Insert_UsnJrnl_Row(db_, row);
@@ -163,43 +105,39 @@ int UsnJrnl_Row_Inserter::Insert_One(const Stored_UsnJrnl_Rows& rows, std::size_
             *values[c] = platform::Utf8_To_Utf16(rows.Value(row, c));
         return Insert_UsnJrnl_Row(db_, r);
     }
-    for (std::size_t c = 0; c < Stored_UsnJrnl_Rows::Values_Per_Row; ++c) {
-        // data() is never null, so an empty text is bound as '' (not NULL),
-        // as the literal is.
-        const std::string_view value = rows.Value(row, c);
-        sqlite3_bind_text(statement_, static_cast<int>(c + 1), value.data(), static_cast<int>(value.size()),
-                          SQLITE_STATIC);
+    int rc = SQLITE_ERROR;
+    try {
+        // An empty text is bound as '' (not NULL), as the literal is.
+        for (std::size_t c = 0; c < Stored_UsnJrnl_Rows::Values_Per_Row; ++c)
+            statement_.Bind_Text(static_cast<int>(c + 1), rows.Value(row, c));
+        rc = statement_.Step_Code();
+    } catch (const CppSQLite3Exception&) {
     }
-    const int rc = sqlite3_step(statement_);
-    sqlite3_reset(statement_);
+    statement_.Reset();
     if (rc == SQLITE_DONE) return 0;
     if (rc == SQLITE_CONSTRAINT) ++db_.Refused_Keys().UsnJrnl;
     return 1;
 }
 
 bool UsnJrnl_Row_Inserter::Prepare_Group() {
-    if (group_statement_ != nullptr) return true;
+    if (group_statement_.Is_Prepared()) return true;
     if (group_prepare_failed_) return false;
-    const std::u16string group = Group_Statement(Group_Rows);
-    if (sqlite3_prepare16_v2(db_.Connection(), group.c_str(), -1, &group_statement_, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(group_statement_);
-        group_statement_ = nullptr;
-        group_prepare_failed_ = true;
-    }
-    return group_statement_ != nullptr;
+    group_statement_ = CppSQLite3Statement::Try_Prepare(db_, Group_Statement(Group_Rows));
+    group_prepare_failed_ = !group_statement_.Is_Prepared();
+    return !group_prepare_failed_;
 }
 
 void UsnJrnl_Row_Inserter::Insert_Group(const Stored_UsnJrnl_Rows& rows, std::size_t first) {
-    int parameter = 1;
-    for (std::size_t row = first; row < first + Group_Rows; ++row) {
-        for (std::size_t c = 0; c < Stored_UsnJrnl_Rows::Values_Per_Row; ++c) {
-            const std::string_view value = rows.Value(row, c);
-            sqlite3_bind_text(group_statement_, parameter++, value.data(), static_cast<int>(value.size()),
-                              SQLITE_STATIC);
-        }
+    int rc = SQLITE_ERROR;
+    try {
+        int parameter = 1;
+        for (std::size_t row = first; row < first + Group_Rows; ++row)
+            for (std::size_t c = 0; c < Stored_UsnJrnl_Rows::Values_Per_Row; ++c)
+                group_statement_.Bind_Text(parameter++, rows.Value(row, c));
+        rc = group_statement_.Step_Code();
+    } catch (const CppSQLite3Exception&) {
     }
-    const int rc = sqlite3_step(group_statement_);
-    sqlite3_reset(group_statement_);
+    group_statement_.Reset();
     // Anything but a refused key (a full disk, say) ends the whole statement:
     // each row then gets its own, which is what it would have had.
     if (rc != SQLITE_DONE) {
@@ -207,6 +145,6 @@ void UsnJrnl_Row_Inserter::Insert_Group(const Stored_UsnJrnl_Rows& rows, std::si
         return;
     }
     // The rows left out are those whose key was already stored.
-    const auto stored = static_cast<std::uint64_t>(sqlite3_changes64(db_.Connection()));
+    const auto stored = static_cast<std::uint64_t>(db_.Changes());
     if (stored < Group_Rows) db_.Refused_Keys().UsnJrnl += Group_Rows - stored;
 }

@@ -5,8 +5,6 @@
 // way.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +18,7 @@
 #include "records/Records.h"
 
 // Rows in the form the database stores them: each value as
-// Stored_Sql_Value gives it, in UTF-8 (an unpaired surrogate has become
+// Append_Stored_Value gives it, in UTF-8 (an unpaired surrogate has become
 // U+FFFD). Making this form is the costly part of an insert that needs no
 // connection, so the thread that decodes can do it and leave the thread that
 // inserts nothing but binding.
@@ -54,13 +52,12 @@ public:
     // Prepares the inserts on `db`; when that fails (no table, no connection)
     // every row goes through Insert_UsnJrnl_Row instead.
     explicit UsnJrnl_Row_Inserter(CppSQLite3DB& db);
-    ~UsnJrnl_Row_Inserter();
     UsnJrnl_Row_Inserter(const UsnJrnl_Row_Inserter&) = delete;
     UsnJrnl_Row_Inserter& operator=(const UsnJrnl_Row_Inserter&) = delete;
 
     // Whether the prepared single-row statement exists. The multi-row one is
     // prepared when first needed (a file of few records never needs it).
-    bool Prepared() const { return statement_ != nullptr; }
+    bool Prepared() const { return statement_.Is_Prepared(); }
 
     // 0 when the row was inserted, 1 when the database refused it (a USN
     // already stored). The row is not changed. Never raises.
@@ -79,8 +76,8 @@ private:
     void Insert_Group(const Stored_UsnJrnl_Rows& rows, std::size_t first);
 
     CppSQLite3DB& db_;
-    sqlite3_stmt* statement_ = nullptr;
-    sqlite3_stmt* group_statement_ = nullptr;
+    CppSQLite3Statement statement_;
+    CppSQLite3Statement group_statement_;
     bool group_prepare_failed_ = false;
     // The single-row Insert's value in its stored form.
     Stored_UsnJrnl_Rows one_;

@@ -262,17 +262,17 @@ TEST(Wrapper_Open, ClosedDatabaseRefusesStatements) {
 }
 
 TEST_F(Wrapper, KeptStatementsArePreparedOnceAndFinalizedOnClose) {
-    sqlite3_stmt* insert = db.Kept_Statement(u"insert into t (a, b) values(?, ?)");
+    CppSQLite3Statement* insert = db.Kept_Statement(u"insert into t (a, b) values(?, ?)");
     ASSERT_NE(insert, nullptr);
     EXPECT_EQ(db.Kept_Statement(std::u16string(u"insert into t (a, b) values(?, ?)")), insert);
     EXPECT_NE(db.Kept_Statement(u"update t set b = ? where a = ?"), insert);
 
     // Used and left reset, it is no obstacle to a transaction's end.
     sqlite3_exec(db.Connection(), "BEGIN;", nullptr, nullptr, nullptr);
-    sqlite3_bind_int(insert, 1, 3);
-    sqlite3_bind_text(insert, 2, "three", -1, SQLITE_STATIC);
-    EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
-    sqlite3_reset(insert);
+    insert->Bind_Int64(1, 3);
+    insert->Bind_Text(2, "three");
+    EXPECT_EQ(insert->Step_Code(), SQLITE_DONE);
+    insert->Reset();
     EXPECT_EQ(sqlite3_exec(db.Connection(), "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
 
     // A statement over a missing table is not kept, and is tried again later.

@@ -3,14 +3,15 @@
 // the project's signature list.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/Signature_Loading.h"
+#include "db/CppSQLite3.h"
+#include "db/Scoped_Transaction.h"
 #include "detection/Signature_Descramble.h"
 
 class Signature_Db_Builder {
@@ -37,29 +38,28 @@ public:
 
     // Writes the database at `path`, which must not hold a table of that name.
     bool Write_File(const std::string& path) const {
-        sqlite3* db = nullptr;
-        bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK &&
-                  sqlite3_exec(db, "CREATE TABLE SignatureTable (No INTEGER, Value INTEGER, Signature BLOB); BEGIN",
-                               nullptr, nullptr, nullptr) == SQLITE_OK;
-        sqlite3_stmt* insert = nullptr;
-        ok = ok && sqlite3_prepare_v2(db, "INSERT INTO SignatureTable VALUES (?, ?, ?)", -1, &insert, nullptr) ==
-                       SQLITE_OK;
-        for (const Row& row : rows_) {
-            if (!ok) break;
-            sqlite3_bind_int64(insert, 1, row.No);
-            if (row.Value) sqlite3_bind_int64(insert, 2, *row.Value);
-            else sqlite3_bind_null(insert, 2);
-            if (row.Blob) sqlite3_bind_blob(insert, 3, row.Blob->data(), static_cast<int>(row.Blob->size()),
-                                            SQLITE_TRANSIENT);
-            else sqlite3_bind_null(insert, 3);
-            ok = sqlite3_step(insert) == SQLITE_DONE;
-            sqlite3_reset(insert);
-            sqlite3_clear_bindings(insert);
+        try {
+            CppSQLite3DB db;
+            if (!Open_Database(db, path)) return false;
+            db.Run_Query(u"CREATE TABLE SignatureTable (No INTEGER, Value INTEGER, Signature BLOB)");
+            Scoped_Transaction transaction(db);
+            CppSQLite3Statement insert(db, u"INSERT INTO SignatureTable VALUES (?, ?, ?)");
+            for (const Row& row : rows_) {
+                insert.Bind_Int64(1, row.No);
+                if (row.Value) insert.Bind_Int64(2, *row.Value);
+                else insert.Bind_Null(2);
+                if (row.Blob)
+                    insert.Bind_Blob(3, std::span(reinterpret_cast<const std::uint8_t*>(row.Blob->data()),
+                                                  row.Blob->size()));
+                else insert.Bind_Null(3);
+                if (insert.Step()) return false;
+                insert.Reset();
+                insert.Clear_Bindings();
+            }
+            return transaction.Commit();
+        } catch (const CppSQLite3Exception&) {
+            return false;
         }
-        sqlite3_finalize(insert);
-        ok = ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-        sqlite3_close(db);
-        return ok;
     }
 
 private:

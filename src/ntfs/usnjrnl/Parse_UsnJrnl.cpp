@@ -157,6 +157,29 @@ bool Insert_Rows_Through_Queue(Global_Parsing_Context& context, platform::Read_O
     return true;
 }
 
+// Decodes and inserts on this thread, in the batches that the queue would
+// carry. A refused row (its USN already stored) is lost; the scan goes on.
+void Insert_Rows_Here(Global_Parsing_Context& context, platform::Read_Only_File& file, const Scan_Settings& settings,
+                      UsnJrnl_Row_Inserter& inserter, const Usn_Stage_Options& options) {
+    const std::size_t batch_rows = std::max<std::size_t>(options.Batch_Rows, 1);
+    Stored_UsnJrnl_Rows batch;
+    try {
+        Scan_File_Rows(context, file, settings, [&](const _USNJRNLINFO& row) {
+            batch.Add(row);
+            if (batch.Size() >= batch_rows) {
+                inserter.Insert(batch);
+                batch.Clear();
+            }
+            return true;
+        });
+    } catch (...) {
+        // The rows decoded before the failure are stored all the same.
+        inserter.Insert(batch);
+        throw;
+    }
+    inserter.Insert(batch);
+}
+
 int Scan_UsnJrnl_File(Global_Parsing_Context& context, const std::string& path, CppSQLite3DB& db, int hour_offset,
                       const Scan_Settings& settings, const Usn_Stage_Options& options) {
     context.Hour_Offset = hour_offset;
@@ -167,16 +190,11 @@ int Scan_UsnJrnl_File(Global_Parsing_Context& context, const std::string& path, 
     {
         UsnJrnl_Row_Inserter inserter(db);
         // A small file, one without the prepared statement (no table, no
-        // connection), or one for which no thread can be started: each row
-        // is inserted here as it is decoded.
+        // connection), or one for which no thread can be started: the rows
+        // are decoded and inserted here.
         if (!options.Decode_On_Own_Thread || file.Size() < options.Own_Thread_From_Bytes || !inserter.Prepared() ||
-            !Insert_Rows_Through_Queue(context, file, settings, inserter, options)) {
-            Scan_File_Rows(context, file, settings, [&](const _USNJRNLINFO& row) {
-                // A refused row (its USN already stored) is lost; the scan goes on.
-                inserter.Insert(row);
-                return true;
-            });
-        }
+            !Insert_Rows_Through_Queue(context, file, settings, inserter, options))
+            Insert_Rows_Here(context, file, settings, inserter, options);
     }
     transaction.Commit();
     return 0;

@@ -23,7 +23,7 @@ struct Usn_Stage_Options {
     // True: the records are decoded and their rows made on a thread of their
     // own, which hands them in batches through a bounded queue to the calling
     // thread, the only one that touches the database. False: the calling
-    // thread does it all, inserting each row as soon as it is decoded.
+    // thread does it all, inserting the rows in the same batches.
     bool Decode_On_Own_Thread = true;
     // Files shorter than this are decoded on the calling thread all the same:
     // they hold too few records to gain from a second thread, and a source

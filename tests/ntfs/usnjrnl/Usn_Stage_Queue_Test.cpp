@@ -1,6 +1,8 @@
 // The journal stage with its rows decoded on a thread of their own and handed
 // through the bounded queue stores exactly the rows, in exactly the order,
-// that the stage decoding and inserting row by row on one thread stores.
+// that the stage decoding and inserting on one thread stores, whatever the
+// size of the batches (that a batch stores what one statement per row stores
+// is the inserter's own test).
 // Also run under the thread sanitizer (the tsan preset).
 #include <gtest/gtest.h>
 
@@ -37,6 +39,9 @@ const Usn_Stage_Options Single_Thread{false};
 const Usn_Stage_Options Tight_Queue{true, 0, 7, 1};
 const Usn_Stage_Options Mid_Queue{true, 0, 100, 2};
 const Usn_Stage_Options Default_Queue{true, 0};
+// One thread with the batch sizes of the queues above.
+const Usn_Stage_Options Single_Thread_Small_Batches{false, 0, 7};
+const Usn_Stage_Options Single_Thread_Mid_Batches{false, 0, 100};
 
 // One input and how the stage reads it.
 struct Stage_Run {
@@ -65,6 +70,8 @@ void Expect_Queue_Matches_Single_Thread(Global_Parsing_Context& context, const T
     EXPECT_EQ(Stored_Rows(context, dir, run, Tight_Queue, "tight"), expected);
     EXPECT_EQ(Stored_Rows(context, dir, run, Mid_Queue, "mid"), expected);
     EXPECT_EQ(Stored_Rows(context, dir, run, Default_Queue, "default"), expected);
+    EXPECT_EQ(Stored_Rows(context, dir, run, Single_Thread_Small_Batches, "single-small"), expected);
+    EXPECT_EQ(Stored_Rows(context, dir, run, Single_Thread_Mid_Batches, "single-mid"), expected);
 }
 
 TEST(Usn_Stage_Queue, Real_Journals_Give_The_Rows_Of_The_Single_Thread) {
