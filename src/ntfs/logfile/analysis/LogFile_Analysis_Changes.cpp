@@ -1,8 +1,7 @@
 // Writes of file content and updates of the $STANDARD_INFORMATION times and
-// attribute word: "Time Reversal Event", "CreationTime Update Event",
-// "Updating Modified Time", "Updating MFTModified Time", "Changing
-// FileAttribute", "Writing Content of Resident File" and "Writing Content of
-// Non-Resident File".
+// attribute word: Time_Reversal_Event, CreationTime_Update_Event,
+// Updating_Modified_Time, Updating_MFTModified_Time, Changing_FileAttribute,
+// Writing_Resident_Content and Writing_Nonresident_Content.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -241,7 +240,7 @@ void Report_Attribute_Change(const Log_Record_Analysis& a, const Si_Update& upda
 }
 
 // The update of the times from update.First on: any time set back is a
-// "Time Reversal Event"; otherwise the first time moved forward is
+// Time_Reversal_Event; otherwise the first time moved forward is
 // `forward_event` (none: not an event).
 void Report_Time_Changes(const Log_Record_Analysis& a, const Si_Update& update,
                          std::optional<Log_Event> forward_event) {
