@@ -80,8 +80,8 @@ constexpr bool In_Enum_Order_And_Distinct() {
     return true;
 }
 static_assert(In_Enum_Order_And_Distinct());
-// Every event has an entry, and a set of events fits in 32 bits.
-static_assert(static_cast<std::size_t>(Log_Event::Temp_Event) + 1 == Count && Count <= 32);
+// Every event has an entry.
+static_assert(static_cast<std::size_t>(Log_Event::Temp_Event) + 1 == Count);
 
 }  // namespace Log_Event_Table
 
@@ -93,56 +93,64 @@ constexpr std::u16string_view LogFile_Event_Text(Log_Event event) {
 // Between a time event and Changing_FileAttribute in one Event.
 inline constexpr std::u16string_view Log_Event_Joiner = u" & ";
 
-// Parts of the event texts that stand for a kind of event wherever they are
-// held in an Event.
-namespace Log_Event_Part {
-// Every creation, CreationTime_Update_Event included.
-inline constexpr std::u16string_view Creation = u"Creation";
-// The creations of a file or folder, not CreationTime_Update_Event.
-inline constexpr std::u16string_view Named_Creation = u" Creation";
-inline constexpr std::u16string_view Deletion = u"Deletion";
-inline constexpr std::u16string_view Renaming = u"Renaming";
-inline constexpr std::u16string_view Move = u"Move";
-// The creation, deletion and renaming of a folder.
-inline constexpr std::u16string_view Directory = u"Directory";
-inline constexpr std::u16string_view Writing_Content = u"Writing Content";
-}  // namespace Log_Event_Part
-
 namespace Log_Event_Table {
 
-constexpr std::uint32_t Set_Of(std::initializer_list<Log_Event> events) {
-    std::uint32_t set = 0;
-    for (const Log_Event event : events) set |= 1u << static_cast<unsigned>(event);
-    return set;
+// Whether `part` is held in the texts of `events` and of no other event.
+constexpr bool Held_In_Exactly(std::u16string_view part, std::initializer_list<Log_Event> events) {
+    for (const Entry& entry : Texts) {
+        bool listed = false;
+        for (const Log_Event event : events) listed = listed || event == entry.Event;
+        if ((entry.Text.find(part) != std::u16string_view::npos) != listed) return false;
+    }
+    return true;
 }
-// The events whose text holds `part`.
-constexpr std::uint32_t Holding(std::u16string_view part) {
-    std::uint32_t set = 0;
-    for (const Entry& entry : Texts)
-        if (entry.Text.find(part) != std::u16string_view::npos) set |= Set_Of({entry.Event});
-    return set;
-}
-
-// What each part finds among the texts: a part that no longer finds what
-// its readers expect fails here rather than in a rule that stops matching.
-using enum Log_Event;
-static_assert(Holding(Log_Event_Part::Named_Creation) ==
-              Set_Of({File_Creation, Directory_Creation, File_Creation_By_Tunneling}));
-static_assert(Holding(Log_Event_Part::Creation) ==
-              Set_Of({File_Creation, Directory_Creation, File_Creation_By_Tunneling, CreationTime_Update_Event}));
-static_assert(Holding(LogFile_Event_Text(File_Creation)) == Set_Of({File_Creation, File_Creation_By_Tunneling}));
-static_assert(Holding(Log_Event_Part::Deletion) == Set_Of({File_Deletion, Directory_Deletion}));
-static_assert(Holding(Log_Event_Part::Renaming) == Set_Of({Renaming_File, Renaming_Directory}));
-static_assert(Holding(Log_Event_Part::Move) == Set_Of({Move_Before, Move_After}));
-static_assert(Holding(Log_Event_Part::Directory) ==
-              Set_Of({Directory_Creation, Directory_Deletion, Renaming_Directory}));
-static_assert(Holding(Log_Event_Part::Writing_Content) ==
-              Set_Of({Writing_Resident_Content, Writing_Nonresident_Content}));
-// "Updating Modified Time" is not a part of "Updating MFTModified Time", so
-// the two are told apart by holding.
-static_assert(Holding(LogFile_Event_Text(Updating_Modified_Time)) == Set_Of({Updating_Modified_Time}));
 
 }  // namespace Log_Event_Table
+
+// Parts of the event texts that stand for a kind of event wherever they are
+// held in an Event. Each is pinned to the events it finds: a part that no
+// longer finds what its readers expect fails to build, rather than leaving a
+// rule that quietly stops matching.
+namespace Log_Event_Part {
+using Log_Event_Table::Held_In_Exactly;
+
+// Every creation, CreationTime_Update_Event included.
+inline constexpr std::u16string_view Creation = u"Creation";
+static_assert(Held_In_Exactly(Creation, {Log_Event::File_Creation, Log_Event::Directory_Creation,
+                                         Log_Event::File_Creation_By_Tunneling, Log_Event::CreationTime_Update_Event}));
+
+// The creations of a file or folder, without CreationTime_Update_Event.
+inline constexpr std::u16string_view Named_Creation = u" Creation";
+static_assert(Held_In_Exactly(Named_Creation, {Log_Event::File_Creation, Log_Event::Directory_Creation,
+                                               Log_Event::File_Creation_By_Tunneling}));
+
+inline constexpr std::u16string_view Deletion = u"Deletion";
+static_assert(Held_In_Exactly(Deletion, {Log_Event::File_Deletion, Log_Event::Directory_Deletion}));
+
+inline constexpr std::u16string_view Renaming = u"Renaming";
+static_assert(Held_In_Exactly(Renaming, {Log_Event::Renaming_File, Log_Event::Renaming_Directory}));
+
+inline constexpr std::u16string_view Move = u"Move";
+static_assert(Held_In_Exactly(Move, {Log_Event::Move_Before, Log_Event::Move_After}));
+
+// The creation, deletion and renaming of a folder.
+inline constexpr std::u16string_view Directory = u"Directory";
+static_assert(Held_In_Exactly(Directory, {Log_Event::Directory_Creation, Log_Event::Directory_Deletion,
+                                          Log_Event::Renaming_Directory}));
+
+inline constexpr std::u16string_view Writing_Content = u"Writing Content";
+static_assert(Held_In_Exactly(Writing_Content,
+                              {Log_Event::Writing_Resident_Content, Log_Event::Writing_Nonresident_Content}));
+
+// Whole texts that readers test by holding: File_Creation finds the tunnelled
+// creation too, and Updating_Modified_Time is no part of
+// Updating_MFTModified_Time, so the two are told apart.
+static_assert(Held_In_Exactly(LogFile_Event_Text(Log_Event::File_Creation),
+                              {Log_Event::File_Creation, Log_Event::File_Creation_By_Tunneling}));
+static_assert(Held_In_Exactly(LogFile_Event_Text(Log_Event::Updating_Modified_Time),
+                              {Log_Event::Updating_Modified_Time}));
+
+}  // namespace Log_Event_Part
 
 // The statement that removes the placeholder rows once the log is analysed.
 inline std::u16string Delete_Temp_Events_Sql() {
