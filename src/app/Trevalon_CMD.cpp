@@ -13,6 +13,7 @@
 #include "db/Scoped_Transaction.h"
 #include "detection/Program_State.h"
 #include "ntfs/logfile/Parse_LogFile.h"
+#include "ntfs/logfile/analysis/LogFile_Events.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "ntfs/usnjrnl/Parse_UsnJrnl.h"
 #include "output/Event_Tables.h"
@@ -258,7 +259,7 @@ int Run(const std::vector<std::string>& args, const Run_Environment& environment
     const Run_Options& options = state->Options;
     // A failed delete of the placeholder rows would leave them in the output.
     const auto delete_temp_events = [&] {
-        if (Run_Guarded(db, Event_Table_Sql::Delete_Temp_Events)) return true;
+        if (Run_Guarded(db, Delete_Temp_Events_Sql())) return true;
         Console_Write("[ERR0R] Deleting Temp Event rows fails.");
         Close_Quietly(db);
         return false;

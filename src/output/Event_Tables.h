@@ -32,7 +32,6 @@ inline constexpr char16_t Insert_UsnJrnl[] =
     u"FileReferenceNumber, ParentFileReferenceNumber) \t\t\t\t\tvalues('%s', %s, '%s', '%s', '%s', '%s', '%s', '%s', "
     u"'%s', '%s')";
 inline constexpr char16_t Insert_TimeZone[] = u"insert into TimeZone (UTC, DST) values(%d, %d)";
-inline constexpr char16_t Delete_Temp_Events[] = u"delete from LogFile where Event='Temp Event'";
 }  // namespace Event_Table_Sql
 
 // A value as the statement text carries it: its stored form (Stored_Sql_Value)

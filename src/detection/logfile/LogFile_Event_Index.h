@@ -21,28 +21,29 @@
 
 struct LogFile_Detection_State;
 
-// Event texts the rule and its predicates test, one bit each. "Is" is an
-// equal text, "Holds" a substring.
+// Event texts the rule and its predicates test, one bit each: "Is" an event
+// (Log_Event) whose text is the whole Event, "Holds" one whose text or part
+// (Log_Event_Part) is held in it.
 namespace Event_Bit {
-inline constexpr std::uint32_t Is_Check_Point = 1u << 0;             // "# Check Point"
-inline constexpr std::uint32_t Holds_Creation = 1u << 1;             // " Creation"
-inline constexpr std::uint32_t Holds_File_Creation = 1u << 2;        // "File Creation"
-inline constexpr std::uint32_t Holds_Directory = 1u << 3;            // "Directory"
-inline constexpr std::uint32_t Holds_Deletion = 1u << 4;             // "Deletion"
-inline constexpr std::uint32_t Is_File_Deletion = 1u << 5;           // "File Deletion"
-inline constexpr std::uint32_t Is_Renaming_File = 1u << 6;           // "Renaming File"
-inline constexpr std::uint32_t Holds_Renaming_File = 1u << 7;        // "Renaming File"
-inline constexpr std::uint32_t Is_Move_Before = 1u << 8;             // "Move(Before)"
-inline constexpr std::uint32_t Is_Move_After = 1u << 9;              // "Move(After)"
-inline constexpr std::uint32_t Holds_Time_Reversal = 1u << 10;       // "Time Reversal Event"
-inline constexpr std::uint32_t Holds_CreationTime_Update = 1u << 11; // "CreationTime Update Event"
-inline constexpr std::uint32_t Holds_Updating_Modified = 1u << 12;   // "Updating Modified Time"
-inline constexpr std::uint32_t Holds_Updating_MFTModified = 1u << 13; // "Updating MFTModified Time"
-inline constexpr std::uint32_t Holds_Changing_Attribute = 1u << 14;  // "Changing FileAttribute"
-inline constexpr std::uint32_t Holds_Writing_Content = 1u << 15;     // "Writing Content"
-inline constexpr std::uint32_t Holds_Writing_Resident = 1u << 16;    // "Writing Content of Resident File"
+inline constexpr std::uint32_t Is_Check_Point = 1u << 0;             // Check_Point
+inline constexpr std::uint32_t Holds_Creation = 1u << 1;             // part Named_Creation
+inline constexpr std::uint32_t Holds_File_Creation = 1u << 2;        // File_Creation
+inline constexpr std::uint32_t Holds_Directory = 1u << 3;            // part Directory
+inline constexpr std::uint32_t Holds_Deletion = 1u << 4;             // part Deletion
+inline constexpr std::uint32_t Is_File_Deletion = 1u << 5;           // File_Deletion
+inline constexpr std::uint32_t Is_Renaming_File = 1u << 6;           // Renaming_File
+inline constexpr std::uint32_t Holds_Renaming_File = 1u << 7;        // Renaming_File
+inline constexpr std::uint32_t Is_Move_Before = 1u << 8;             // Move_Before
+inline constexpr std::uint32_t Is_Move_After = 1u << 9;              // Move_After
+inline constexpr std::uint32_t Holds_Time_Reversal = 1u << 10;       // Time_Reversal_Event
+inline constexpr std::uint32_t Holds_CreationTime_Update = 1u << 11; // CreationTime_Update_Event
+inline constexpr std::uint32_t Holds_Updating_Modified = 1u << 12;   // Updating_Modified_Time
+inline constexpr std::uint32_t Holds_Updating_MFTModified = 1u << 13; // Updating_MFTModified_Time
+inline constexpr std::uint32_t Holds_Changing_Attribute = 1u << 14;  // Changing_FileAttribute
+inline constexpr std::uint32_t Holds_Writing_Content = 1u << 15;     // part Writing_Content
+inline constexpr std::uint32_t Holds_Writing_Resident = 1u << 16;    // Writing_Resident_Content
 // Not from the event text alone:
-inline constexpr std::uint32_t Has_Old_Name = 1u << 17;    // "Renaming File" whose detail holds " ->"
+inline constexpr std::uint32_t Has_Old_Name = 1u << 17;    // Is_Renaming_File, and the detail holds " ->"
 inline constexpr std::uint32_t Has_Event_Time = 1u << 18;  // a non-empty EventTime
 }  // namespace Event_Bit
 
@@ -85,10 +86,10 @@ public:
     // Every event of event i's file, in log order, and where i stands in it.
     std::span<const Row> File_Events(std::size_t i) const;
     std::size_t Position_In_File(std::size_t i) const { return position_in_file_[i]; }
-    // The nearest earlier event of the same file whose event holds
-    // " Creation", or No_Row.
+    // The nearest earlier event of the same file with Holds_Creation, or
+    // No_Row.
     Row Creation_Before(std::size_t i) const { return creation_before_[i]; }
-    // Whether an event of the same file after i holds "Deletion".
+    // Whether an event of the same file after i has Holds_Deletion.
     bool Deleted_After(std::size_t i) const {
         const Row last = last_deletion_[file_[i]];
         return last != No_Row && last > i;
@@ -96,13 +97,13 @@ public:
 
     // ---- By name (every list in log order) ----
 
-    // Events by which a name leaves its file: a "File Deletion" or a
-    // "Move(Before)" with that FileName, a "Renaming File" away from it.
+    // Events by which a name leaves its file: a File_Deletion or a
+    // Move_Before with that FileName, a Renaming_File away from it.
     std::span<const Row> Name_Leaving(std::u16string_view name) const;
-    // "Renaming File" events with " ->" whose FullPath's folder (up to and
+    // Renaming_File events with " ->" whose FullPath's folder (up to and
     // including its last "\") followed by the old name is `path`.
     std::span<const Row> Renamed_From_Path(std::u16string_view path) const;
-    // Events holding "Renaming File" with that FileName.
+    // Events holding Renaming_File with that FileName.
     std::span<const Row> Renamed_To(std::u16string_view name) const;
 
 private:

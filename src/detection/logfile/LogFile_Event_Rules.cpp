@@ -12,9 +12,9 @@
 
 namespace {
 
-constexpr std::u16string_view File_Creation = u"File Creation";
-constexpr std::u16string_view Renaming_File = u"Renaming File";
-constexpr std::u16string_view File_Deletion = u"File Deletion";
+constexpr std::u16string_view File_Creation = LogFile_Event_Text(Log_Event::File_Creation);
+constexpr std::u16string_view Renaming_File = LogFile_Event_Text(Log_Event::Renaming_File);
+constexpr std::u16string_view File_Deletion = LogFile_Event_Text(Log_Event::File_Deletion);
 
 // Earlier events further than this below a wiped file's deletion no longer
 // count as part of the wipe (the first one beyond still does).
@@ -29,7 +29,7 @@ void Record(LogFile_Detection_State& context, std::u16string_view category, std:
 void Detect_LogFile_Execution(LogFile_Detection_State& context, std::size_t i) {
     const Log_Info_Rows& rows = context.g_Log_Info_Array;
     const std::u16string_view event = rows.Field(i, Log_Field::Event);
-    if (event != File_Creation && !Holds(event, u"Updating Modified Time")) return;
+    if (event != File_Creation && !Holds(event, LogFile_Event_Text(Log_Event::Updating_Modified_Time))) return;
     const std::u16string_view file_name = rows.Field(i, Log_Field::FileName);
     if (!Is_Prefetch_Name(Without_Guessed_Mark(file_name))) return;
     // The key is cut from the whole name, mark included: a prefetch name is
@@ -74,7 +74,7 @@ void Detect_LogFile_Data_Wiping(LogFile_Detection_State& context, std::size_t i)
             // a file that no longer exists.
             if (Holds(event, File_Deletion)) break;
             if (Holds(event, Renaming_File)) renamed = true;
-            if (Holds(event, u"Time Reversal Event")) reversed = true;
+            if (Holds(event, LogFile_Event_Text(Log_Event::Time_Reversal_Event))) reversed = true;
         }
         // Unsigned: an earlier event with a larger LSN ends the walk too.
         if (deletion_lsn - Lsn_Of(rows, j) > Wiping_Lsn_Window) break;

@@ -1,5 +1,6 @@
 // What the $LogFile rules mean by an event's LSN, by "the same file" and by
-// the name a finding shows. Events are read in place from the reloaded rows.
+// the name a finding shows. Events are read in place from the reloaded rows;
+// the event texts tested are the ones the log analysis writes (Log_Event).
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <string_view>
 
 #include "detection/Rule_Terms.h"
+#include "ntfs/logfile/analysis/LogFile_Events.h"
 #include "platform/text.h"
 #include "records/Compact_Rows.h"
 

@@ -251,8 +251,8 @@ int Check_Move_Sequence_Before(LogFile_Detection_State& context, std::size_t i, 
     const LogFile_Event_Index& x = LogFile_Event_Index_Of(context);
     const std::u16string_view name = rows.Field(i, Log_Field::FileName);
     const std::size_t floor = Walk_Floor(x, i, Move_Sequence_Check_Points);
-    bool moved_in = false;   // "Move(After)" under event i's name
-    bool moved_out = false;  // "Move(Before)" before that
+    bool moved_in = false;   // Move_After under event i's name
+    bool moved_out = false;  // Move_Before before that
     const auto events = x.File_Events(i);
     for (std::size_t q = x.Position_In_File(i); q-- > 0;) {
         const Row j = events[q];

@@ -18,14 +18,14 @@
 int Is_Normal_CreationTime_Change(LogFile_Detection_State& context, std::size_t i, int created);
 
 // Whether, within two check points before event i, the same file had a time
-// change, then "Move(Before)", then "Move(After)" under event i's name:
-// 0 = no such sequence; 1 = it began with a "Time Reversal Event", 2 = with a
-// "CreationTime Update Event", and then `first_step_lsn` is that event's LSN
+// change, then Move_Before, then Move_After under event i's name:
+// 0 = no such sequence; 1 = it began with a Time_Reversal_Event, 2 = with a
+// CreationTime_Update_Event, and then `first_step_lsn` is that event's LSN
 // text (otherwise it is left as it was).
 int Check_Move_Sequence_Before(LogFile_Detection_State& context, std::size_t i, std::u16string& first_step_lsn);
 
 // Whether, within two check points after event i, the file was moved
-// ("Move(Before)" under event i's name, then "Move(After)") and its times were
+// (Move_Before under event i's name, then Move_After) and its times were
 // not changed again after the move: 1 = moved so, 0 otherwise; 0 at once when
 // the event's detail does not name "CreationTime".
 int Check_Move_Sequence_After(LogFile_Detection_State& context, std::size_t i);

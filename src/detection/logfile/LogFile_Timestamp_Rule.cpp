@@ -306,9 +306,9 @@ private:
 }  // namespace
 
 int Is_Paired_Time_Reversal(const Log_Info_Rows& rows, std::size_t i) {
-    if (!Holds(rows.Field(i, Log_Field::Event), u"Time Reversal Event")) return 0;
+    if (!Holds(rows.Field(i, Log_Field::Event), LogFile_Event_Text(Log_Event::Time_Reversal_Event))) return 0;
     const auto reversal_with = [&](std::size_t j, bool (*shape)(std::u16string_view)) {
-        return Holds(rows.Field(j, Log_Field::Event), u"Time Reversal Event") &&
+        return Holds(rows.Field(j, Log_Field::Event), LogFile_Event_Text(Log_Event::Time_Reversal_Event)) &&
                shape(rows.Field(j, Log_Field::Detail));
     };
     const std::u16string_view detail = rows.Field(i, Log_Field::Detail);
@@ -322,7 +322,7 @@ int Is_Significant_Time_Change(const LogFile_Detection_State& context, std::size
     const std::u16string_view event = rows.Field(i, Log_Field::Event);
     const std::u16string_view detail = rows.Field(i, Log_Field::Detail);
     std::int64_t new_minus_old = 0;
-    if (Holds(event, u"Time Reversal Event")) {
+    if (Holds(event, LogFile_Event_Text(Log_Event::Time_Reversal_Event))) {
         // A field moved forward never counts.
         for (const std::u16string_view label : Time_Labels)
             if (Label_Change(detail, label, new_minus_old) &&
@@ -330,7 +330,7 @@ int Is_Significant_Time_Change(const LogFile_Detection_State& context, std::size
                 return 1;
         return 0;
     }
-    if (Holds(event, u"CreationTime Update Event"))
+    if (Holds(event, LogFile_Event_Text(Log_Event::CreationTime_Update_Event)))
         return Label_Change(detail, Creation_Label, new_minus_old) &&
                        new_minus_old >= static_cast<std::int64_t>(context.g_CreationTime_Update_Threshold)
                    ? 1

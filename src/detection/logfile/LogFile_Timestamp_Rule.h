@@ -12,7 +12,7 @@
 void Detect_LogFile_Timestamp_Manipulation(LogFile_Detection_State& context, std::size_t i);
 
 // Whether event i is one half of the pair Windows writes when it restores a
-// file's times (a "Time Reversal Event" of the modified times only, directly
+// file's times (a Time_Reversal_Event of the modified times only, directly
 // followed by one of the creation time only), in either half. The two events
 // need not concern the same file. 1 or 0.
 int Is_Paired_Time_Reversal(const Log_Info_Rows& rows, std::size_t i);

@@ -8,6 +8,7 @@
 
 #include "ntfs/Volume_Geometry.h"
 #include "ntfs/logfile/analysis/LogFile_Analysis_Cases.h"
+#include "ntfs/logfile/analysis/LogFile_Events.h"
 #include "ntfs/logfile/LogFile_Format.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "output/Time_Text.h"
@@ -90,7 +91,7 @@ Case_Outcome Dispatch(const Log_Record_Analysis& a) {
     }
     const bool check_point = Log_Record_Kind_Of(a.Header.Record_Type, a.Header.Redo_Operation) ==
                              Log_Record_Kind::Check_Point;
-    a.Cur.Event = check_point ? u"# Check Point" : u"";
+    a.Cur.Event = check_point ? LogFile_Event_Text(Log_Event::Check_Point) : std::u16string_view();
     return Case_Outcome::Done;
 }
 

@@ -31,9 +31,9 @@ enum class Case_Outcome { Done, Update_Failed };
 
 // ---- FILE records, directory entries and names ----
 
-// (0x02, 0x00) on a FILE record image: "File Creation" / "Directory Creation".
+// (0x02, 0x00) on a FILE record image: File_Creation / Directory_Creation.
 Case_Outcome Analyze_File_Record_Creation(const Log_Record_Analysis& a);
-// (0x03, 0x02): "File Deletion" / "Directory Deletion", named by the
+// (0x03, 0x02): File_Deletion / Directory_Deletion, named by the
 // directory entry that the transaction removed.
 Case_Outcome Analyze_File_Record_Deletion(const Log_Record_Analysis& a);
 // (0x0F, 0x0E) / (0x0D, 0x0C) and (0x0E, 0x0F) / (0x0C, 0x0D): a directory

@@ -1,8 +1,7 @@
 // Writes of file content and updates of the $STANDARD_INFORMATION times and
-// attribute word: "Time Reversal Event", "CreationTime Update Event",
-// "Updating Modified Time", "Updating MFTModified Time", "Changing
-// FileAttribute", "Writing Content of Resident File" and "Writing Content of
-// Non-Resident File".
+// attribute word: Time_Reversal_Event, CreationTime_Update_Event,
+// Updating_Modified_Time, Updating_MFTModified_Time, Changing_FileAttribute,
+// Writing_Resident_Content and Writing_Nonresident_Content.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -17,6 +16,7 @@
 #include "ntfs/logfile/analysis/LogFile_Analysis.h"
 #include "ntfs/logfile/analysis/LogFile_Analysis_Cases.h"
 #include "ntfs/logfile/analysis/LogFile_Analysis_Update.h"
+#include "ntfs/logfile/analysis/LogFile_Events.h"
 #include "ntfs/mft/Parse_MFT.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
@@ -159,7 +159,7 @@ void Look_Up_Name(const Log_Record_Analysis& a) {
     const std::vector<_log_info>& rows = context.LogFile_Row_Array;
     if (const auto at = context.LogFile_Row_Lookup.Newest_Naming_Row(rows, cur.TargetVCN, cur.ClusterIndex)) {
         const _log_info& row = rows[*at];
-        if (Contains(row.Event, u"File Deletion")) return;
+        if (Contains(row.Event, LogFile_Event_Text(Log_Event::File_Deletion))) return;
         cur.FileName = row.FileName;
         cur.FullPath = row.FullPath;
         return;
@@ -230,19 +230,20 @@ void Report_Attribute_Change(const Log_Record_Analysis& a, const Si_Update& upda
     _log_info& cur = a.Cur;
     const std::u16string change = Attribute_Change_Text(*update.Old.File_Attributes, *update.New.File_Attributes);
     if (!cur.Event.empty()) {
-        cur.Event += u" & Changing FileAttribute";
+        cur.Event.append(Log_Event_Joiner).append(LogFile_Event_Text(Log_Event::Changing_FileAttribute));
         cur.Detail += u" & " + change;
         return;
     }
-    cur.Event = u"Changing FileAttribute";
+    cur.Event = LogFile_Event_Text(Log_Event::Changing_FileAttribute);
     cur.Detail = change;
     Look_Up_Name(a);
 }
 
 // The update of the times from update.First on: any time set back is a
-// "Time Reversal Event"; otherwise the first time moved forward is
-// `forward_event` (nullptr: not an event).
-void Report_Time_Changes(const Log_Record_Analysis& a, const Si_Update& update, const char16_t* forward_event) {
+// Time_Reversal_Event; otherwise the first time moved forward is
+// `forward_event` (none: not an event).
+void Report_Time_Changes(const Log_Record_Analysis& a, const Si_Update& update,
+                         std::optional<Log_Event> forward_event) {
     _log_info& cur = a.Cur;
     std::u16string backward;
     std::u16string forward;
@@ -252,11 +253,11 @@ void Report_Time_Changes(const Log_Record_Analysis& a, const Si_Update& update, 
         if (kind == update.First) forward = change.Forward;
     }
     if (!backward.empty()) {
-        cur.Event = u"Time Reversal Event";
+        cur.Event = LogFile_Event_Text(Log_Event::Time_Reversal_Event);
         Look_Up_Name(a);
         cur.Detail = Without_Last_Two(backward);
-    } else if (forward_event != nullptr && !forward.empty()) {
-        cur.Event = forward_event;
+    } else if (forward_event && !forward.empty()) {
+        cur.Event = LogFile_Event_Text(*forward_event);
         Look_Up_Name(a);
         cur.Detail = Without_Last_Two(forward);
     }
@@ -280,18 +281,19 @@ bool Date_Entries_Of_This_Directory(const Log_Record_Analysis& a, const std::u16
         if (row.Event.empty()) continue;
         // The directory itself was made: nothing before belongs to it.
         if (row.TargetVCN == cur.TargetVCN && row.MFT_ClusterIndex == cur.MFT_ClusterIndex &&
-            Contains(row.Event, u"Creation"))
+            Contains(row.Event, Log_Event_Part::Creation))
             return true;
         const bool entry_here =
             row.MFT_RecordVCN == cur.TargetVCN && row.MFT_RecordClusterIndex == cur.MFT_ClusterIndex;
-        if (entry_here && Contains(row.Event, u"File Creation")) {
+        if (entry_here && Contains(row.Event, LogFile_Event_Text(Log_Event::File_Creation))) {
             if (row.EventTime == time) return true;
-            row.Event = u"File Creation(File System Tunneling)";
+            row.Event = LogFile_Event_Text(Log_Event::File_Creation_By_Tunneling);
             row.EventTime = time;
             return Update_Earlier_Row(a.Db, Row_Update::EventTime_Event_Detail, row);
         }
         if (entry_here && row.EventTime.empty() &&
-            (Contains(row.Event, u"Deletion") || Contains(row.Event, u"Renaming") || Contains(row.Event, u"Move"))) {
+            (Contains(row.Event, Log_Event_Part::Deletion) || Contains(row.Event, Log_Event_Part::Renaming) ||
+             Contains(row.Event, Log_Event_Part::Move))) {
             row.EventTime = time;
             return Update_Earlier_Row(a.Db, Row_Update::EventTime, row);
         }
@@ -305,8 +307,10 @@ bool Date_Entries_Of_This_Directory(const Log_Record_Analysis& a, const std::u16
 // The rows that give a written file its name: its creation, and a later
 // rename or move, which changes the name the file has when it is written.
 bool Names_A_Written_File(std::u16string_view event) {
-    return Contains(event, u"File Creation") || event == u"Renaming File" || event == u"Renaming Directory" ||
-           event == u"Move(After)";
+    return Contains(event, LogFile_Event_Text(Log_Event::File_Creation)) ||
+           event == LogFile_Event_Text(Log_Event::Renaming_File) ||
+           event == LogFile_Event_Text(Log_Event::Renaming_Directory) ||
+           event == LogFile_Event_Text(Log_Event::Move_After);
 }
 
 // The newest row that made, renamed or moved the file, among the 29 newest
@@ -344,7 +348,7 @@ std::u16string Format_File_Attributes(std::uint32_t value) {
 
 Case_Outcome Analyze_Resident_Content_Write(const Log_Record_Analysis& a) {
     _log_info& cur = a.Cur;
-    cur.Event = u"Writing Content of Resident File";
+    cur.Event = LogFile_Event_Text(Log_Event::Writing_Resident_Content);
     cur.Detail = platform::Format(u"Writing Size : %lld", {static_cast<long long>(cur.RedoDataLength)});
     Name_Written_File(a);
     return Case_Outcome::Done;
@@ -371,14 +375,14 @@ Case_Outcome Analyze_Creation_Time_Change(const Log_Record_Analysis& a) {
     if (std::any_of(backward.begin(), backward.end(), [](const std::u16string& t) { return !t.empty(); })) {
         look_up();
         Name_Files_With_The_Same_Time(a, update, backward);
-        cur.Event = u"Time Reversal Event";
+        cur.Event = LogFile_Event_Text(Log_Event::Time_Reversal_Event);
         cur.Detail = Without_Last_Two(backward[Creation] + backward[Modified] + backward[Mft_Modified] +
                                       backward[Access]);
     }
     // A creation time moved forward outweighs any other time set back.
     if (!forward_creation.empty()) {
         look_up();
-        cur.Event = u"CreationTime Update Event";
+        cur.Event = LogFile_Event_Text(Log_Event::CreationTime_Update_Event);
         cur.Detail = Without_Last_Two(forward_creation);
     }
     Report_Attribute_Change(a, update);
@@ -391,18 +395,18 @@ Case_Outcome Analyze_Modified_Time_Change(const Log_Record_Analysis& a) {
         const std::u16string time = Shifted_Time_Text(a.Context, *update.New.Time[Mft_Modified]);
         if (!Date_Entries_Of_This_Directory(a, time)) return Case_Outcome::Update_Failed;
     }
-    Report_Time_Changes(a, update, u"Updating Modified Time");
+    Report_Time_Changes(a, update, Log_Event::Updating_Modified_Time);
     return Case_Outcome::Done;
 }
 
 Case_Outcome Analyze_MFT_Modified_Time_Change(const Log_Record_Analysis& a) {
-    Report_Time_Changes(a, Read_Si_Update(a, Mft_Modified), u"Updating MFTModified Time");
+    Report_Time_Changes(a, Read_Si_Update(a, Mft_Modified), Log_Event::Updating_MFTModified_Time);
     return Case_Outcome::Done;
 }
 
 Case_Outcome Analyze_Access_Time_Change(const Log_Record_Analysis& a) {
     // Reading a file moves its access time on all the time: only a move back counts.
-    Report_Time_Changes(a, Read_Si_Update(a, Access), nullptr);
+    Report_Time_Changes(a, Read_Si_Update(a, Access), std::nullopt);
     return Case_Outcome::Done;
 }
 
@@ -415,7 +419,7 @@ Case_Outcome Analyze_Attribute_Change(const Log_Record_Analysis& a) {
     const std::uint32_t old_value = a.Data.Read_U32(undo);
     const std::uint32_t new_value = a.Data.Read_U32(0);
     if (old_value == new_value) return Case_Outcome::Done;
-    a.Cur.Event = u"Changing FileAttribute";
+    a.Cur.Event = LogFile_Event_Text(Log_Event::Changing_FileAttribute);
     a.Cur.Detail = Attribute_Change_Text(old_value, new_value);
     Look_Up_Name(a);
     return Case_Outcome::Done;
@@ -429,7 +433,7 @@ Case_Outcome Analyze_Nonresident_Content_Write(const Log_Record_Analysis& a) {
     const std::u16string runs = Run_List_Text(Decode_Run_List(pairs));
     if (runs.empty()) return Case_Outcome::Done;
     a.Cur.Detail = u"Data Runs(in Volume) : " + runs;
-    a.Cur.Event = u"Writing Content of Non-Resident File";
+    a.Cur.Event = LogFile_Event_Text(Log_Event::Writing_Nonresident_Content);
     Name_Written_File(a);
     return Case_Outcome::Done;
 }

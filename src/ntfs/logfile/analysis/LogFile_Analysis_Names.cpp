@@ -10,6 +10,7 @@
 #include "ntfs/logfile/analysis/LogFile_Analysis.h"
 #include "ntfs/logfile/analysis/LogFile_Analysis_Cases.h"
 #include "ntfs/logfile/analysis/LogFile_Analysis_Update.h"
+#include "ntfs/logfile/analysis/LogFile_Events.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ bool Name_Nameless_Creation(const Log_Record_Analysis& a) {
     cur.AccessTime = made->Record.AccessTime;
     cur.EventTime = cur.CreateTime;
     cur.Detail = made->Record.Detail;
-    cur.Event = made->Is_Directory ? u"Directory Creation" : u"File Creation";
+    cur.Event = LogFile_Event_Text(made->Is_Directory ? Log_Event::Directory_Creation : Log_Event::File_Creation);
     Take_Position_Of_Added_Entry(a.Context, cur);
     return true;
 }
@@ -60,7 +61,7 @@ Case_Outcome Analyze_File_Name_Addition(const Log_Record_Analysis& a) {
     for (std::size_t k = 0; k < rows.size(); ++k) {
         if (k == Pairing_Reach) {
             // Rows remain, but none of the newest was the old name.
-            if (!Name_Nameless_Creation(a)) cur.Event = u"Temp Event";
+            if (!Name_Nameless_Creation(a)) cur.Event = LogFile_Event_Text(Log_Event::Temp_Event);
             return Case_Outcome::Done;
         }
         const _log_info& old = rows[rows.size() - 1 - k];
@@ -70,14 +71,15 @@ Case_Outcome Analyze_File_Name_Addition(const Log_Record_Analysis& a) {
 
         if (cur.ParentReference == old.ParentReference) {
             cur.Detail = old.FileName + u" -> " + cur.FileName;
-            cur.Event = cur.FileAttribute == Directory_Attribute_Word ? u"Renaming Directory" : u"Renaming File";
+            const bool directory = cur.FileAttribute == Directory_Attribute_Word;
+            cur.Event = LogFile_Event_Text(directory ? Log_Event::Renaming_Directory : Log_Event::Renaming_File);
         } else {
             // The stored row of the old name shows where the file came from;
             // its copy in memory stays a placeholder for later look-backs.
             _log_info before = old;
-            before.Event = u"Move(Before)";
+            before.Event = LogFile_Event_Text(Log_Event::Move_Before);
             if (!Update_Earlier_Row(a.Db, Row_Update::Event, before)) return Case_Outcome::Update_Failed;
-            cur.Event = u"Move(After)";
+            cur.Event = LogFile_Event_Text(Log_Event::Move_After);
         }
         cur.MFT_RecordVCN = old.MFT_RecordVCN;
         cur.MFT_RecordClusterIndex = old.MFT_RecordClusterIndex;

@@ -11,6 +11,7 @@
 #include "ntfs/Run_List.h"
 #include "ntfs/logfile/analysis/LogFile_Analysis.h"
 #include "ntfs/logfile/analysis/LogFile_Analysis_Cases.h"
+#include "ntfs/logfile/analysis/LogFile_Events.h"
 #include "output/Time_Text.h"
 #include "platform/text.h"
 
@@ -60,7 +61,7 @@ Case_Outcome Analyze_File_Record_Creation(const Log_Record_Analysis& a) {
                 Apply_Parent_Path_Rule(context, cur.ParentReference, cur.FileName, cur.FullPath);
                 cur.Detail.clear();
                 cur.EventTime = cur.CreateTime;
-                cur.Event = u"File Creation";
+                cur.Event = LogFile_Event_Text(Log_Event::File_Creation);
             }
         } else if (type == Attribute_Type::Data) {
             if (length == 0) break;
@@ -80,7 +81,8 @@ Case_Outcome Analyze_File_Record_Creation(const Log_Record_Analysis& a) {
         } else if (type == Attribute_Type::Index_Root) {
             // The view-index metafiles ($Quota, $ObjId, $Reparse, $Secure) carry an
             // index root too, but only a directory's FILE record says it is one.
-            if (!Starts_With(cur.FileName, u"$") || directory_record) cur.Event = u"Directory Creation";
+            if (!Starts_With(cur.FileName, u"$") || directory_record)
+                cur.Event = LogFile_Event_Text(Log_Event::Directory_Creation);
         }
         if (length == 0) break;
         at += length;
@@ -118,7 +120,8 @@ Case_Outcome Analyze_File_Record_Deletion(const Log_Record_Analysis& a) {
 
     _log_info& cur = a.Cur;
     cur.FileAttribute = removed->FileAttribute;
-    cur.Event = cur.FileAttribute == Directory_Attribute_Word ? u"Directory Deletion" : u"File Deletion";
+    const bool directory = cur.FileAttribute == Directory_Attribute_Word;
+    cur.Event = LogFile_Event_Text(directory ? Log_Event::Directory_Deletion : Log_Event::File_Deletion);
     cur.FullPath = removed->FullPath;
     cur.FileName = removed->FileName;
     cur.CreateTime = removed->CreateTime;
@@ -168,7 +171,7 @@ Case_Outcome Analyze_Index_Entry_Removal(const Log_Record_Analysis& a) {
     Set_MFT_Record_Position(context, cur, cur.ParentReference);
     cur.FileAttribute = File_Attribute_Word(data.Read_U32(Key_Field(F::File_Attributes)));
     if (Has_Short_Name_Tail(cur.FileName)) cur.FileName.clear();
-    cur.Event = u"Temp Event";
+    cur.Event = LogFile_Event_Text(Log_Event::Temp_Event);
     return Case_Outcome::Done;
 }
 
@@ -194,7 +197,7 @@ Case_Outcome Analyze_Index_Entry_Addition(const Log_Record_Analysis& a) {
     cur.FileName = data.Read_Utf16(Key_Field(F::Name), data.Read_U8(Key_Field(F::Name_Length)));
     Apply_Parent_Path_Rule(a.Context, cur.ParentReference, cur.FileName, cur.FullPath);
     Set_MFT_Record_Position(a.Context, cur, cur.ParentReference);
-    cur.Event = u"Temp Event";
+    cur.Event = LogFile_Event_Text(Log_Event::Temp_Event);
     return Case_Outcome::Done;
 }
 
@@ -209,7 +212,7 @@ Case_Outcome Analyze_File_Name_Removal(const Log_Record_Analysis& a) {
     cur.FileName = name;
     cur.ParentReference = data.Read_U64(Content_Field(F::Parent_Reference));
     Apply_Parent_Path_Rule(a.Context, cur.ParentReference, cur.FileName, cur.FullPath);
-    cur.Event = u"Temp Event";
+    cur.Event = LogFile_Event_Text(Log_Event::Temp_Event);
     // The directory entry of the old name is removed just before; its
     // position is that of the parent's index.
     const auto prev_is = [&](Log_Operation redo, Log_Operation undo) {

@@ -1,5 +1,9 @@
 #include "ntfs/logfile/analysis/LogFile_Analysis_Row_Index.h"
 
+#include <initializer_list>
+
+#include "ntfs/logfile/analysis/LogFile_Events.h"
+
 namespace {
 
 bool Contains(std::u16string_view text, std::u16string_view part) {
@@ -9,12 +13,15 @@ bool Contains(std::u16string_view text, std::u16string_view part) {
 }  // namespace
 
 bool Is_Naming_Event(std::u16string_view event) {
-    return Contains(event, u"File Deletion") || Contains(event, u"File Creation") ||
-           Contains(event, u"Directory Creation") || Contains(event, u"Renaming File") ||
-           Contains(event, u"Move(After)");
+    for (const Log_Event naming : {Log_Event::File_Deletion, Log_Event::File_Creation, Log_Event::Directory_Creation,
+                                   Log_Event::Renaming_File, Log_Event::Move_After})
+        if (Contains(event, LogFile_Event_Text(naming))) return true;
+    return false;
 }
 
-bool Is_Creation_Row(const _log_info& row) { return Contains(row.Event, u"Creation") && !row.FileName.empty(); }
+bool Is_Creation_Row(const _log_info& row) {
+    return Contains(row.Event, Log_Event_Part::Creation) && !row.FileName.empty();
+}
 
 std::optional<std::size_t> LogFile_Row_Index::Newest_Naming_Row(const std::vector<_log_info>& rows,
                                                                  const std::u16string& target_vcn,

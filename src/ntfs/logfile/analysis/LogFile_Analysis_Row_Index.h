@@ -29,12 +29,12 @@
 #include "records/Records.h"
 
 // An Event that names the FILE record it concerns: it was created there
-// ("File Creation", "Directory Creation", tunnelled creations included),
-// renamed or moved there ("Renaming File", "Move(After)"), or freed ("File
-// Deletion").
+// (File_Creation, Directory_Creation, tunnelled creations included),
+// renamed or moved there (Renaming_File, Move_After), or freed
+// (File_Deletion).
 bool Is_Naming_Event(std::u16string_view event);
 // A row that gives the parent of a file whose creation time changed: its
-// Event contains "Creation" and it has a FileName.
+// Event holds Log_Event_Part::Creation and it has a FileName.
 bool Is_Creation_Row(const _log_info& row);
 
 class LogFile_Row_Index {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ntfs/logfile/analysis/Analysis_Harness.h"
-#include "output/Event_Tables.h"
+#include "ntfs/logfile/analysis/LogFile_Events.h"
 #include "platform/text.h"
 
 using namespace log_record_test;
@@ -97,7 +97,7 @@ TEST(LogFile_Analysis_Rename, MoveMarksTheStoredOldNameAsBefore) {
     EXPECT_EQ(h.context.LogFile_Row_Array[1].FileName, u"it's.txt");
 
     // Removing the placeholders after the parse keeps the pair.
-    h.db.Run_Query(Event_Table_Sql::Delete_Temp_Events);
+    h.db.Run_Query(Delete_Temp_Events_Sql());
     EXPECT_EQ(h.Stored(old.LSN, "Event"), "Move(Before)");
     EXPECT_EQ(h.Stored(rows[0].LSN, "Event"), "<none>");
 }
