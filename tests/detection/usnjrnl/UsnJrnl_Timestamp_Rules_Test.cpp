@@ -346,6 +346,10 @@ TEST(UsnJrnl_Timestamp_Rules, TimingGates) {
          false},
         {"a write 2 s before the change", [](Journal& j) { j.Add(u"10:00:08", {u"Data_Overwritten"}); }, false},
         {"a write 3 s before the change", [](Journal& j) { j.Add(u"10:00:07", {u"Data_Overwritten"}); }, true},
+        // The change's own records are all the folder's update period holds:
+        // it starts and ends at the change, whose file was not created there.
+        {"a change at the start of an update period",
+         [](Journal& j) { j.Signature(u"ProgramUpdatePath|\\Users\\|Same|1"); }, false},
     };
     for (const Case& c : cases) {
         Journal j;
@@ -512,21 +516,22 @@ TEST(UsnJrnl_Timestamp_Rules, RuleBInTheFallbackWithBothGapFlags) {
     struct Case {
         const char* what;
         const char16_t* moved_in;
-        bool record_before_between;
+        const char16_t* between;  // another file's record between the change and the move, or none
         bool found;
         std::uint64_t to = Other_Folder;  // where the file is renamed in
     };
     const std::vector<Case> cases = {
-        {"moved in 5 s after", u"10:05:05", false, true},
-        {"moved in 6 s after", u"10:05:06", false, false},
-        {"a record dated before the change ends the scan", u"10:05:05", true, false},
-        {"renamed within its own folder is no move", u"10:05:05", false, false, Folder},
+        {"moved in 5 s after", u"10:05:05", nullptr, true},
+        {"moved in 6 s after", u"10:05:06", nullptr, false},
+        {"a record dated before the change ends the scan", u"10:05:05", u"10:04:59", false},
+        {"a record of the change's own second does not", u"10:05:05", u"10:05:00", true},
+        {"renamed within its own folder is no move", u"10:05:05", nullptr, false, Folder},
     };
     for (const Case& c : cases) {
         Journal j;
         j.Created(u"10:00:00");
         const std::string usn = j.Change(u"10:05:00");
-        if (c.record_before_between) j.Add(u"10:04:59", {u"Data_Extend"}, Other_Folder, Mft_Reference(60, 1));
+        if (c.between != nullptr) j.Add(c.between, {u"Data_Extend"}, Other_Folder, Mft_Reference(60, 1));
         j.Add(u"10:05:01", {u"File_Renamed_Old"});
         j.Add(u"10:05:01", {u"File_Renamed_New"}, c.to);
         j.Add(c.moved_in, {u"File_Renamed_New", u"File_Closed"}, c.to);
