@@ -176,6 +176,20 @@ TEST(UsnJrnl_Timestamp_Rules, Pairing) {
              j.Add(u"10:00:01", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"});
          },
          {"P0 U1 E1 last="}},
+        {"truncated form: the write 2 s before the close is inside the look-back",
+         [](Journal& j) {
+             j.Add(u"09:59:59", {u"Data_Truncated"});
+             j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed"});
+             j.Add(u"10:00:01", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"});
+         },
+         {"P1 U0 E1 last=300"}},
+        {"truncated form: the write 3 s before is not",
+         [](Journal& j) {
+             j.Add(u"09:59:58", {u"Data_Truncated"});
+             j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed"});
+             j.Add(u"10:00:01", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"});
+         },
+         {"P0 U1 E1 last="}},
         {"truncated form: no other record of the file before the change",
          [](Journal& j) {
              j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed"});
