@@ -142,6 +142,15 @@ TEST(UsnJrnl_Timestamp_Rules, Pairing) {
         std::function<void(Journal&)> records;
         Strings entries;
     };
+    // The truncated form with its write at `write`, the change at 10:00:00
+    // and the close at 10:00:01.
+    const auto truncated = [](const char16_t* write) {
+        return [write](Journal& j) {
+            j.Add(write, {u"Data_Truncated"});
+            j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed"});
+            j.Add(u"10:00:01", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"});
+        };
+    };
     const std::vector<Case> cases = {
         {"bare change 1 s before the close",
          [](Journal& j) {
@@ -176,20 +185,9 @@ TEST(UsnJrnl_Timestamp_Rules, Pairing) {
              j.Add(u"10:00:01", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"});
          },
          {"P0 U1 E1 last="}},
-        {"truncated form: the write 2 s before the close is inside the look-back",
-         [](Journal& j) {
-             j.Add(u"09:59:59", {u"Data_Truncated"});
-             j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed"});
-             j.Add(u"10:00:01", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"});
-         },
+        {"truncated form: the write 2 s before the close is inside the look-back", truncated(u"09:59:59"),
          {"P1 U0 E1 last=300"}},
-        {"truncated form: the write 3 s before is not",
-         [](Journal& j) {
-             j.Add(u"09:59:58", {u"Data_Truncated"});
-             j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed"});
-             j.Add(u"10:00:01", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"});
-         },
-         {"P0 U1 E1 last="}},
+        {"truncated form: the write 3 s before is not", truncated(u"09:59:58"), {"P0 U1 E1 last="}},
         {"truncated form: no other record of the file before the change",
          [](Journal& j) {
              j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed"});
