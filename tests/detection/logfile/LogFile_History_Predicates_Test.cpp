@@ -235,6 +235,7 @@ TEST(LogFile_History_Predicates, MoveSequences) {
     const std::string not_moved = Past(0x1100, "Malware");
     const std::vector<Case> cases = {
         {"time change, move out, move in, change", {created, first_step, moved_out, moved_in, change}, false, {detected}},
+        {"the first step as the log's first event", {first_step, moved_out, moved_in, change}, false, {detected}},
         {"two check points before the first step",
          Concat({{created, first_step}, Check_Points(0x1180, 2), {moved_out, moved_in, change}}), false, {detected}},
         {"a third check point before the first step ends the walk",

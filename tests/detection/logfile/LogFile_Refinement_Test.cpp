@@ -194,6 +194,8 @@ TEST(LogFile_Refinement, PathsJudgedNormalTwice) {
 TEST(LogFile_Refinement, ProgramFolderGroups) {
     const std::u16string copied = u"[Suspicious] $SI timestamp ... => CreationTime : a, ModifiedTime : b";
     const std::u16string with_access = copied + u", AccessedTime : c";
+    const std::u16string future =
+        u"[Suspicious] $SI timestamp ... changed to the future. => CreationTime : a, ModifiedTime : b";
     struct Case {
         const char* what;
         std::vector<std::pair<std::u16string, std::u16string>> findings;  // path, message
@@ -215,6 +217,7 @@ TEST(LogFile_Refinement, ProgramFolderGroups) {
         {"19", many(19, tool, with_access), 0},
         {"4 with the creation and modified times only", many(4, u"\\Program Files (x86)\\Tool\\", copied), 4},
         {"3", many(3, tool, copied), 0},
+        {"4 changed to the future are no package's times", many(4, tool, future), 0},
         {"4, one naming the access time", plus(many(3, tool, copied), many(1, tool + u"x\\", with_access)), 0},
         {"4, one naming the MFT time", plus(many(3, tool, copied), many(1, tool, copied + u", MFTModifiedTime : d")), 0},
         {"4 in one update package", many(4, u"\\Windows\\SoftwareDistribution\\Download\\abc\\", copied), 4},

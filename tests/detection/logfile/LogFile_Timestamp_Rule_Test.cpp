@@ -268,6 +268,7 @@ TEST(LogFile_Timestamp_Rule, RecentlyCreatedFile) {
         {"no path", {created, Change_At(0x2000).Path(u"")}, {}, {"|a.txt"}},
         {"a resident write of 39 bytes just before", {created, write(u"39"), Change_At(0x2000)}, {}, Normal_A},
         {"of 40 bytes", {created, write(u"40"), Change_At(0x2000)}, found, {}},
+        {"the write as the log's first event", {write(u"39"), Change_At(0x2000)}, {}, Normal_A},
         {"a size that is not a number counts as 0", {created, write(u"many"), Change_At(0x2000)}, {}, Normal_A},
         {"a detail too short for the size", {created, Of_File(0x1010, u"Writing Content of Resident File")
                                                           .Detail(u"Writing Size : "), Change_At(0x2000)},

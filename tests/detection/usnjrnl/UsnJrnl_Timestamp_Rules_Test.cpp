@@ -142,6 +142,15 @@ TEST(UsnJrnl_Timestamp_Rules, Pairing) {
         std::function<void(Journal&)> records;
         Strings entries;
     };
+    // The truncated form with its write at `write`, the change at 10:00:00
+    // and the close at 10:00:01.
+    const auto truncated = [](const char16_t* write) {
+        return [write](Journal& j) {
+            j.Add(write, {u"Data_Truncated"});
+            j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed"});
+            j.Add(u"10:00:01", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"});
+        };
+    };
     const std::vector<Case> cases = {
         {"bare change 1 s before the close",
          [](Journal& j) {
@@ -176,6 +185,9 @@ TEST(UsnJrnl_Timestamp_Rules, Pairing) {
              j.Add(u"10:00:01", {u"Data_Truncated", u"Basic_Info_Changed", u"File_Closed"});
          },
          {"P0 U1 E1 last="}},
+        {"truncated form: the write 2 s before the close is inside the look-back", truncated(u"09:59:59"),
+         {"P1 U0 E1 last=300"}},
+        {"truncated form: the write 3 s before is not", truncated(u"09:59:58"), {"P0 U1 E1 last="}},
         {"truncated form: no other record of the file before the change",
          [](Journal& j) {
              j.Add(u"10:00:00", {u"Data_Truncated", u"Basic_Info_Changed"});
@@ -338,8 +350,18 @@ TEST(UsnJrnl_Timestamp_Rules, TimingGates) {
         {"13 of 20 closing records in the folder close a change", folder(13, 7, 0), true},
         {"14 of 20", folder(14, 6, 0), false},
         {"13 of 20, and the change's own burst of 5 is not counted", folder(13, 7, 5), true},
+        {"13 of 19, the file's own closing record 5 s before is not counted",
+         [&](Journal& j) {
+             folder(13, 6, 0)(j);
+             j.Add(u"10:00:05", {u"Data_Extend", u"File_Closed"});
+         },
+         false},
         {"a write 2 s before the change", [](Journal& j) { j.Add(u"10:00:08", {u"Data_Overwritten"}); }, false},
         {"a write 3 s before the change", [](Journal& j) { j.Add(u"10:00:07", {u"Data_Overwritten"}); }, true},
+        // The change's own records are all the folder's update period holds:
+        // it starts and ends at the change, whose file was not created there.
+        {"a change at the start of an update period",
+         [](Journal& j) { j.Signature(u"ProgramUpdatePath|\\Users\\|Same|1"); }, false},
     };
     for (const Case& c : cases) {
         Journal j;
@@ -369,6 +391,14 @@ TEST(UsnJrnl_Timestamp_Rules, CreationBranchExclusions) {
     const auto deleted = [](const char16_t* time, const char16_t* name) {
         return [=](Journal& j) { j.Add(time, {u"File_Deleted", u"File_Closed"}, Folder, Mft_Reference(77, 1), name); };
     };
+    // secret.docx created at `created` and deleted at 09:59:59, just before
+    // the file's own creation.
+    const auto created_and_deleted = [=](const char16_t* created) {
+        return [=](Journal& j) {
+            j.Add(created, {u"File_Created"}, Folder, Mft_Reference(77, 1), u"secret.docx");
+            deleted(u"09:59:59", u"secret.docx")(j);
+        };
+    };
     const std::uint64_t same = Ft(u"2019-01-01 00:00:00");
     const std::uint64_t differs = Ft(u"2019-01-02 00:00:00");
     const std::vector<Case> cases = {
@@ -389,6 +419,12 @@ TEST(UsnJrnl_Timestamp_Rules, CreationBranchExclusions) {
         {"later: Object_ID_Changed alone (not in the list)", nothing, later({u"Object_ID_Changed"}), same, 0, true},
         {"rewritten, 4097 bytes", nothing, later({u"Data_Added", u"Data_Truncated"}), differs, 4097, true},
         {"rewritten, 4096 bytes", nothing, later({u"Data_Added", u"Data_Truncated"}), differs, 4096, false},
+        // A modified time not before the creation keeps the save-through check
+        // out; the rewrite of a large file stands in for equal own times.
+        {"secret.docx created 1 s before the file and deleted: the same creation, no replacement",
+         created_and_deleted(u"09:59:59"), later({u"Data_Added", u"Data_Truncated"}), Ft(Day(u"10:00:00")), 4097, true},
+        {"created 2 s before: a replacement", created_and_deleted(u"09:59:58"),
+         later({u"Data_Added", u"Data_Truncated"}), Ft(Day(u"10:00:00")), 4097, false},
     };
     for (const Case& c : cases) {
         Journal j;
@@ -492,23 +528,26 @@ TEST(UsnJrnl_Timestamp_Rules, RuleBInTheFallbackWithBothGapFlags) {
     struct Case {
         const char* what;
         const char16_t* moved_in;
-        bool record_before_between;
+        const char16_t* between;  // another file's record between the change and the move, or none
         bool found;
+        std::uint64_t to = Other_Folder;  // where the file is renamed in
     };
     const std::vector<Case> cases = {
-        {"moved in 5 s after", u"10:05:05", false, true},
-        {"moved in 6 s after", u"10:05:06", false, false},
-        {"a record dated before the change ends the scan", u"10:05:05", true, false},
+        {"moved in 5 s after", u"10:05:05", nullptr, true},
+        {"moved in 6 s after", u"10:05:06", nullptr, false},
+        {"a record dated before the change ends the scan", u"10:05:05", u"10:04:59", false},
+        {"a record of the change's own second does not", u"10:05:05", u"10:05:00", true},
+        {"renamed within its own folder is no move", u"10:05:05", nullptr, false, Folder},
     };
     for (const Case& c : cases) {
         Journal j;
         j.Created(u"10:00:00");
         const std::string usn = j.Change(u"10:05:00");
-        if (c.record_before_between) j.Add(u"10:04:59", {u"Data_Extend"}, Other_Folder, Mft_Reference(60, 1));
+        if (c.between != nullptr) j.Add(c.between, {u"Data_Extend"}, Other_Folder, Mft_Reference(60, 1));
         j.Add(u"10:05:01", {u"File_Renamed_Old"});
-        j.Add(u"10:05:01", {u"File_Renamed_New"}, Other_Folder);
-        j.Add(c.moved_in, {u"File_Renamed_New", u"File_Closed"}, Other_Folder);
-        j.Own(Ft(u"2019-01-01 00:00:00", 0), Ft(u"2019-01-01 00:00:00"), Ft(u"2019-02-01 00:00:00"), Other_Folder);
+        j.Add(u"10:05:01", {u"File_Renamed_New"}, c.to);
+        j.Add(c.moved_in, {u"File_Renamed_New", u"File_Closed"}, c.to);
+        j.Own(Ft(u"2019-01-01 00:00:00", 0), Ft(u"2019-01-01 00:00:00"), Ft(u"2019-02-01 00:00:00"), c.to);
         j.Run();
         EXPECT_EQ(j.Findings(),
                   c.found ? Strings{usn + "|[Suspicious] $SI, $FN timestamp of \"secret.docx\" have been manipulated. "
