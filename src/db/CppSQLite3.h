@@ -168,6 +168,20 @@ public:
     // The step's result code (SQLITE_ROW, SQLITE_DONE or the failure), for
     // the writers that tell a refused key from other failures. Never raises.
     int Step_Code() noexcept;
+    // Binds through `bind(*this)`, steps once and resets, for those same
+    // writers: the step's result code, or SQLITE_ERROR when a bind fails.
+    // Raises none of the library's errors.
+    template <typename Bind>
+    int Step_Once(Bind&& bind) {
+        int rc = SQLITE_ERROR;
+        try {
+            bind(*this);
+            rc = Step_Code();
+        } catch (const CppSQLite3Exception&) {
+        }
+        Reset();
+        return rc;
+    }
     // Ready to be stepped again; the bindings stay.
     void Reset() noexcept;
     void Clear_Bindings() noexcept;

@@ -46,17 +46,13 @@ Bound_Run Run_Bound_Text(CppSQLite3DB& db, std::u16string_view statement, std::s
     // once they have grown.
     static thread_local std::vector<std::string> texts;
     if (texts.size() < values.size()) texts.resize(values.size());
-    int rc = SQLITE_ERROR;
-    try {
+    const int rc = prepared->Step_Once([&](CppSQLite3Statement& s) {
         for (std::size_t i = 0; i < values.size(); ++i) {
             texts[i].clear();
             Append_Stored_Value(values[i], texts[i]);
-            prepared->Bind_Text(static_cast<int>(i + 1), texts[i]);
+            s.Bind_Text(static_cast<int>(i + 1), texts[i]);
         }
-        rc = prepared->Step_Code();
-    } catch (const CppSQLite3Exception&) {
-    }
-    prepared->Reset();
+    });
     // The bound texts live in buffers that the next row overwrites.
     prepared->Clear_Bindings();
     if (result != nullptr) *result = rc;

@@ -105,15 +105,11 @@ int UsnJrnl_Row_Inserter::Insert_One(const Stored_UsnJrnl_Rows& rows, std::size_
             *values[c] = platform::Utf8_To_Utf16(rows.Value(row, c));
         return Insert_UsnJrnl_Row(db_, r);
     }
-    int rc = SQLITE_ERROR;
-    try {
+    const int rc = statement_.Step_Once([&](CppSQLite3Statement& s) {
         // An empty text is bound as '' (not NULL), as the literal is.
         for (std::size_t c = 0; c < Stored_UsnJrnl_Rows::Values_Per_Row; ++c)
-            statement_.Bind_Text(static_cast<int>(c + 1), rows.Value(row, c));
-        rc = statement_.Step_Code();
-    } catch (const CppSQLite3Exception&) {
-    }
-    statement_.Reset();
+            s.Bind_Text(static_cast<int>(c + 1), rows.Value(row, c));
+    });
     if (rc == SQLITE_DONE) return 0;
     if (rc == SQLITE_CONSTRAINT) ++db_.Refused_Keys().UsnJrnl;
     return 1;
@@ -128,16 +124,12 @@ bool UsnJrnl_Row_Inserter::Prepare_Group() {
 }
 
 void UsnJrnl_Row_Inserter::Insert_Group(const Stored_UsnJrnl_Rows& rows, std::size_t first) {
-    int rc = SQLITE_ERROR;
-    try {
+    const int rc = group_statement_.Step_Once([&](CppSQLite3Statement& s) {
         int parameter = 1;
         for (std::size_t row = first; row < first + Group_Rows; ++row)
             for (std::size_t c = 0; c < Stored_UsnJrnl_Rows::Values_Per_Row; ++c)
-                group_statement_.Bind_Text(parameter++, rows.Value(row, c));
-        rc = group_statement_.Step_Code();
-    } catch (const CppSQLite3Exception&) {
-    }
-    group_statement_.Reset();
+                s.Bind_Text(parameter++, rows.Value(row, c));
+    });
     // Anything but a refused key (a full disk, say) ends the whole statement:
     // each row then gets its own, which is what it would have had.
     if (rc != SQLITE_DONE) {
